@@ -1,0 +1,42 @@
+# quorvane_add_test(<name> SOURCES <files...> LIBS <targets...> [GUI] [XVFB] [ENV <k=v>...])
+#
+# Every test of the project is registered through here, so all of them run with the same
+# environment: Qt's offscreen platform, a plain UTF-8 locale, a store folder of their own under
+# the build tree (never the user's), sound sent nowhere, and sanitizers that stop at the first
+# fault. GUI tests get a main() that creates the QApplication; XVFB tests need the X server that
+# the xvfb fixture starts and stops around them.
+# Locales that the regional-format tests need, compiled by scripts/deps without touching the system.
+set(QUORVANE_LOCALE_DIR "${PROJECT_SOURCE_DIR}/build-locale" CACHE INTERNAL "")
+
+function(quorvane_add_test name)
+    cmake_parse_arguments(T "GUI;XVFB" "" "SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    if(T_GUI)
+        target_link_libraries(${name} PRIVATE quorvane_test_gui_main Qt6::Test)
+        set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    else()
+        target_link_libraries(${name} PRIVATE GTest::gtest_main)
+    endif()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    add_test(NAME ${name} COMMAND ${name})
+    set(env
+        "QT_QPA_PLATFORM=offscreen"
+        "LC_ALL=C.UTF-8"
+        "LANG=C.UTF-8"
+        "LOCPATH=${QUORVANE_LOCALE_DIR}:/usr/lib/locale"
+        "QUORVANE_HOME=${CMAKE_CURRENT_BINARY_DIR}/home-${name}"
+        "QUORVANE_ALSA_PCM=null"
+        "QUORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data"
+        "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+        "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1"
+        ${T_ENV})
+    if(T_XVFB)
+        list(APPEND env "DISPLAY=:${QUORVANE_XVFB_DISPLAY}")
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED xvfb RESOURCE_LOCK xvfb)
+    else()
+        list(APPEND env "DISPLAY=")
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+endfunction()

@@ -1,0 +1,52 @@
+#include "settings/messages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace quorvane {
+
+namespace {
+ModalScript* g_script = nullptr;
+} // namespace
+
+ModalScript::ModalScript() { g_script = this; }
+ModalScript::~ModalScript() { g_script = nullptr; }
+ModalScript* ModalScript::Active() { return g_script; }
+
+void ShowInformation(const QString& text) {
+    if (g_script) {
+        g_script->shown.push_back({QStringLiteral("Information"), text});
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text,
+                    QMessageBox::NoButton, QApplication::activeWindow());
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+int AskConfirm(const QString& text) {
+    if (g_script) {
+        g_script->shown.push_back({QStringLiteral("Confirm"), text});
+        if (g_script->answers.empty())
+            return mrCancel;
+        const int answer = g_script->answers.front();
+        g_script->answers.pop_front();
+        return answer;
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == yes)
+        return mrYes;
+    if (box.clickedButton() == no)
+        return mrNo;
+    return mrCancel;
+}
+
+} // namespace quorvane

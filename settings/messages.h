@@ -1,0 +1,45 @@
+#pragma once
+// The program's two message boxes. Every message of the program's own goes through one of them.
+// A test installs a ModalScript to see what would be shown and to give the answers; the boxes
+// are then never put on screen.
+
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+namespace quorvane {
+
+// The answer codes of AskConfirm.
+enum ConfirmAnswer : int { mrYes = 6, mrNo = 7, mrCancel = 2 };
+
+// A modal box captioned "Information" with an information icon, the text and one "OK" button.
+void ShowInformation(const QString& text);
+
+// A modal box captioned "Confirm" with a question icon, the text and "&Yes" (default), "&No"
+// and "Cancel". Escape or closing the box answers mrCancel.
+int AskConfirm(const QString& text);
+
+// While one exists, the boxes record what they would show and AskConfirm answers from the
+// queue (mrCancel once the queue is empty).
+class ModalScript {
+public:
+    struct Shown {
+        QString caption;
+        QString text;
+    };
+
+    ModalScript();
+    ~ModalScript();
+    ModalScript(const ModalScript&) = delete;
+    ModalScript& operator=(const ModalScript&) = delete;
+
+    void Answer(int answer) { answers.push_back(answer); }
+
+    std::vector<Shown> shown;
+    std::deque<int> answers;
+
+    static ModalScript* Active();
+};
+
+} // namespace quorvane
