@@ -1,0 +1,326 @@
+#include "accounting/session_log.h"
+
+#include "accounting/clock.h"
+#include "accounting/regional.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <optional>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    // Closes now and says whether the close went well (it can report a failed write).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+class IconvHandle {
+public:
+    explicit IconvHandle(iconv_t cd) : cd_(cd) {}
+    ~IconvHandle() {
+        if (valid())
+            iconv_close(cd_);
+    }
+    IconvHandle(const IconvHandle&) = delete;
+    IconvHandle& operator=(const IconvHandle&) = delete;
+
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+class LocaleHandle {
+public:
+    explicit LocaleHandle(locale_t loc) : loc_(loc) {}
+    ~LocaleHandle() {
+        if (loc_)
+            freelocale(loc_);
+    }
+    LocaleHandle(const LocaleHandle&) = delete;
+    LocaleHandle& operator=(const LocaleHandle&) = delete;
+
+    locale_t get() const { return loc_; }
+
+private:
+    locale_t loc_;
+};
+
+// The number of bytes of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
+std::size_t SequenceLength(unsigned char lead) {
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    if (lead >= 0xE0)
+        return lead <= 0xEF ? 3 : 1;
+    if (lead >= 0xC2)
+        return 2;
+    return 1;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Follows symbolic links to the file they finally name, which need not exist yet. A relative
+// link is taken relative to the folder of the link.
+std::optional<std::string> FollowLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::vector<char> target(PATH_MAX + 1);
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+            return std::nullopt;
+        std::string next(target.data(), static_cast<std::size_t>(n));
+        if (next.front() != '/') {
+            const std::size_t slash = path.rfind('/');
+            if (slash != std::string::npos)
+                next = path.substr(0, slash + 1) + next;
+        }
+        path = std::move(next);
+    }
+    return std::nullopt; // a loop of links
+}
+
+// Copies an old log to `out` with every line ended by CR LF. A line ends at CR, LF or CR LF;
+// the bytes of the lines themselves are not touched, and a file already in CR LF form goes
+// through in whole chunks.
+class LineEndCopier {
+public:
+    explicit LineEndCopier(int out) : out_(out) {}
+
+    bool Chunk(const char* buf, std::size_t n) {
+        if (n == 0)
+            return true;
+        pending_.clear();
+        std::size_t i = 0;
+        if (afterCR_ && buf[0] == '\n')
+            i = 1; // the LF of a CR LF split between two chunks, already written
+        afterCR_ = false;
+        std::size_t run = i;
+        while (i < n) {
+            const auto* lf = static_cast<const char*>(std::memchr(buf + i, '\n', n - i));
+            const std::size_t lfAt = lf ? static_cast<std::size_t>(lf - buf) : n;
+            const auto* cr = static_cast<const char*>(std::memchr(buf + i, '\r', lfAt - i));
+            if (cr && static_cast<std::size_t>(cr - buf) + 1 == lfAt) {
+                i = lfAt + 1; // CR LF: nothing to change
+                continue;
+            }
+            if (!cr && !lf)
+                break; // the rest is the start of a line that goes on in the next chunk
+            const std::size_t end = cr ? static_cast<std::size_t>(cr - buf) : lfAt;
+            pending_.append(buf + run, end - run);
+            pending_ += "\r\n";
+            i = end + 1;
+            if (cr && i == n)
+                afterCR_ = true;
+            run = i;
+        }
+        pending_.append(buf + run, n - run);
+        last_ = buf[n - 1];
+        return WriteAll(out_, pending_.data(), pending_.size());
+    }
+
+    // Ends a last line that had no line end.
+    bool Finish() {
+        if (last_ != 0 && last_ != '\r' && last_ != '\n')
+            return WriteAll(out_, "\r\n", 2);
+        return true;
+    }
+
+private:
+    int out_;
+    std::string pending_;
+    bool afterCR_ = false;
+    char last_ = 0;
+};
+
+// Creates a new file in `folder` beside `base` that nobody else uses. `mode` is subject to the
+// umask, as for any new file.
+FileDescriptor CreateTemporary(const std::string& folder, const std::string& base, mode_t mode,
+                               std::string& name) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+        name = folder + "/." + base + "." + suffix + ".tmp";
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return FileDescriptor(fd);
+    }
+    return FileDescriptor();
+}
+
+} // namespace
+
+std::string SessionLogLine(DateTime now, const TimerSet& timers, const std::string& charges) {
+    std::string line;
+    line.reserve(96 + charges.size());
+    line += FormatShortDate(now);
+    line += "  ";
+    line += FormatLongTime(now);
+    line += "  In Peak: ";
+    line += DurationText(timers.InsidePeak);
+    line += "  Out Peak: ";
+    line += DurationText(timers.OutsidePeak);
+    line += "  Total: ";
+    line += DurationText(timers.TotalTime);
+    line += "  Charges: ";
+    line += charges;
+    return line;
+}
+
+std::string SystemCharset() {
+    const LocaleHandle user(::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr)));
+    if (!user.get())
+        return "ANSI_X3.4-1968"; // an unknown locale leaves the program in the C locale
+    return ::nl_langinfo_l(CODESET, user.get());
+}
+
+std::string FromUtf8(std::string_view text, const std::string& charset) {
+    if (charset == "UTF-8" || charset == "utf8" || charset == "ANSI_X3.4-1968" ||
+        charset == "ASCII" || charset.empty())
+        return std::string(text);
+    const IconvHandle cd(::iconv_open((charset + "//TRANSLIT").c_str(), "UTF-8"));
+    if (!cd.valid())
+        return std::string(text);
+
+    std::string out(text.size() * 2 + 16, '\0');
+    auto* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    std::size_t done = 0;
+    while (inLeft > 0) {
+        char* at = out.data() + done;
+        std::size_t outLeft = out.size() - done;
+        const std::size_t r = ::iconv(cd.get(), &in, &inLeft, &at, &outLeft);
+        done = out.size() - outLeft;
+        if (r != static_cast<std::size_t>(-1))
+            break;
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+        } else if (errno == EILSEQ || errno == EINVAL) {
+            // A character the set cannot hold and the system cannot transliterate, or broken
+            // UTF-8: one "?" for it, and on with the rest.
+            const std::size_t skip =
+                std::min(inLeft, SequenceLength(static_cast<unsigned char>(*in)));
+            in += skip;
+            inLeft -= skip;
+            if (done == out.size())
+                out.resize(out.size() * 2);
+            out[done++] = '?';
+        } else {
+            return std::string(text);
+        }
+    }
+    out.resize(done);
+    return out;
+}
+
+bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
+                     const std::string& charges) {
+    if (fileName.empty())
+        return false;
+    const std::optional<std::string> target = FollowLinks(fileName);
+    if (!target || target->back() == '/')
+        return false;
+    const std::size_t slash = target->rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : target->substr(0, slash);
+    const std::string base = slash == std::string::npos ? *target : target->substr(slash + 1);
+
+    // O_NONBLOCK: a FIFO by that name must not hang the session's end; it is refused below.
+    FileDescriptor old(::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat oldStat {};
+    if (old) {
+        if (::fstat(old.get(), &oldStat) != 0 || !S_ISREG(oldStat.st_mode))
+            return false;
+    } else if (errno != ENOENT) {
+        return false; // there is a log, but we cannot read it: replacing it would lose it
+    }
+
+    std::string tempName;
+    FileDescriptor temp = CreateTemporary(folder, base, old ? 0600 : 0666, tempName);
+    if (!temp)
+        return false;
+    bool ok = true;
+    if (old) {
+        // Owner first: a change of owner clears set-id bits that the mode then puts back.
+        if (oldStat.st_uid != ::geteuid() || oldStat.st_gid != ::getegid())
+            (void)!::fchown(temp.get(), oldStat.st_uid, oldStat.st_gid);
+        ok = ::fchmod(temp.get(), oldStat.st_mode & 07777) == 0;
+    }
+
+    const std::string line =
+        FromUtf8(SessionLogLine(Now(), timers, charges), SystemCharset()) + "\r\n";
+    ok = ok && WriteAll(temp.get(), line.data(), line.size());
+    if (ok && old) {
+        LineEndCopier copier(temp.get());
+        std::vector<char> buffer(128 * 1024);
+        for (;;) {
+            const ssize_t n = ::read(old.get(), buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ok = n == 0 && copier.Finish();
+                break;
+            }
+            if (!copier.Chunk(buffer.data(), static_cast<std::size_t>(n))) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    // On disk before it replaces the old file, or a power cut could leave an empty log.
+    ok = ok && ::fdatasync(temp.get()) == 0;
+    ok = temp.Close() && ok;
+    ok = ok && ::rename(tempName.c_str(), target->c_str()) == 0;
+    if (!ok)
+        ::unlink(tempName.c_str());
+    return ok;
+}
+
+} // namespace quorvane
