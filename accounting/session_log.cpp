@@ -3,7 +3,6 @@
 #include "accounting/clock.h"
 #include "accounting/regional.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -78,15 +77,20 @@ private:
     locale_t loc_;
 };
 
-// The number of bytes of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
-std::size_t SequenceLength(unsigned char lead) {
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    if (lead >= 0xE0)
-        return lead <= 0xEF ? 3 : 1;
-    if (lead >= 0xC2)
-        return 2;
-    return 1;
+// The length of the well-formed UTF-8 sequence at `text`, or 1 for a byte that starts none, so
+// that one broken byte costs one "?" and not the character after it.
+std::size_t SequenceLength(const char* text, std::size_t size) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 1;
+    if (length > size)
+        return 1;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+            return 1;
+    return length;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -145,7 +149,7 @@ public:
             const auto* lf = static_cast<const char*>(std::memchr(buf + i, '\n', n - i));
             const std::size_t lfAt = lf ? static_cast<std::size_t>(lf - buf) : n;
             const auto* cr = static_cast<const char*>(std::memchr(buf + i, '\r', lfAt - i));
-            if (cr && static_cast<std::size_t>(cr - buf) + 1 == lfAt) {
+            if (cr && lf && static_cast<std::size_t>(cr - buf) + 1 == lfAt) {
                 i = lfAt + 1; // CR LF: nothing to change
                 continue;
             }
@@ -244,8 +248,7 @@ std::string FromUtf8(std::string_view text, const std::string& charset) {
         } else if (errno == EILSEQ || errno == EINVAL) {
             // A character the set cannot hold and the system cannot transliterate, or broken
             // UTF-8: one "?" for it, and on with the rest.
-            const std::size_t skip =
-                std::min(inLeft, SequenceLength(static_cast<unsigned char>(*in)));
+            const std::size_t skip = SequenceLength(in, inLeft);
             in += skip;
             inLeft -= skip;
             if (done == out.size())
