@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
-#include <locale.h>
 #include <optional>
 #include <random>
 #include <sys/stat.h>
@@ -59,22 +58,6 @@ public:
 
 private:
     iconv_t cd_;
-};
-
-class LocaleHandle {
-public:
-    explicit LocaleHandle(locale_t loc) : loc_(loc) {}
-    ~LocaleHandle() {
-        if (loc_)
-            freelocale(loc_);
-    }
-    LocaleHandle(const LocaleHandle&) = delete;
-    LocaleHandle& operator=(const LocaleHandle&) = delete;
-
-    locale_t get() const { return loc_; }
-
-private:
-    locale_t loc_;
 };
 
 // The length of the well-formed UTF-8 sequence at `text`, or 1 for a byte that starts none, so
@@ -218,10 +201,7 @@ std::string SessionLogLine(DateTime now, const TimerSet& timers, const std::stri
 }
 
 std::string SystemCharset() {
-    const LocaleHandle user(::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr)));
-    if (!user.get())
-        return "ANSI_X3.4-1968"; // an unknown locale leaves the program in the C locale
-    return ::nl_langinfo_l(CODESET, user.get());
+    return ::nl_langinfo(CODESET);
 }
 
 std::string FromUtf8(std::string_view text, const std::string& charset) {

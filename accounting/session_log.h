@@ -25,7 +25,9 @@ std::string SessionLogLine(DateTime now, const TimerSet& timers, const std::stri
 bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
                      const std::string& charges);
 
-// The character set of the user's locale (LC_ALL, LC_CTYPE, LANG), e.g. "UTF-8", "ISO-8859-1".
+// The character set of the program's locale, e.g. "UTF-8", "ISO-8859-1": the user's (LC_ALL,
+// LC_CTYPE, LANG) once start-up has called setlocale(LC_ALL, ""), as QApplication does; until
+// then the C locale's "ANSI_X3.4-1968".
 std::string SystemCharset();
 
 // UTF-8 text in the character set `charset`, as the log file is written. Unchanged for UTF-8,

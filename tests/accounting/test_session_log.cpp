@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -275,11 +276,17 @@ TEST_F(SessionLogTest, AnUnreadableLogIsNotReplaced) {
 }
 
 TEST_F(SessionLogTest, WrittenInTheLocalesCharacterSet) {
-    // The tests run in C.UTF-8: the program's own UTF-8 goes out as it is.
+    // The program takes its locale from the environment at start-up, here C.UTF-8: the
+    // program's own UTF-8 goes out as it is.
+    ASSERT_NE(std::setlocale(LC_CTYPE, ""), nullptr);
+    const std::string charset = SystemCharset();
     const fs::path log = dir_ / "usage.log";
-    ASSERT_TRUE(WriteSessionLog(log.string(), timers_, "€1.50"));
+    const bool written = WriteSessionLog(log.string(), timers_, "€1.50");
+    std::setlocale(LC_CTYPE, "C");
+
+    EXPECT_EQ(charset, "UTF-8");
+    ASSERT_TRUE(written);
     EXPECT_EQ(ReadBytes(log), kLine.substr(0, kLine.size() - 5) + "€1.50\r\n");
-    EXPECT_EQ(SystemCharset(), "UTF-8");
 }
 
 TEST(FromUtf8, ConvertsToEightBitSets) {
