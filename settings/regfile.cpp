@@ -1,0 +1,472 @@
+#include "settings/regfile.h"
+
+#include "settings/text_codec.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kHeader4 = "REGEDIT4";
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::uint32_t> ParseHex32(std::string_view text) {
+    if (text.empty() || text.size() > 8)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        const int d = HexDigit(c);
+        if (d < 0)
+            return std::nullopt;
+        value = value << 4 | static_cast<std::uint32_t>(d);
+    }
+    return value;
+}
+
+// The whole file as UTF-8 text.
+struct Decoded {
+    std::string text;
+    bool ok = true;
+};
+
+Decoded DecodeFile(std::span<const std::uint8_t> bytes) {
+    const auto starts = [&](std::initializer_list<std::uint8_t> bom) {
+        return bytes.size() >= bom.size() && std::equal(bom.begin(), bom.end(), bytes.begin());
+    };
+    if (starts({0xFF, 0xFE}) || (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0)) {
+        const std::size_t skip = starts({0xFF, 0xFE}) ? 2 : 0;
+        const std::span<const std::uint8_t> body = bytes.subspan(skip);
+        return {Utf16LeToUtf8(body.data(), body.size()), body.size() % 2 == 0};
+    }
+    if (starts({0xFE, 0xFF})) {
+        Bytes swapped(bytes.begin() + 2, bytes.end());
+        for (std::size_t i = 0; i + 1 < swapped.size(); i += 2)
+            std::swap(swapped[i], swapped[i + 1]);
+        return {Utf16LeToUtf8(swapped.data(), swapped.size()), swapped.size() % 2 == 0};
+    }
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    // Files without a byte-order mark are either UTF-8 or the "ANSI" code page regedit used.
+    return {IsValidUtf8(text) ? std::string(text) : Cp1252ToUtf8(text), true};
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines.push_back(text.substr(start, i - start));
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+class ParseError {
+public:
+    explicit ParseError(std::string message) : message_(std::move(message)) {}
+    const std::string& message() const { return message_; }
+
+private:
+    std::string message_;
+};
+
+// A quoted text at the start of `rest` with regedit's two escapes, \\ and \". Moves `rest` past
+// the closing quote.
+std::string ParseQuoted(std::string_view& rest, const char* what) {
+    std::string out;
+    std::size_t i = 1;
+    for (; i < rest.size() && rest[i] != '"'; ++i) {
+        if (rest[i] == '\\') {
+            if (i + 1 >= rest.size() || (rest[i + 1] != '\\' && rest[i + 1] != '"'))
+                throw ParseError(std::string("a backslash in ") + what +
+                                 " must be doubled (\\\\) or escape a quote (\\\")");
+            ++i;
+        }
+        out += rest[i];
+    }
+    if (i >= rest.size())
+        throw ParseError(std::string(what) + " has no closing quote");
+    rest.remove_prefix(i + 1);
+    return out;
+}
+
+Bytes ParseHexBytes(std::string_view list) {
+    Bytes out;
+    list = TrimBlanks(list);
+    if (list.empty())
+        return out;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t comma = list.find(',', start);
+        if (comma == std::string_view::npos)
+            comma = list.size();
+        const std::string_view item = TrimBlanks(list.substr(start, comma - start));
+        const bool last = comma == list.size();
+        if (item.empty() && last && start > 0)
+            break; // a trailing comma
+        const auto value = ParseHex32(item);
+        if (!value || item.size() > 2)
+            throw ParseError("\"" + std::string(item) +
+                             "\" is not a byte: hex data is two hex digits a byte, separated by "
+                             "commas");
+        out.push_back(static_cast<std::uint8_t>(*value));
+        start = comma + 1;
+    }
+    return out;
+}
+
+// Strings of the two text types are kept as UTF-8; in a file they are UTF-16LE (version 5)
+// or the ANSI code page (REGEDIT4).
+Bytes StoreText(const Bytes& fileBytes, bool unicodeFile) {
+    std::string text;
+    if (unicodeFile) {
+        if (fileBytes.size() % 2 != 0)
+            throw ParseError("text data of a Unicode file needs an even number of bytes");
+        text = Utf16LeToUtf8(fileBytes.data(), fileBytes.size());
+    } else {
+        const std::string_view raw(reinterpret_cast<const char*>(fileBytes.data()),
+                                   fileBytes.size());
+        text = IsValidUtf8(raw) ? std::string(raw) : Cp1252ToUtf8(raw);
+    }
+    return Bytes(text.begin(), text.end());
+}
+
+void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
+    std::string_view rest = line;
+    if (rest.front() == '@') {
+        rest.remove_prefix(1);
+    } else {
+        op.name = ParseQuoted(rest, "the value name");
+    }
+    rest = TrimBlanks(rest);
+    if (rest.empty() || rest.front() != '=')
+        throw ParseError("\"=\" expected after the value name");
+    rest = TrimBlanks(rest.substr(1));
+    if (rest == "-") {
+        op.kind = RegOpKind::DeleteValue;
+        return;
+    }
+    op.kind = RegOpKind::SetValue;
+    if (!rest.empty() && rest.front() == '"') {
+        const std::string text = ParseQuoted(rest, "the text");
+        if (!TrimBlanks(rest).empty())
+            throw ParseError("unexpected characters after the closing quote");
+        op.type = REG_SZ;
+        op.data.assign(text.begin(), text.end());
+        op.data.push_back(0);
+        return;
+    }
+    if (StartsWithNoCase(rest, "dword:")) {
+        const auto value = ParseHex32(TrimBlanks(rest.substr(6)));
+        if (!value)
+            throw ParseError("a dword needs 1 to 8 hex digits");
+        op.type = REG_DWORD;
+        for (int i = 0; i < 4; ++i)
+            op.data.push_back(static_cast<std::uint8_t>(*value >> (8 * i)));
+        return;
+    }
+    if (StartsWithNoCase(rest, "hex:")) {
+        op.type = REG_BINARY;
+        op.data = ParseHexBytes(rest.substr(4));
+        return;
+    }
+    if (StartsWithNoCase(rest, "hex(")) {
+        const std::size_t close = rest.find("):");
+        const auto type =
+            close == std::string_view::npos ? std::nullopt : ParseHex32(rest.substr(4, close - 4));
+        if (!type)
+            throw ParseError("hex(N): needs the data type N in hex digits");
+        op.type = *type;
+        op.data = ParseHexBytes(rest.substr(close + 2));
+        if (op.type == REG_SZ || op.type == REG_EXPAND_SZ)
+            op.data = StoreText(op.data, unicodeFile);
+        return;
+    }
+    throw ParseError("unknown data: expected \"text\", dword:, hex:, hex(N): or -");
+}
+
+std::string Quote(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+bool PlainText(const Bytes& data) {
+    if (data.empty() || data.back() != 0)
+        return false;
+    return std::none_of(data.begin(), data.end() - 1,
+                        [](std::uint8_t b) { return b == 0 || b == '\r' || b == '\n'; });
+}
+
+// regedit's layout of hex data: lines of at most 80 columns joined by "\" and two blanks.
+void AppendHex(std::string& out, std::string prefix, const Bytes& data) {
+    static const char* digits = "0123456789abcdef";
+    std::string line = std::move(prefix);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        line += digits[data[i] >> 4];
+        line += digits[data[i] & 0xF];
+        if (i + 1 < data.size()) {
+            line += ',';
+            if (line.size() > 76) {
+                out += line + "\\\r\n";
+                line = "  ";
+            }
+        }
+    }
+    out += line + "\r\n";
+}
+
+void ExportValue(std::string& out, const RegValue& value) {
+    const std::string name = value.name.empty() ? "@" : Quote(value.name);
+    if (value.type == REG_SZ && PlainText(value.data)) {
+        const std::string_view text(reinterpret_cast<const char*>(value.data.data()),
+                                    value.data.size() - 1);
+        out += name + '=' + Quote(text) + "\r\n";
+        return;
+    }
+    if (value.type == REG_DWORD && value.data.size() == 4) {
+        char buf[16];
+        const std::uint32_t v = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
+                                static_cast<std::uint32_t>(value.data[3]) << 24;
+        std::snprintf(buf, sizeof buf, "%08x", v);
+        out += name + "=dword:" + buf + "\r\n";
+        return;
+    }
+    if (value.type == REG_BINARY) {
+        AppendHex(out, name + "=hex:", value.data);
+        return;
+    }
+    char type[16];
+    std::snprintf(type, sizeof type, "%x", value.type);
+    const bool text = value.type == REG_SZ || value.type == REG_EXPAND_SZ;
+    const std::string_view raw(reinterpret_cast<const char*>(value.data.data()), value.data.size());
+    AppendHex(out, name + "=hex(" + type + "):", text ? Utf8ToUtf16Le(raw) : value.data);
+}
+
+void ExportKey(std::string& out, const RegistryKey& key) {
+    out += '[';
+    out += HiveName(key.root());
+    if (!key.path().empty())
+        out += '\\' + key.path();
+    out += "]\r\n";
+    for (const RegValue& value : key.Values())
+        ExportValue(out, value);
+    out += "\r\n";
+    for (const std::string& name : key.SubkeyNames()) {
+        // Opened by its stored path so that a subkey deleted meanwhile is simply left out.
+        const std::string child = key.path().empty() ? name : key.path() + '\\' + name;
+        if (const RegistryKey sub = RegistryKey::Open(key.root(), child, false))
+            ExportKey(out, sub);
+    }
+}
+
+} // namespace
+
+std::optional<RegKeyName> ParseKeyName(std::string_view text) {
+    const std::size_t cut = text.find('\\');
+    const std::string_view root = text.substr(0, cut);
+    RegKeyName name;
+    if (EqualsNoCase(root, "HKEY_LOCAL_MACHINE") || EqualsNoCase(root, "HKLM"))
+        name.root = RootKey::LocalMachine;
+    else if (EqualsNoCase(root, "HKEY_CURRENT_USER") || EqualsNoCase(root, "HKCU"))
+        name.root = RootKey::CurrentUser;
+    else
+        return std::nullopt;
+    if (cut != std::string_view::npos) {
+        std::string_view path = text.substr(cut + 1);
+        while (!path.empty() && path.front() == '\\')
+            path.remove_prefix(1);
+        while (!path.empty() && path.back() == '\\')
+            path.remove_suffix(1);
+        name.path = path;
+    }
+    return name;
+}
+
+RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
+    RegFileParse result;
+    const Decoded decoded = DecodeFile(content);
+    const std::vector<std::string_view> lines = SplitLines(decoded.text);
+    int lineNo = 0;
+    const auto fail = [&](int line, std::string message) {
+        result.ops.clear();
+        result.errorLine = line < 1 ? 1 : line;
+        result.error = std::move(message);
+        return result;
+    };
+    if (!decoded.ok)
+        return fail(static_cast<int>(std::max<std::size_t>(lines.size(), 1)),
+                    "the file ends in the middle of a UTF-16 character");
+
+    std::size_t i = 0;
+    while (i < lines.size() && TrimBlanks(lines[i]).empty())
+        ++i;
+    if (i == lines.size())
+        return fail(1, "the file is empty");
+    const std::string_view header = TrimBlanks(lines[i]);
+    bool unicodeFile;
+    if (header == kHeader5)
+        unicodeFile = true;
+    else if (EqualsNoCase(header, kHeader4))
+        unicodeFile = false;
+    else
+        return fail(static_cast<int>(i + 1), "not a registry file: the first line must be \"" +
+                                                 std::string(kHeader5) + "\" or \"" +
+                                                 std::string(kHeader4) + "\"");
+    ++i;
+
+    std::optional<RegKeyName> current;
+    try {
+        for (; i < lines.size(); ++i) {
+            lineNo = static_cast<int>(i + 1);
+            std::string line(TrimBlanks(lines[i]));
+            if (line.empty() || line.front() == ';')
+                continue;
+            if (line.front() == '[') {
+                if (line.back() != ']')
+                    throw ParseError("a key line must end with \"]\"");
+                std::string_view inner(line);
+                inner = inner.substr(1, inner.size() - 2);
+                RegOp op;
+                op.line = lineNo;
+                op.kind = RegOpKind::OpenKey;
+                if (!inner.empty() && inner.front() == '-') {
+                    op.kind = RegOpKind::DeleteKey;
+                    inner.remove_prefix(1);
+                }
+                const auto key = ParseKeyName(TrimBlanks(inner));
+                if (!key)
+                    throw ParseError("\"" + std::string(inner) +
+                                     "\" is not a key of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER");
+                if (op.kind == RegOpKind::DeleteKey && key->path.empty())
+                    throw ParseError("a whole hive cannot be deleted");
+                op.key = *key;
+                if (op.kind == RegOpKind::OpenKey)
+                    current = *key;
+                else
+                    current.reset();
+                result.ops.push_back(std::move(op));
+                continue;
+            }
+            if (line.front() != '"' && line.front() != '@')
+                throw ParseError("neither a [key], a \"value\"=, @= nor a ; comment");
+            // regedit continues long lines with a backslash at the end.
+            while (line.back() == '\\') {
+                line.pop_back();
+                if (++i == lines.size())
+                    throw ParseError("the file ends inside a continued line");
+                line += TrimBlanks(lines[i]);
+            }
+            if (!current)
+                throw ParseError("a value must follow the [key] it belongs to");
+            RegOp op;
+            op.line = lineNo;
+            op.key = *current;
+            ParseValue(line, op, unicodeFile);
+            result.ops.push_back(std::move(op));
+        }
+    } catch (const ParseError& e) {
+        return fail(lineNo, e.message());
+    }
+    return result;
+}
+
+bool ApplyRegOps(const std::vector<RegOp>& ops, std::string* error) {
+    const auto fail = [&](const std::string& message) {
+        if (error)
+            *error = message;
+        return false;
+    };
+    // Locks in a fixed order (machine first), so two imports never wait on each other.
+    std::map<RootKey, std::unique_ptr<StoreTransaction>> transactions;
+    for (const RegOp& op : ops)
+        transactions.try_emplace(op.key.root);
+    for (auto& [root, transaction] : transactions) {
+        transaction = std::make_unique<StoreTransaction>(root);
+        if (!transaction->ok())
+            return fail(std::string(HiveName(root)) + ": " + transaction->error());
+    }
+    try {
+        RegistryKey current;
+        for (const RegOp& op : ops) {
+            const auto where = [&] { return "line " + std::to_string(op.line) + ": "; };
+            switch (op.kind) {
+            case RegOpKind::OpenKey: {
+                std::string why;
+                current = RegistryKey::Open(op.key.root, op.key.path, true, nullptr, &why);
+                if (!current)
+                    return fail(where() + "the key cannot be created: " + why);
+                break;
+            }
+            case RegOpKind::DeleteKey:
+                DeleteKeyTreeInStore(op.key.root, op.key.path);
+                current = RegistryKey();
+                break;
+            case RegOpKind::SetValue:
+                current.SetValue(op.name, op.type, op.data);
+                break;
+            case RegOpKind::DeleteValue:
+                current.DeleteValue(op.name);
+                break;
+            }
+        }
+        for (auto& [root, transaction] : transactions)
+            transaction->Commit();
+    } catch (const StoreError& e) {
+        return fail(e.what());
+    }
+    return true;
+}
+
+Bytes ExportRegFile(const RegistryKey& key) {
+    std::string text = std::string(kHeader5) + "\r\n\r\n";
+    ExportKey(text, key);
+    Bytes out = {0xFF, 0xFE};
+    const Bytes body = Utf8ToUtf16Le(text);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+} // namespace quorvane

@@ -1,0 +1,608 @@
+#include "settings/store.h"
+
+#include "settings/store_folder.h"
+#include "settings/text_codec.h"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvane {
+
+namespace {
+
+// Marks our databases, so that a foreign SQLite file in the store folder is never written to.
+constexpr int kApplicationId = 0x51565247; // "QVRG"
+constexpr int kSchemaVersion = 1;
+// A writer of another process holds the lock for a few milliseconds; waiting longer than this
+// means something is stuck, and the write is refused rather than hanging the window.
+constexpr int kBusyTimeoutMs = 5000;
+constexpr std::int64_t kHiveKeyId = 1;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE keys(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    parent INTEGER REFERENCES keys(id),
+    name TEXT NOT NULL,
+    path TEXT NOT NULL,
+    fold TEXT NOT NULL UNIQUE
+);
+CREATE INDEX keys_children ON keys(parent, fold);
+CREATE TABLE vals(
+    id INTEGER PRIMARY KEY,
+    key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
+    name TEXT NOT NULL,
+    fold TEXT NOT NULL,
+    type INTEGER NOT NULL,
+    data BLOB NOT NULL,
+    UNIQUE(key, fold)
+);
+INSERT INTO keys(id, parent, name, path, fold) VALUES(1, NULL, '', '', '');
+)sql";
+
+// Key ids come from AUTOINCREMENT so that an id is never reused: a handle to a deleted key
+// must never write into a newer key. Value rowids only grow while a value exists, so ordering
+// by them is the order of first creation, and an upsert keeps the row (and so the place).
+enum Sql : std::size_t {
+    kFindKey,
+    kInsertKey,
+    kQueryValue,
+    kHasValue,
+    kSetValue,
+    kDeleteValue,
+    kValueNames,
+    kValues,
+    kSubkeys,
+    kDeleteTree,
+    kBegin,
+    kCommit,
+    kRollback,
+    kSqlCount
+};
+
+constexpr std::array<const char*, kSqlCount> kSqlText = {
+    "SELECT id, path FROM keys WHERE fold = ?1",
+    "INSERT INTO keys(parent, name, path, fold) VALUES(?1, ?2, ?3, ?4)",
+    "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2",
+    "SELECT 1 FROM vals WHERE key = ?1 AND fold = ?2",
+    "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
+    "SELECT name FROM vals WHERE key = ?1 ORDER BY id",
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id",
+    "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold",
+    "DELETE FROM keys WHERE fold = ?1 OR (fold >= ?2 AND fold < ?3)",
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+};
+
+struct DbCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StmtFinalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+std::vector<std::string_view> SplitKeyPath(std::string_view path) {
+    std::vector<std::string_view> names;
+    while (!path.empty()) {
+        const std::size_t cut = path.find('\\');
+        const std::string_view name = path.substr(0, cut);
+        if (!name.empty())
+            names.push_back(name);
+        if (cut == std::string_view::npos)
+            break;
+        path.remove_prefix(cut + 1);
+    }
+    return names;
+}
+
+std::string FoldPath(const std::vector<std::string_view>& names) {
+    std::string fold;
+    for (const std::string_view name : names) {
+        if (!fold.empty())
+            fold += '\\';
+        fold += FoldCase(name);
+    }
+    return fold;
+}
+
+} // namespace
+
+// One open connection to one hive's database, with its prepared statements.
+class Hive {
+public:
+    static std::shared_ptr<Hive> For(RootKey root, std::string* why);
+
+    ~Hive() {
+        for (StmtPtr& stmt : statements_) {
+            if (abandoned_)
+                (void)stmt.release();
+        }
+        if (abandoned_)
+            (void)db_.release();
+    }
+
+    sqlite3* db() const { return db_.get(); }
+    bool readOnly() const { return readOnly_; }
+
+    sqlite3_stmt* Statement(Sql which) {
+        StmtPtr& stmt = statements_[which];
+        if (!stmt) {
+            sqlite3_stmt* raw = nullptr;
+            const int rc = sqlite3_prepare_v3(db(), kSqlText[which], -1, SQLITE_PREPARE_PERSISTENT,
+                                              &raw, nullptr);
+            if (rc != SQLITE_OK)
+                Fail(rc);
+            stmt.reset(raw);
+        }
+        return stmt.get();
+    }
+
+    [[noreturn]] void Fail(int rc) const { throw StoreError(sqlite3_errmsg(db()), rc); }
+
+    void Exec(Sql which);
+
+private:
+    static std::shared_ptr<Hive> OpenNew(const std::string& file, std::string* why);
+    bool Prepare(std::string* why);
+
+    DbPtr db_;
+    std::array<StmtPtr, kSqlCount> statements_;
+    bool readOnly_ = false;
+    // A connection inherited through fork() belongs to the parent: it is dropped unclosed.
+    bool abandoned_ = false;
+    pid_t pid_ = 0;
+    std::string file_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+};
+
+namespace {
+
+// One run of a cached statement. Resetting it at the end matters: a statement left unreset
+// keeps its read transaction open, and later reads would see an old snapshot of the store.
+class Query {
+public:
+    Query(Hive& hive, Sql which) : hive_(hive), stmt_(hive.Statement(which)) {}
+    ~Query() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    Query& Bind(int index, std::int64_t value) {
+        Check(sqlite3_bind_int64(stmt_, index, value));
+        return *this;
+    }
+    // Copied by SQLite: callers pass temporaries such as a folded name.
+    Query& Bind(int index, std::string_view text) {
+        Check(sqlite3_bind_text(stmt_, index, text.data() ? text.data() : "",
+                                static_cast<int>(text.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Query& BindBlob(int index, std::span<const std::uint8_t> data) {
+        // A null pointer would bind NULL rather than an empty blob.
+        static const std::uint8_t empty = 0;
+        Check(sqlite3_bind_blob(stmt_, index, data.empty() ? &empty : data.data(),
+                                static_cast<int>(data.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+
+    // True for a row, false when done.
+    bool Step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        hive_.Fail(rc);
+    }
+
+    std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+    std::string Text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+        return text ? std::string(text, sqlite3_column_bytes(stmt_, column)) : std::string();
+    }
+    Bytes Blob(int column) const {
+        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, column));
+        return data ? Bytes(data, data + sqlite3_column_bytes(stmt_, column)) : Bytes();
+    }
+
+private:
+    void Check(int rc) const {
+        if (rc != SQLITE_OK)
+            hive_.Fail(rc);
+    }
+
+    Hive& hive_;
+    sqlite3_stmt* stmt_;
+};
+
+// A change made outside any StoreTransaction gets a transaction of its own.
+class WriteScope {
+public:
+    explicit WriteScope(Hive& hive) : hive_(hive) {
+        if (sqlite3_get_autocommit(hive.db())) {
+            hive.Exec(kBegin);
+            owner_ = true;
+        }
+    }
+    ~WriteScope() {
+        if (owner_)
+            sqlite3_exec(hive_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+    void Commit() {
+        if (owner_) {
+            hive_.Exec(kCommit);
+            owner_ = false;
+        }
+    }
+
+private:
+    Hive& hive_;
+    bool owner_ = false;
+};
+
+struct FoundKey {
+    std::int64_t id;
+    std::string path;
+};
+
+std::optional<FoundKey> FindKey(Hive& hive, std::string_view fold) {
+    Query q(hive, kFindKey);
+    q.Bind(1, fold);
+    if (!q.Step())
+        return std::nullopt;
+    return FoundKey{q.Int(0), q.Text(1)};
+}
+
+int ExecSimple(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
+
+} // namespace
+
+void Hive::Exec(Sql which) {
+    Query q(*this, which);
+    while (q.Step()) {
+    }
+}
+
+std::shared_ptr<Hive> Hive::For(RootKey root, std::string* why) {
+    thread_local std::array<std::shared_ptr<Hive>, 2> cache;
+    std::shared_ptr<Hive>& slot = cache[root == RootKey::LocalMachine ? 0 : 1];
+    const std::string file = HiveFile(root).string();
+    if (slot) {
+        struct stat st {};
+        if (slot->pid_ == ::getpid() && slot->file_ == file && ::stat(file.c_str(), &st) == 0 &&
+            st.st_dev == slot->dev_ && st.st_ino == slot->ino_)
+            return slot;
+        if (slot->pid_ != ::getpid())
+            slot->abandoned_ = true;
+        slot.reset();
+    }
+    slot = OpenNew(file, why);
+    return slot;
+}
+
+std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
+    const auto fail = [&](const std::string& reason) -> std::shared_ptr<Hive> {
+        if (why)
+            *why = "cannot open the store " + file + ": " + reason;
+        return nullptr;
+    };
+    if (!EnsureStoreFolder())
+        return fail("the store folder cannot be created");
+    // Created here rather than by SQLite so that it is private from the first byte on; SQLite
+    // gives the -wal and -shm files the same mode.
+    if (const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); fd >= 0)
+        ::close(fd);
+
+    auto hive = std::make_shared<Hive>();
+    hive->pid_ = ::getpid();
+    hive->file_ = file;
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2(file.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    hive->db_.reset(raw);
+    if (rc != SQLITE_OK)
+        return fail(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    std::string reason;
+    if (!hive->Prepare(&reason))
+        return fail(reason);
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return fail("the file vanished while it was opened");
+    hive->dev_ = st.st_dev;
+    hive->ino_ = st.st_ino;
+    return hive;
+}
+
+bool Hive::Prepare(std::string* why) {
+    sqlite3* db = db_.get();
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    readOnly_ = sqlite3_db_readonly(db, "main") == 1;
+
+    const auto errmsg = [&] { return std::string(sqlite3_errmsg(db)); };
+    const auto pragmaInt = [&](const char* sql, int& out) {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK)
+            return false;
+        StmtPtr stmt(raw);
+        if (sqlite3_step(stmt.get()) != SQLITE_ROW)
+            return false;
+        out = sqlite3_column_int(stmt.get(), 0);
+        return true;
+    };
+    // The first statement that reads the file: a file that is not a database fails here.
+    int appId = 0, version = 0, objects = 0;
+    if (!pragmaInt("PRAGMA application_id", appId) || !pragmaInt("PRAGMA user_version", version) ||
+        !pragmaInt("SELECT count(*) FROM sqlite_schema", objects)) {
+        *why = errmsg();
+        return false;
+    }
+    if (appId == 0 && objects == 0) {
+        if (readOnly_) {
+            *why = "the store is empty and read-only";
+            return false;
+        }
+        // WAL: readers never wait for a writer and a commit is one append to the log.
+        if (ExecSimple(db, "PRAGMA journal_mode=WAL") != SQLITE_OK ||
+            ExecSimple(db, "BEGIN IMMEDIATE") != SQLITE_OK) {
+            *why = errmsg();
+            return false;
+        }
+        // Another process may have set the store up while we waited for the lock.
+        if (!pragmaInt("PRAGMA application_id", appId)) {
+            *why = errmsg();
+            ExecSimple(db, "ROLLBACK");
+            return false;
+        }
+        if (appId == 0) {
+            const std::string setup =
+                std::string(kSchema) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+            if (ExecSimple(db, setup.c_str()) != SQLITE_OK) {
+                *why = errmsg();
+                ExecSimple(db, "ROLLBACK");
+                return false;
+            }
+            appId = kApplicationId;
+            version = kSchemaVersion;
+        } else {
+            pragmaInt("PRAGMA user_version", version);
+        }
+        if (ExecSimple(db, "COMMIT") != SQLITE_OK) {
+            *why = errmsg();
+            ExecSimple(db, "ROLLBACK");
+            return false;
+        }
+    }
+    if (appId != kApplicationId) {
+        *why = "the file is another program's database";
+        return false;
+    }
+    if (version > kSchemaVersion) {
+        *why = "the store was written by a newer version of Quorvane";
+        return false;
+    }
+    // FULL: a commit is on the disk, not only in the page cache, when the call returns.
+    if (ExecSimple(db, "PRAGMA synchronous=FULL") != SQLITE_OK ||
+        ExecSimple(db, "PRAGMA foreign_keys=ON") != SQLITE_OK) {
+        *why = errmsg();
+        return false;
+    }
+    return true;
+}
+
+const char* HiveName(RootKey root) {
+    return root == RootKey::LocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+std::filesystem::path HiveFile(RootKey root) {
+    return StoreFolder() / (root == RootKey::LocalMachine ? "machine.db" : "user.db");
+}
+
+RegistryKey RegistryKey::Open(RootKey root, std::string_view path, bool create, OpenStatus* status,
+                              std::string* why) {
+    OpenStatus dummy;
+    OpenStatus& result = status ? *status : dummy;
+    result = OpenStatus::Unavailable;
+    std::shared_ptr<Hive> hive = Hive::For(root, why);
+    if (!hive)
+        return {};
+    const std::vector<std::string_view> names = SplitKeyPath(path);
+    try {
+        if (auto found = FindKey(*hive, FoldPath(names))) {
+            result = OpenStatus::Opened;
+            return RegistryKey(std::move(hive), root, found->id, std::move(found->path));
+        }
+        if (!create) {
+            result = OpenStatus::NotFound;
+            if (why)
+                *why = "the key does not exist";
+            return {};
+        }
+        if (hive->readOnly()) {
+            if (why)
+                *why = "the store is read-only";
+            return {};
+        }
+        WriteScope scope(*hive);
+        std::int64_t id = kHiveKeyId;
+        std::string keyPath, fold;
+        for (const std::string_view name : names) {
+            if (!fold.empty())
+                fold += '\\';
+            fold += FoldCase(name);
+            if (auto found = FindKey(*hive, fold)) {
+                id = found->id;
+                keyPath = std::move(found->path);
+                continue;
+            }
+            if (!keyPath.empty())
+                keyPath += '\\';
+            keyPath += name;
+            Query insert(*hive, kInsertKey);
+            insert.Bind(1, id).Bind(2, name).Bind(3, keyPath).Bind(4, fold).Step();
+            id = sqlite3_last_insert_rowid(hive->db());
+        }
+        scope.Commit();
+        result = OpenStatus::Opened;
+        return RegistryKey(std::move(hive), root, id, std::move(keyPath));
+    } catch (const StoreError& e) {
+        if (why)
+            *why = e.what();
+        return {};
+    }
+}
+
+std::optional<RegValue> RegistryKey::QueryValue(std::string_view name) const {
+    if (!hive_)
+        return std::nullopt;
+    Query q(*hive_, kQueryValue);
+    q.Bind(1, id_).Bind(2, FoldCase(name));
+    if (!q.Step())
+        return std::nullopt;
+    return RegValue{q.Text(0), static_cast<RegType>(q.Int(1)), q.Blob(2)};
+}
+
+bool RegistryKey::HasValue(std::string_view name) const {
+    if (!hive_)
+        return false;
+    Query q(*hive_, kHasValue);
+    q.Bind(1, id_).Bind(2, FoldCase(name));
+    return q.Step();
+}
+
+std::vector<std::string> RegistryKey::ValueNames() const {
+    std::vector<std::string> names;
+    if (!hive_)
+        return names;
+    Query q(*hive_, kValueNames);
+    q.Bind(1, id_);
+    while (q.Step())
+        names.push_back(q.Text(0));
+    return names;
+}
+
+std::vector<RegValue> RegistryKey::Values() const {
+    std::vector<RegValue> values;
+    if (!hive_)
+        return values;
+    Query q(*hive_, kValues);
+    q.Bind(1, id_);
+    while (q.Step())
+        values.push_back({q.Text(0), static_cast<RegType>(q.Int(1)), q.Blob(2)});
+    return values;
+}
+
+std::vector<std::string> RegistryKey::SubkeyNames() const {
+    std::vector<std::string> names;
+    if (!hive_)
+        return names;
+    Query q(*hive_, kSubkeys);
+    q.Bind(1, id_);
+    while (q.Step())
+        names.push_back(q.Text(0));
+    return names;
+}
+
+void RegistryKey::SetValue(std::string_view name, RegType type,
+                           std::span<const std::uint8_t> data) const {
+    if (!hive_)
+        throw StoreError("the key is not open", SQLITE_MISUSE);
+    WriteScope scope(*hive_);
+    {
+        Query q(*hive_, kSetValue);
+        q.Bind(1, id_).Bind(2, name).Bind(3, FoldCase(name)).Bind(4, std::int64_t{type});
+        q.BindBlob(5, data).Step();
+    }
+    scope.Commit();
+}
+
+bool RegistryKey::DeleteValue(std::string_view name) const {
+    if (!hive_)
+        return false;
+    WriteScope scope(*hive_);
+    {
+        Query q(*hive_, kDeleteValue);
+        q.Bind(1, id_).Bind(2, FoldCase(name)).Step();
+    }
+    const bool deleted = sqlite3_changes(hive_->db()) > 0;
+    scope.Commit();
+    return deleted;
+}
+
+bool KeyExistsInStore(RootKey root, std::string_view path) {
+    return static_cast<bool>(RegistryKey::Open(root, path, false));
+}
+
+bool DeleteKeyTreeInStore(RootKey root, std::string_view path) {
+    const std::string fold = FoldPath(SplitKeyPath(path));
+    if (fold.empty())
+        return false;
+    std::shared_ptr<Hive> hive = Hive::For(root, nullptr);
+    if (!hive || hive->readOnly())
+        return false;
+    WriteScope scope(*hive);
+    {
+        // Every descendant's folded path starts with the key's own and a backslash, and ']'
+        // is the character right after the backslash.
+        Query q(*hive, kDeleteTree);
+        q.Bind(1, fold).Bind(2, fold + '\\').Bind(3, fold + ']').Step();
+    }
+    const bool deleted = sqlite3_changes(hive->db()) > 0;
+    scope.Commit();
+    return deleted;
+}
+
+StoreTransaction::StoreTransaction(RootKey root) {
+    hive_ = Hive::For(root, &error_);
+    if (!hive_)
+        return;
+    if (hive_->readOnly()) {
+        error_ = "the store is read-only";
+        hive_.reset();
+        return;
+    }
+    status_ = OpenStatus::Opened;
+    error_.clear();
+    if (!sqlite3_get_autocommit(hive_->db()))
+        return;
+    try {
+        hive_->Exec(kBegin);
+        owner_ = true;
+    } catch (const StoreError& e) {
+        error_ = e.what();
+    }
+}
+
+StoreTransaction::~StoreTransaction() {
+    if (owner_ && !done_)
+        ExecSimple(hive_->db(), "ROLLBACK");
+}
+
+void StoreTransaction::Commit() {
+    if (!ok())
+        throw StoreError(error_.empty() ? "the store is not available" : error_, SQLITE_CANTOPEN);
+    if (owner_ && !done_) {
+        hive_->Exec(kCommit);
+        done_ = true;
+    }
+}
+
+} // namespace quorvane

@@ -1,0 +1,152 @@
+#pragma once
+// The registry's stand-in: one SQLite database per root hive in the store folder
+// (HKEY_LOCAL_MACHINE in machine.db, HKEY_CURRENT_USER in user.db), holding keys, and in each
+// key named values of a registry data type with their bytes.
+//
+// Key and value names compare without regard to letter case (FoldCase) and keep the case they
+// were created with. Subkeys enumerate in case-insensitive name order, values in the order in
+// which they were first created. Every change is committed to the database before the call that
+// made it returns, and every read sees what is committed at that moment, also from other
+// processes. The connection of a hive is kept open per thread and reopened when the store
+// folder changes, the file is replaced or the process has forked.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvane {
+
+enum class RootKey { LocalMachine, CurrentUser };
+inline constexpr RootKey HKEY_LOCAL_MACHINE = RootKey::LocalMachine;
+inline constexpr RootKey HKEY_CURRENT_USER = RootKey::CurrentUser;
+
+// Registry data types, with the registry's own numbers.
+using RegType = std::uint32_t;
+inline constexpr RegType REG_NONE = 0;
+inline constexpr RegType REG_SZ = 1;
+inline constexpr RegType REG_EXPAND_SZ = 2;
+inline constexpr RegType REG_BINARY = 3;
+inline constexpr RegType REG_DWORD = 4;
+inline constexpr RegType REG_MULTI_SZ = 7;
+inline constexpr RegType REG_QWORD = 11;
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct RegValue {
+    std::string name;
+    RegType type = REG_NONE;
+    Bytes data;
+
+    bool operator==(const RegValue&) const = default;
+};
+
+// "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER".
+const char* HiveName(RootKey root);
+// The database file of a hive in the current store folder.
+std::filesystem::path HiveFile(RootKey root);
+
+// The store was opened but an operation on it failed: an I/O error, a full disk, a lock held
+// by another process for longer than the wait, a read-only store, or a key deleted by someone
+// else while its handle was open.
+class StoreError : public std::runtime_error {
+public:
+    StoreError(const std::string& what, int sqliteCode)
+        : std::runtime_error(what), code_(sqliteCode) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+class Hive;
+
+// Why a key could not be opened.
+enum class OpenStatus {
+    Opened,
+    NotFound,    // opening without creating: the key does not exist
+    Unavailable, // the store cannot be opened or written, or the key cannot be created
+};
+
+// An open key of one hive. Handles are cheap; a closed (default) handle is false. A handle
+// whose key is deleted by someone else reads as empty and refuses writes (StoreError).
+class RegistryKey {
+public:
+    RegistryKey() = default;
+
+    // Opens `path` (key names joined by backslashes; empty names from doubled, leading or
+    // trailing backslashes are skipped, so "" is the hive itself). With create, every missing
+    // key on the way is created. `why`, when given, receives a readable reason on failure.
+    static RegistryKey Open(RootKey root, std::string_view path, bool create,
+                            OpenStatus* status = nullptr, std::string* why = nullptr);
+
+    explicit operator bool() const { return hive_ != nullptr; }
+    RootKey root() const { return root_; }
+    // The key's path with each name in its stored letter case, no leading or trailing
+    // backslash; "" for the hive itself.
+    const std::string& path() const { return path_; }
+
+    // Reads throw StoreError only when the store fails underneath.
+    std::optional<RegValue> QueryValue(std::string_view name) const;
+    bool HasValue(std::string_view name) const;
+    std::vector<std::string> ValueNames() const;
+    std::vector<RegValue> Values() const;
+    std::vector<std::string> SubkeyNames() const;
+
+    // Creates or replaces the value whatever its old type; a replaced value keeps its name's
+    // letter case and its place in the enumeration. Throws StoreError when refused.
+    void SetValue(std::string_view name, RegType type, std::span<const std::uint8_t> data) const;
+    // False when there was no such value.
+    bool DeleteValue(std::string_view name) const;
+
+private:
+    RegistryKey(std::shared_ptr<Hive> hive, RootKey root, std::int64_t id, std::string path)
+        : hive_(std::move(hive)), root_(root), id_(id), path_(std::move(path)) {}
+
+    std::shared_ptr<Hive> hive_;
+    RootKey root_ = RootKey::LocalMachine;
+    std::int64_t id_ = 0;
+    std::string path_;
+};
+
+// True when the key exists; never creates anything.
+bool KeyExistsInStore(RootKey root, std::string_view path);
+
+// Deletes the key with all its values and subkeys. False when it does not exist or the store
+// cannot be opened; the hive itself ("") is never deleted. Throws StoreError when refused.
+bool DeleteKeyTreeInStore(RootKey root, std::string_view path);
+
+// Groups the following operations of this thread on one hive into a single transaction that
+// takes the hive's write lock at once: all of them are committed by Commit(), none of them when
+// the transaction ends without it. Inside an open transaction of the same hive it joins that
+// one, and Commit() leaves the committing to the outer owner.
+class StoreTransaction {
+public:
+    explicit StoreTransaction(RootKey root);
+    ~StoreTransaction();
+    StoreTransaction(const StoreTransaction&) = delete;
+    StoreTransaction& operator=(const StoreTransaction&) = delete;
+
+    // Unavailable: the store cannot be opened or is read-only. Otherwise Opened, unless the
+    // write lock could not be had (then error() says why).
+    OpenStatus status() const { return status_; }
+    bool ok() const { return status_ == OpenStatus::Opened && error_.empty(); }
+    const std::string& error() const { return error_; }
+
+    // Throws StoreError when the commit fails; nothing is committed then.
+    void Commit();
+
+private:
+    std::shared_ptr<Hive> hive_;
+    OpenStatus status_ = OpenStatus::Unavailable;
+    std::string error_;
+    bool owner_ = false;
+    bool done_ = false;
+};
+
+} // namespace quorvane

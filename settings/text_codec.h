@@ -1,0 +1,33 @@
+#pragma once
+// Text helpers of the store: the case folding that makes key and value names compare without
+// regard to letter case, and the conversions between the store's UTF-8 and the UTF-16LE and
+// Windows-1252 texts of registry-editor files.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvane {
+
+// The name with every letter in upper case, one code point to one code point, the way the
+// Windows registry compares names: ASCII, Latin-1, Latin Extended-A/B pairs, Latin Extended
+// Additional, Greek, Cyrillic, Armenian and full-width Latin. No locale rules (no Turkish dotted
+// I, no "ß" to "SS"), so the result never depends on the machine. Bytes that are not valid UTF-8
+// are kept as they are. The store keeps this form on disk: it must never change.
+std::string FoldCase(std::string_view name);
+
+bool IsValidUtf8(std::string_view text);
+
+// UTF-8 to UTF-16LE bytes. A byte that is not part of valid UTF-8 becomes the lone surrogate
+// U+DC80..U+DCFF, so any byte string survives the trip there and back.
+std::vector<std::uint8_t> Utf8ToUtf16Le(std::string_view text);
+
+// UTF-16LE bytes (an even count) to UTF-8; lone surrogates U+DC80..U+DCFF give back the byte
+// they stand for, other lone surrogates their three-byte form.
+std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t size);
+
+// Windows-1252 (the "ANSI" code page of western Windows) to UTF-8.
+std::string Cp1252ToUtf8(std::string_view text);
+
+} // namespace quorvane
