@@ -1,0 +1,34 @@
+#pragma once
+// Pictures the program draws itself, so it needs no image files beside the executable.
+
+#include <QIcon>
+#include <QList>
+#include <QObject>
+#include <QPixmap>
+
+namespace quorvane {
+
+// A round lamp of the given colour, 16 by 16.
+QPixmap LampPixmap(const QColor& colour);
+
+// The program's own icon (a stopwatch), at the given size.
+QPixmap ProgramPixmap(int size = 32);
+QIcon ProgramIcon();
+
+// A small list of same-sized images addressed by index, owned by a window like its controls.
+class TImageList : public QObject {
+    Q_OBJECT
+public:
+    explicit TImageList(QObject* parent = nullptr) : QObject(parent) {}
+
+    void Add(const QPixmap& image) { images_.append(image); }
+    int Count() const { return static_cast<int>(images_.size()); }
+    // A null pixmap/icon for an index outside the list.
+    QPixmap Pixmap(int index) const;
+    QIcon Icon(int index) const;
+
+private:
+    QList<QPixmap> images_;
+};
+
+} // namespace quorvane

@@ -1,0 +1,260 @@
+#pragma once
+// The main window: a toolbar over a notebook of seven pages (five of settings, one to adjust the
+// timers, one with the clocks). The controls are the data: every setting lives in a control whose
+// objectName is its name, and provider profiles are stored by walking `components`.
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QStackedWidget;
+class QSystemTrayIcon;
+class QTimer;
+class QToolButton;
+
+namespace quorvane {
+
+class TAboutBox;
+class THelpViewer;
+class TImageList;
+class TSaveDialog;
+class WavPlayer;
+
+// The taskbar text the program starts with, before the minimised caption takes over.
+inline constexpr char kApplicationTitle[] = "Quorvane v.48";
+// The user's guide, looked for in the executable's folder.
+inline constexpr char kHelpFileName[] = "quorvane.hlp";
+// Shown by the help command when the guide is missing.
+inline constexpr char kHelpMissingMessage[] =
+    "Help file was not found in the Quorvane folder.\r\nPlease re-install Quorvane or contact "
+    "the author for a new file.";
+
+// A component's tag, kept in its dynamic property "tag" (0 when never set). The Toggles page's
+// four check boxes carry 99; `tOnLine`'s tag is the first-tick flag of a session.
+int Tag(const QObject* component);
+void SetTag(QObject* component, int tag);
+
+class TfrmTimer : public QWidget {
+    Q_OBJECT
+public:
+    // Builds every control, then runs the window's creation steps, which end with the window
+    // minimised to its taskbar entry; finally creates the About dialog.
+    explicit TfrmTimer(QWidget* parent = nullptr);
+    ~TfrmTimer() override;
+
+    // Every component the window owns, in creation order (controls and non-visual members).
+    std::vector<QObject*> components;
+    // The component of that name, letter case ignored; nullptr when there is none.
+    QObject* FindComponent(const QString& name) const;
+
+    // The taskbar text: the window's icon text and the tray icon's tooltip.
+    void SetApplicationTitle(const QString& title);
+    QString ApplicationTitle() const { return applicationTitle_; }
+
+    // Shows image `index` of ilIcons (0 green, 1 red) as the program's and the window's icon
+    // (and the tray icon's). Any other index changes nothing.
+    void SetStateIcon(int index);
+    // Save (both), Delete, About, Previous and Next are enabled exactly while sbWatching is up.
+    void LockWhileWatching();
+
+    // The page named so ("Provider", ..., "Adjust Timers", "Timer"), letter case ignored.
+    QWidget* Page(const QString& name) const;
+    QString ActivePageName() const;
+    void SetActivePage(const QString& name);
+
+    // Where the help command looks for the guide; the executable's folder unless set.
+    void SetHelpFolder(const QString& folder) { helpFolder_ = folder; }
+    QString HelpFilePath() const;
+    // The help viewer, once the help command has opened it.
+    THelpViewer* HelpViewer() const { return helpViewer_; }
+    QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+
+    // Toolbar.
+    QFrame* pToolBar;
+    QToolButton* sbPrevious;
+    QToolButton* sbNext;
+    QToolButton* sbWatching;
+    QToolButton* sbOverRide;
+    QToolButton* sbManual;
+    QToolButton* sbSave;
+    QToolButton* Ask4Help;
+    QToolButton* AboutUs;
+    QToolButton* Leave;
+
+    // The notebook and its pages, in order.
+    QStackedWidget* nbMain;
+    QWidget* pgProvider;
+    QWidget* pgDetection;
+    QWidget* pgBilling;
+    QWidget* pgLogging;
+    QWidget* pgToggles;
+    QWidget* pgAdjustTimers;
+    QWidget* pgTimer;
+
+    // "Provider".
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label11;
+    QComboBox* cbProvider;
+    QPushButton* btnDelete;
+    QCheckBox* ckSetAsDefault;
+    QPushButton* btnSave;
+
+    // "Detection".
+    QLabel* Detect1;
+    QLabel* Label10;
+    QComboBox* cbDetection;
+    QLabel* lProvider;
+    QComboBox* cbProv;
+    QFrame* pCOMPort;
+    QLabel* lblCOMPort;
+    QSpinBox* seCOMPort;
+    QLabel* lblDelay;
+    QSpinBox* seDelayMin;
+    QLabel* lblMin;
+    QSpinBox* seDelaySec;
+    QLabel* lblSec;
+
+    // "Billing".
+    QCheckBox* ckEnableBilling;
+    QFrame* pBilling;
+    QLabel* Label9;
+    QLineEdit* eFreeHours;
+    QLabel* lPricePer;
+    QLabel* lCurrency;
+    QLineEdit* ePrice;
+    QLabel* Label13;
+    QSpinBox* seCycleDay;
+    QLabel* Label8;
+    QLineEdit* eWavAlarm;
+    QToolButton* sbWavBrowse;
+    QToolButton* sbWavPlay;
+    QToolButton* sbClearWav;
+    QCheckBox* ckEnablePeak;
+    QFrame* pPeak;
+    QLabel* Label15;
+    QLineEdit* eStart;
+    QLabel* Label20;
+    QLineEdit* eStop;
+
+    // "Logging".
+    QLabel* Label14;
+    QCheckBox* ckEnableLogging;
+    QFrame* pLogging;
+    QLabel* Label16;
+    QLineEdit* eLogFile;
+    QToolButton* sbLogBrowse;
+    QToolButton* sbClearLog;
+
+    // "Toggles".
+    QCheckBox* ckStartWhenRun;
+    QCheckBox* ckCloseOnDisconnect;
+    QLabel* Label28;
+    QComboBox* cbMinimizedTime;
+    QCheckBox* ckWatchOnRun;
+    QCheckBox* ckColoredIconWatching;
+
+    // "Adjust Timers".
+    QLabel* lblSelectTimer;
+    QLabel* lblUseArrows;
+    QLabel* lblAdjustedValueNote;
+    QGroupBox* gbAvailableTimers;
+    QRadioButton* rbToday;
+    QRadioButton* rbTotalTime;
+    QRadioButton* rbOutsidePeak;
+    QRadioButton* rbInsidePeak;
+    QGroupBox* gbAdjustTimers;
+    QLabel* lblCurrValue;
+    QLabel* lCurrValue;
+    QLabel* lblAdjValue;
+    QLabel* lAdjValue;
+    QLabel* lblHours;
+    QSpinBox* seAdjHour;
+    QLabel* lblMinutes;
+    QSpinBox* seAdjMin;
+    QPushButton* btnReset;
+    QPushButton* btnAdjust;
+    QPushButton* btnClearAll;
+
+    // "Timer": eight read-outs, each a group box around one label.
+    QGroupBox* gbCurrent;
+    QLabel* lCurrent;
+    QGroupBox* gbStart;
+    QLabel* lStart;
+    QGroupBox* gbElapsed;
+    QLabel* lElapsed;
+    QGroupBox* gbCharges;
+    QLabel* lCharges;
+    QGroupBox* gbToday;
+    QLabel* lToday;
+    QGroupBox* gbTotalTime;
+    QLabel* lTotalTime;
+    QGroupBox* gbInsidePeak;
+    QLabel* lInsidePeak;
+    QGroupBox* gbOutsidePeak;
+    QLabel* lOutsidePeak;
+
+    // Non-visual members. A session runs exactly while tOnLine is active; watching is on exactly
+    // while tWatching is active. Both tick every 1000 ms.
+    TImageList* ilIcons;
+    QTimer* tOnLine;
+    QTimer* tWatching;
+    TSaveDialog* sdBrowse;
+    std::unique_ptr<WavPlayer> mpWav;
+    // The serial component Comm32 joins here, after sdBrowse, when the COM Port probe arrives.
+
+    // Created after the window's creation steps; shown by the About command.
+    TAboutBox* AboutBox;
+
+public slots:
+    // The program is restored from its taskbar entry or tray icon: show the window in front.
+    void OnRestore();
+    // "Exit": ends the program at once, without any of the close steps.
+    void LeaveClick();
+    // "Help": the user's guide at its contents, or a note that it is missing.
+    void Ask4HelpClick();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    template <class T> T* Make(QWidget* parent, const char* name);
+    QWidget* MakePage(const char* name, const QString& heading);
+    QToolButton* MakeToolButton(const char* name, const QString& hint, int standardIcon);
+    void CreateToolBar();
+    void CreateProviderPage();
+    void CreateDetectionPage();
+    void CreateBillingPage();
+    void CreateLoggingPage();
+    void CreateTogglesPage();
+    void CreateAdjustTimersPage();
+    void CreateTimerPage();
+    void CreateNonVisual();
+
+    void FormCreate();
+    // Loads the default provider, brings the totals up to date and starts watching or a manual
+    // session as the provider's toggles say.
+    void StartUpSequence();
+    void StartMinimised();
+
+    QString applicationTitle_;
+    QString helpFolder_;
+    QSystemTrayIcon* trayIcon_ = nullptr;
+    THelpViewer* helpViewer_ = nullptr;
+    bool restoreAttached_ = false;
+    bool restoring_ = false;
+};
+
+} // namespace quorvane

@@ -1,0 +1,641 @@
+// The main window as the user meets it: every control of every page, the toolbar, the timers
+// and icons, the taskbar text, the minimised start, Exit and the lock while watching.
+#include "accounting/regional.h"
+#include "app/about.h"
+#include "app/icons.h"
+#include "app/save_dialog.h"
+#include "app/timer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace quorvane;
+
+namespace {
+
+enum class Kind {
+    Edit,
+    ReadOnlyEdit,
+    EditableCombo,
+    DropDown,
+    Spin,
+    Check,
+    Label,
+    Button,
+    Tool,
+    Radio,
+    Panel,
+    Group
+};
+
+struct Limits {
+    int minimum;
+    int maximum;
+    int value;
+};
+
+struct Row {
+    const char* page;
+    const char* name;
+    Kind kind;
+    const char* text = nullptr; // caption, text, or group title
+    QStringList items = {};
+    std::optional<Limits> limits = {};
+    bool hidden = false;
+    bool disabled = false;
+    bool checked = false;
+    int maxLength = -1;
+    bool arrowsOnly = false;
+};
+
+const QString kZero = QStringLiteral("000:00:00");
+
+// Every control of the seven pages with what it shows before any provider is loaded.
+const std::vector<Row>& ControlTable() {
+    static const std::vector<Row> rows = {
+        {"Provider", "Label2", Kind::Label, "Click the box below to select an existing Provider."},
+        {"Provider", "Label3", Kind::Label,
+         "Use the Next and Previous buttons to change any settings and Apply to save them."},
+        {"Provider", "Label4", Kind::Label,
+         "To add a new Provider, type-in their name and click the Next button."},
+        {"Provider", "Label11", Kind::Label, "Provider's Name"},
+        {"Provider", "cbProvider", Kind::EditableCombo, ""},
+        {"Provider", "btnDelete", Kind::Button, "&Delete"},
+        {"Provider", "ckSetAsDefault", Kind::Check, "Set as Default"},
+        {"Provider", "btnSave", Kind::Button, "&Save"},
+
+        {"Detection", "Detect1", Kind::Label,
+         "Click the box below to select how you wish to detect whether your computer is "
+         "connected to"},
+        {"Detection", "Label10", Kind::Label, "Detection Method"},
+        {"Detection", "cbDetection", Kind::DropDown, nullptr, {"TCP/IP", "COM Port", "Manual"}},
+        {"Detection", "lProvider", Kind::Label, "Seek Text", {}, {}, true},
+        {"Detection", "cbProv", Kind::EditableCombo, "", {}, {}, true},
+        {"Detection", "pCOMPort", Kind::Panel, nullptr, {}, {}, true},
+        {"Detection",
+         "seCOMPort",
+         Kind::Spin,
+         nullptr,
+         {},
+         Limits{1, 4, 1},
+         false,
+         false,
+         false,
+         1,
+         true},
+        {"Detection",
+         "seDelayMin",
+         Kind::Spin,
+         nullptr,
+         {},
+         Limits{0, 59, 0},
+         false,
+         false,
+         false,
+         -1,
+         true},
+        {"Detection",
+         "seDelaySec",
+         Kind::Spin,
+         nullptr,
+         {},
+         Limits{0, 59, 0},
+         false,
+         false,
+         false,
+         2,
+         true},
+
+        {"Billing", "ckEnableBilling", Kind::Check, "Enable Billing"},
+        {"Billing", "pBilling", Kind::Panel, nullptr, {}, {}, true},
+        {"Billing", "Label9", Kind::Label, "Free Hours"},
+        {"Billing", "eFreeHours", Kind::Edit, "0", {}, {}, false, false, false, 3},
+        {"Billing", "lPricePer", Kind::Label, "Price per Extra Hour"},
+        {"Billing", "lCurrency", Kind::Label, "$"},
+        {"Billing", "ePrice", Kind::Edit, "0.00"},
+        {"Billing", "Label13", Kind::Label, "Cycle Day"},
+        {"Billing", "seCycleDay", Kind::Spin, nullptr, {}, Limits{0, 31, 0}},
+        {"Billing", "Label8", Kind::Label, "WAV Alarm"},
+        {"Billing", "eWavAlarm", Kind::ReadOnlyEdit, ""},
+        {"Billing", "sbWavBrowse", Kind::Tool, "..."},
+        {"Billing", "sbWavPlay", Kind::Tool},
+        {"Billing", "sbClearWav", Kind::Tool},
+        {"Billing", "ckEnablePeak", Kind::Check, "Enable Peak Period"},
+        {"Billing", "pPeak", Kind::Panel, nullptr, {}, {}, true},
+        {"Billing", "Label15", Kind::Label, "Start"},
+        {"Billing", "eStart", Kind::Edit, ""},
+        {"Billing", "Label20", Kind::Label, "Stop"},
+        {"Billing", "eStop", Kind::Edit, ""},
+
+        {"Logging", "Label14", Kind::Label,
+         "Logging allows you to keep a running record of times, charges, and activity."},
+        {"Logging", "ckEnableLogging", Kind::Check, "Enable Logging"},
+        {"Logging", "pLogging", Kind::Panel, nullptr, {}, {}, true},
+        {"Logging", "Label16", Kind::Label, "Log file path and name"},
+        {"Logging", "eLogFile", Kind::ReadOnlyEdit, ""},
+        {"Logging", "sbLogBrowse", Kind::Tool, "..."},
+        {"Logging", "sbClearLog", Kind::Tool},
+
+        {"Toggles", "ckStartWhenRun", Kind::Check, "Start Timer when Run (Manual detection only)"},
+        {"Toggles", "ckCloseOnDisconnect", Kind::Check,
+         "Close Quorvane on disconnect (Manual detection only)"},
+        {"Toggles", "ckWatchOnRun", Kind::Check, "Watching enabled when Run"},
+        {"Toggles", "ckColoredIconWatching", Kind::Check, "Colored Icon for Watching"},
+        {"Toggles", "Label28", Kind::Label, "Timer to display when minimize"},
+        {"Toggles", "cbMinimizedTime", Kind::DropDown, nullptr, {"Today", "Total", "Elapsed"}},
+
+        {"Adjust Timers", "gbAvailableTimers", Kind::Group, "Available Timers"},
+        {"Adjust Timers", "rbToday", Kind::Radio, "Today", {}, {}, false, false, true},
+        {"Adjust Timers", "rbTotalTime", Kind::Radio, "Total Time"},
+        {"Adjust Timers", "rbInsidePeak", Kind::Radio, "Inside Peak Period"},
+        {"Adjust Timers", "rbOutsidePeak", Kind::Radio, "Outside Peak Period"},
+        {"Adjust Timers", "gbAdjustTimers", Kind::Group, "Adjust Timers"},
+        {"Adjust Timers", "lCurrValue", Kind::Label, "000:00:00"},
+        {"Adjust Timers", "lAdjValue", Kind::Label, "000:00:00"},
+        {"Adjust Timers",
+         "seAdjHour",
+         Kind::Spin,
+         nullptr,
+         {},
+         Limits{-999, 999, 0},
+         false,
+         false,
+         false,
+         4},
+        {"Adjust Timers",
+         "seAdjMin",
+         Kind::Spin,
+         nullptr,
+         {},
+         Limits{-999, 999, 0},
+         false,
+         false,
+         false,
+         4},
+        {"Adjust Timers", "btnReset", Kind::Button, "&Reset"},
+        {"Adjust Timers", "btnAdjust", Kind::Button, "&Adjust", {}, {}, false, true},
+        {"Adjust Timers", "btnClearAll", Kind::Button, "&Clear All"},
+
+        {"Timer", "gbCurrent", Kind::Group, "Current Time"},
+        {"Timer", "lCurrent", Kind::Label, "000:00:00"},
+        {"Timer", "gbStart", Kind::Group, "Start Time"},
+        {"Timer", "lStart", Kind::Label, "000:00:00"},
+        {"Timer", "gbElapsed", Kind::Group, "Elapsed Time"},
+        {"Timer", "lElapsed", Kind::Label, "000:00:00"},
+        {"Timer", "gbCharges", Kind::Group, "Total Charges"},
+        {"Timer", "lCharges", Kind::Label, ""},
+        {"Timer", "gbToday", Kind::Group, "Today"},
+        {"Timer", "lToday", Kind::Label, "000:00:00"},
+        {"Timer", "gbTotalTime", Kind::Group, "Total Time"},
+        {"Timer", "lTotalTime", Kind::Label, "000:00:00"},
+        {"Timer", "gbInsidePeak", Kind::Group, "Inside Peak Period"},
+        {"Timer", "lInsidePeak", Kind::Label, "000:00:00"},
+        {"Timer", "gbOutsidePeak", Kind::Group, "Outside Peak Period"},
+        {"Timer", "lOutsidePeak", Kind::Label, "000:00:00"},
+    };
+    return rows;
+}
+
+QStringList Items(const QComboBox* combo) {
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
+}
+
+// The text a control of the given kind shows; nullopt when the control is not of that kind.
+std::optional<QString> TextAs(QObject* control, Kind kind) {
+    switch (kind) {
+    case Kind::Edit:
+    case Kind::ReadOnlyEdit: {
+        auto* edit = qobject_cast<QLineEdit*>(control);
+        if (!edit || edit->isReadOnly() != (kind == Kind::ReadOnlyEdit))
+            return std::nullopt;
+        return edit->text();
+    }
+    case Kind::EditableCombo:
+    case Kind::DropDown: {
+        auto* combo = qobject_cast<QComboBox*>(control);
+        if (!combo || combo->isEditable() != (kind == Kind::EditableCombo))
+            return std::nullopt;
+        return combo->currentText();
+    }
+    case Kind::Spin: {
+        auto* spin = qobject_cast<QSpinBox*>(control);
+        return spin ? std::optional(spin->text()) : std::nullopt;
+    }
+    case Kind::Check: {
+        auto* box = qobject_cast<QCheckBox*>(control);
+        return box ? std::optional(box->text()) : std::nullopt;
+    }
+    case Kind::Label: {
+        auto* label = qobject_cast<QLabel*>(control);
+        return label ? std::optional(label->text()) : std::nullopt;
+    }
+    case Kind::Button: {
+        auto* button = qobject_cast<QPushButton*>(control);
+        return button ? std::optional(button->text()) : std::nullopt;
+    }
+    case Kind::Tool: {
+        auto* button = qobject_cast<QToolButton*>(control);
+        return button ? std::optional(button->text()) : std::nullopt;
+    }
+    case Kind::Radio: {
+        auto* button = qobject_cast<QRadioButton*>(control);
+        return button ? std::optional(button->text()) : std::nullopt;
+    }
+    case Kind::Group: {
+        auto* group = qobject_cast<QGroupBox*>(control);
+        return group ? std::optional(group->title()) : std::nullopt;
+    }
+    case Kind::Panel: {
+        auto* frame = qobject_cast<QFrame*>(control);
+        if (!frame || qobject_cast<QLabel*>(control))
+            return std::nullopt;
+        return QString();
+    }
+    }
+    return std::nullopt;
+}
+
+class Window : public ::testing::Test {
+protected:
+    // The window's currency comes from the regional settings, which tests set directly.
+    void SetUp() override { Regional() = RegionalSettings{}; }
+};
+
+TEST_F(Window, EveryControlExistsOnItsPageAsDesigned) {
+    TfrmTimer w;
+    for (const Row& row : ControlTable()) {
+        SCOPED_TRACE(row.name);
+        QObject* found = w.FindComponent(QString::fromLatin1(row.name));
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->objectName(), QString::fromLatin1(row.name));
+        auto* widget = qobject_cast<QWidget*>(found);
+        ASSERT_NE(widget, nullptr);
+        QWidget* page = w.Page(QString::fromLatin1(row.page));
+        ASSERT_NE(page, nullptr);
+        EXPECT_TRUE(page->isAncestorOf(widget));
+
+        const std::optional<QString> text = TextAs(found, row.kind);
+        ASSERT_TRUE(text.has_value()) << "wrong kind";
+        if (row.text) {
+            EXPECT_EQ(*text, QString::fromUtf8(row.text));
+        }
+        if (auto* combo = qobject_cast<QComboBox*>(found)) {
+            EXPECT_EQ(Items(combo), row.items);
+            EXPECT_EQ(combo->currentIndex(), -1);
+        }
+        if (row.limits) {
+            auto* spin = qobject_cast<QSpinBox*>(found);
+            EXPECT_EQ(spin->minimum(), row.limits->minimum);
+            EXPECT_EQ(spin->maximum(), row.limits->maximum);
+            EXPECT_EQ(spin->value(), row.limits->value);
+        }
+        if (row.maxLength > 0) {
+            auto* edit = qobject_cast<QLineEdit*>(found);
+            if (!edit)
+                edit = found->findChild<QLineEdit*>();
+            ASSERT_NE(edit, nullptr);
+            EXPECT_EQ(edit->maxLength(), row.maxLength);
+        }
+        EXPECT_EQ(widget->isHidden(), row.hidden);
+        EXPECT_EQ(widget->isEnabled(), !row.disabled);
+        if (auto* button = qobject_cast<QAbstractButton*>(found); button && button->isCheckable()) {
+            EXPECT_EQ(button->isChecked(), row.checked);
+        }
+    }
+}
+
+TEST_F(Window, SettingControlsComeInTheOrderProfilesAreStored) {
+    TfrmTimer w;
+    QStringList stored;
+    for (QObject* component : w.components) {
+        if (qobject_cast<QLineEdit*>(component) || qobject_cast<QComboBox*>(component) ||
+            qobject_cast<QCheckBox*>(component) || qobject_cast<QSpinBox*>(component))
+            stored << component->objectName();
+    }
+    const QStringList expected = {"cbProvider",
+                                  "ckSetAsDefault",
+                                  "cbDetection",
+                                  "seCOMPort",
+                                  "seDelayMin",
+                                  "seDelaySec",
+                                  "cbProv",
+                                  "ckEnableBilling",
+                                  "ePrice",
+                                  "eFreeHours",
+                                  "eWavAlarm",
+                                  "seCycleDay",
+                                  "ckEnablePeak",
+                                  "eStart",
+                                  "eStop",
+                                  "ckEnableLogging",
+                                  "eLogFile",
+                                  "ckStartWhenRun",
+                                  "ckCloseOnDisconnect",
+                                  "cbMinimizedTime",
+                                  "ckWatchOnRun",
+                                  "ckColoredIconWatching",
+                                  "seAdjHour",
+                                  "seAdjMin"};
+    EXPECT_EQ(stored, expected);
+}
+
+TEST_F(Window, ComponentsAreUniqueAndFoundByNameInAnyLetterCase) {
+    TfrmTimer w;
+    QSet<QString> names;
+    for (QObject* component : w.components) {
+        EXPECT_FALSE(component->objectName().isEmpty());
+        EXPECT_FALSE(names.contains(component->objectName().toLower()))
+            << component->objectName().toStdString();
+        names.insert(component->objectName().toLower());
+    }
+    EXPECT_EQ(w.FindComponent("EPRICE"), w.ePrice);
+    EXPECT_EQ(w.FindComponent("tonline"), w.tOnLine);
+    EXPECT_EQ(w.FindComponent("sdBrowse"), w.sdBrowse);
+    EXPECT_EQ(w.FindComponent("eProv"), nullptr);
+    EXPECT_EQ(w.FindComponent(""), nullptr);
+}
+
+TEST_F(Window, ToolbarButtonsCarryTheirHints) {
+    TfrmTimer w;
+    const std::vector<std::tuple<QToolButton*, const char*, bool>> buttons = {
+        {w.sbPrevious, "Previous", false},
+        {w.sbNext, "Next", false},
+        {w.sbWatching, "Watching On/Off", true},
+        {w.sbOverRide, "Override Automatic Detection", false},
+        {w.Ask4Help, "Help", false},
+        {w.AboutUs, "About", false},
+        {w.Leave, "Exit", false},
+        {w.sbManual, "Manual Start/Stop", true},
+        {w.sbSave, "Save provider settings", false},
+    };
+    for (const auto& [button, hint, latching] : buttons) {
+        SCOPED_TRACE(hint);
+        EXPECT_EQ(button->toolTip(), QString::fromLatin1(hint));
+        EXPECT_EQ(button->isCheckable(), latching);
+        EXPECT_FALSE(button->isChecked());
+        EXPECT_FALSE(w.nbMain->isAncestorOf(button));
+    }
+    EXPECT_EQ(w.sbLogBrowse->toolTip(), "Find/Create Log File");
+    EXPECT_EQ(w.sbClearLog->toolTip(), "Clear Log File (Disable)");
+    EXPECT_EQ(w.btnAdjust->toolTip(), "Increase selected timer by adjustment values");
+    EXPECT_EQ(w.btnClearAll->toolTip(), "Clear all timers");
+    EXPECT_TRUE(w.sbWavBrowse->font().bold());
+    EXPECT_FALSE(w.sbWavPlay->icon().isNull());
+    EXPECT_FALSE(w.sbOverRide->isEnabled());
+}
+
+TEST_F(Window, NotebookHasSevenPagesInOrderAndShowsProvider) {
+    TfrmTimer w;
+    const QStringList names = {"Provider", "Detection",     "Billing", "Logging",
+                               "Toggles",  "Adjust Timers", "Timer"};
+    ASSERT_EQ(w.nbMain->count(), names.size());
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_EQ(w.nbMain->widget(i)->objectName(), names[i]);
+    EXPECT_EQ(w.ActivePageName(), "Provider");
+    EXPECT_EQ(w.Page("adjust timers"), w.pgAdjustTimers);
+    EXPECT_EQ(w.Page("Settings"), nullptr);
+
+    // The large headings; "Timer" has none.
+    const QStringList headings = {"Provider", "Detection",          "Billing",
+                                  "Logging",  "Toggles / Settings", "Adjust Timers"};
+    for (int i = 0; i < headings.size(); ++i) {
+        bool found = false;
+        for (auto* label : w.nbMain->widget(i)->findChildren<QLabel*>())
+            found = found || (label->text() == headings[i] && label->font().bold());
+        EXPECT_TRUE(found) << headings[i].toStdString();
+    }
+
+    w.SetActivePage("Timer");
+    EXPECT_EQ(w.nbMain->currentWidget(), w.pgTimer);
+}
+
+TEST_F(Window, AdjustTimersPageTexts) {
+    TfrmTimer w;
+    QStringList texts;
+    for (auto* label : w.pgAdjustTimers->findChildren<QLabel*>())
+        texts << label->text();
+    for (const char* expected :
+         {"Select a timer you wish to adjust.",
+          "Use the up and down arrows to adjust the Hours/Minutes.  You can select a number from "
+          "999 through -999.  However, you cannot save a negative time.",
+          "The Adjusted Value indicates what the timer would be, including it's current value.",
+          "Current Value: ", "Adjusted Value:", "Hours", "Minutes"})
+        EXPECT_TRUE(texts.contains(QString::fromLatin1(expected))) << expected;
+}
+
+TEST_F(Window, TogglesCarryTag99AndTheTimersAreStopped) {
+    TfrmTimer w;
+    for (QCheckBox* box :
+         {w.ckStartWhenRun, w.ckCloseOnDisconnect, w.ckWatchOnRun, w.ckColoredIconWatching})
+        EXPECT_EQ(Tag(box), 99) << box->objectName().toStdString();
+    EXPECT_EQ(Tag(w.ckEnableBilling), 0);
+    EXPECT_EQ(Tag(w.tOnLine), 0);
+    SetTag(w.tOnLine, 1);
+    EXPECT_EQ(Tag(w.tOnLine), 1);
+
+    for (QTimer* timer : {w.tOnLine, w.tWatching}) {
+        EXPECT_EQ(timer->interval(), 1000);
+        EXPECT_FALSE(timer->isActive());
+        EXPECT_NE(std::find(w.components.begin(), w.components.end(), timer), w.components.end());
+    }
+    EXPECT_NE(w.mpWav, nullptr);
+    EXPECT_EQ(w.sdBrowse->Filter, "Wav Files (*.WAV)|*.WAV");
+    EXPECT_EQ(w.sdBrowse->DefaultExt, "WAV");
+}
+
+TEST_F(Window, ElapsedReadOutStartsRed) {
+    TfrmTimer w;
+    EXPECT_EQ(w.lElapsed->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(w.lElapsed->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+}
+
+TEST_F(Window, CurrencyLabelFollowsTheRegionalSettings) {
+    Regional().currencyString = "€";
+    TfrmTimer w;
+    EXPECT_EQ(w.lCurrency->text(), QString::fromUtf8("€"));
+}
+
+QRgb CentreOf(const QPixmap& pixmap) {
+    return pixmap.toImage().pixel(8, 8);
+}
+
+TEST_F(Window, LampsAreGreenAndRedAndBecomeTheProgramsIcon) {
+    TfrmTimer w;
+    ASSERT_EQ(w.ilIcons->Count(), 2);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(w.ilIcons->Pixmap(i).size(), QSize(16, 16));
+    const QRgb green = CentreOf(w.ilIcons->Pixmap(0));
+    const QRgb red = CentreOf(w.ilIcons->Pixmap(1));
+    EXPECT_GT(qGreen(green), 2 * qRed(green));
+    EXPECT_GT(qRed(red), 2 * qGreen(red));
+
+    for (int index : {0, 1}) {
+        w.SetStateIcon(index);
+        const QRgb shown = CentreOf(w.windowIcon().pixmap(16, 16));
+        EXPECT_EQ(shown, CentreOf(w.ilIcons->Pixmap(index)));
+        EXPECT_EQ(CentreOf(QApplication::windowIcon().pixmap(16, 16)), shown);
+        EXPECT_EQ(CentreOf(w.TrayIcon()->icon().pixmap(16, 16)), shown);
+    }
+    w.SetStateIcon(7);
+    EXPECT_EQ(CentreOf(w.windowIcon().pixmap(16, 16)), red);
+}
+
+TEST_F(Window, CaptionAndTaskbarText) {
+    TfrmTimer w;
+    EXPECT_EQ(w.windowTitle(), "Quorvane v4.9");
+    EXPECT_EQ(w.ApplicationTitle(), "Quorvane v.48");
+    EXPECT_EQ(w.windowIconText(), "Quorvane v.48");
+    EXPECT_EQ(w.TrayIcon()->toolTip(), "Quorvane v.48");
+
+    w.SetApplicationTitle("E: 000:00:00");
+    EXPECT_EQ(w.windowIconText(), "E: 000:00:00");
+    EXPECT_EQ(w.TrayIcon()->toolTip(), "E: 000:00:00");
+    EXPECT_EQ(w.windowTitle(), "Quorvane v4.9");
+}
+
+TEST_F(Window, FixedSingleBorderWithoutMaximise) {
+    TfrmTimer w;
+    const Qt::WindowFlags flags = w.windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(flags & Qt::WindowContextHelpButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    // Room for every page with all its panels shown.
+    for (QWidget* panel : {static_cast<QWidget*>(w.pBilling), static_cast<QWidget*>(w.pPeak)})
+        panel->show();
+    EXPECT_LE(w.pgBilling->sizeHint().height(), w.nbMain->height());
+}
+
+TEST_F(Window, StartsMinimisedAndRestoringShowsTheWindow) {
+    TfrmTimer w;
+    EXPECT_TRUE(w.isMinimized());
+    EXPECT_FALSE(w.AboutBox->isVisible());
+    EXPECT_EQ(w.HelpViewer(), nullptr);
+
+    // Restored from the taskbar.
+    w.setWindowState(Qt::WindowNoState);
+    EXPECT_FALSE(w.isMinimized());
+    EXPECT_TRUE(w.isVisible());
+
+    // Minimised again and restored from the tray icon.
+    w.showMinimized();
+    ASSERT_TRUE(w.isMinimized());
+    emit w.TrayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(w.isMinimized());
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(Window, WhileWatchingTheSixButtonsAreLockedOnEveryPage) {
+    TfrmTimer w;
+    w.OnRestore();
+    const std::vector<QWidget*> locked = {w.btnSave, w.sbSave, w.btnDelete,
+                                          w.AboutUs, w.sbNext, w.sbPrevious};
+    for (int page = 0; page < w.nbMain->count(); ++page) {
+        w.nbMain->setCurrentIndex(page);
+        QTest::mouseClick(w.sbWatching, Qt::LeftButton);
+        ASSERT_TRUE(w.sbWatching->isChecked());
+        w.LockWhileWatching();
+        for (QWidget* control : locked)
+            EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
+        EXPECT_TRUE(w.Leave->isEnabled());
+        EXPECT_TRUE(w.Ask4Help->isEnabled());
+
+        QTest::mouseClick(w.sbWatching, Qt::LeftButton);
+        ASSERT_FALSE(w.sbWatching->isChecked());
+        w.LockWhileWatching();
+        for (QWidget* control : locked)
+            EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
+    }
+}
+
+TEST_F(Window, ArrowsOnlySpinEditsIgnoreTypingButStepWithTheArrows) {
+    TfrmTimer w;
+    w.OnRestore();
+    w.SetActivePage("Detection");
+    w.pCOMPort->show();
+
+    QTest::keyClicks(w.seCOMPort, "3");
+    EXPECT_EQ(w.seCOMPort->value(), 1);
+    QTest::keyClick(w.seCOMPort, Qt::Key_Up);
+    EXPECT_EQ(w.seCOMPort->value(), 2);
+    QTest::keyClick(w.seDelaySec, Qt::Key_Down);
+    EXPECT_EQ(w.seDelaySec->value(), 0);
+    QTest::keyClick(w.seDelaySec, Qt::Key_Up);
+    EXPECT_EQ(w.seDelaySec->value(), 1);
+
+    // The cycle day and the adjustments take typed numbers.
+    w.SetActivePage("Billing");
+    w.pBilling->show();
+    w.seCycleDay->selectAll();
+    QTest::keyClicks(w.seCycleDay, "15");
+    EXPECT_EQ(w.seCycleDay->value(), 15);
+    w.SetActivePage("Adjust Timers");
+    w.seAdjHour->selectAll();
+    QTest::keyClicks(w.seAdjHour, "-999");
+    EXPECT_EQ(w.seAdjHour->value(), -999);
+}
+
+TEST_F(Window, ProviderNamesAreTypedNotCompletedOrCollected) {
+    TfrmTimer w;
+    w.OnRestore();
+    w.cbProvider->addItems({"Dial Net", "Other"});
+    w.cbProvider->setCurrentIndex(-1);
+    w.cbProvider->setEditText(QString());
+    QTest::keyClicks(w.cbProvider, "Dial");
+    EXPECT_EQ(w.cbProvider->currentText(), "Dial");
+    QTest::keyClick(w.cbProvider, Qt::Key_Return);
+    EXPECT_EQ(w.cbProvider->count(), 2);
+    EXPECT_EQ(w.cbProvider->currentText(), "Dial");
+}
+
+// Counts the close events a window receives: Exit must not send one.
+class CloseCounter : public QObject {
+public:
+    int closes = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close)
+            ++closes;
+        return false;
+    }
+};
+
+TEST_F(Window, ExitEndsTheEventLoopWithoutTheCloseSteps) {
+    TfrmTimer w;
+    w.OnRestore();
+    CloseCounter counter;
+    w.installEventFilter(&counter);
+    // A session is running when the user exits.
+    w.tOnLine->start();
+
+    QTimer::singleShot(0, &w, [&w] { QTest::mouseClick(w.Leave, Qt::LeftButton); });
+    const int status = QApplication::exec();
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(counter.closes, 0);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.tOnLine->isActive());
+    w.tOnLine->stop();
+}
+
+} // namespace
