@@ -6,6 +6,7 @@
 #include "app/help_viewer.h"
 #include "app/icons.h"
 #include "app/save_dialog.h"
+#include "app/x11_icon_name.h"
 #include "settings/messages.h"
 
 #include <QApplication>
@@ -208,7 +209,8 @@ void TfrmTimer::CreateToolBar() {
     sbManual->setCheckable(true);
     sbSave = MakeToolButton("sbSave", QStringLiteral("Save provider settings"),
                             QStyle::SP_DialogSaveButton);
-    Ask4Help = MakeToolButton("Ask4Help", QStringLiteral("Help"), QStyle::SP_DialogHelpButton);
+    Ask4Help =
+        MakeToolButton("Ask4Help", QStringLiteral("Help"), QStyle::SP_TitleBarContextHelpButton);
     AboutUs = MakeToolButton("AboutUs", QStringLiteral("About"), QStyle::SP_MessageBoxInformation);
     Leave = MakeToolButton("Leave", QStringLiteral("Exit"), QStyle::SP_DialogCloseButton);
 
@@ -705,6 +707,8 @@ void TfrmTimer::StartUpSequence() {}
 void TfrmTimer::StartMinimised() {
     // Shown minimised rather than hidden, so the program has its taskbar entry from the start.
     showMinimized();
+    // The native window exists only now; the title may have been set before.
+    SetLegacyIconName(this, applicationTitle_);
 }
 
 QObject* TfrmTimer::FindComponent(const QString& name) const {
@@ -718,6 +722,7 @@ QObject* TfrmTimer::FindComponent(const QString& name) const {
 void TfrmTimer::SetApplicationTitle(const QString& title) {
     applicationTitle_ = title;
     setWindowIconText(title);
+    SetLegacyIconName(this, title);
     if (trayIcon_)
         trayIcon_->setToolTip(title);
 }
