@@ -122,6 +122,9 @@ public:
     bool Chunk(const char* buf, std::size_t n) {
         if (n == 0)
             return true;
+        last_ = buf[n - 1];
+        if (!afterCR_ && AllCrLf(buf, n))
+            return WriteAll(out_, buf, n);
         pending_.clear();
         std::size_t i = 0;
         if (afterCR_ && buf[0] == '\n')
@@ -147,7 +150,6 @@ public:
             run = i;
         }
         pending_.append(buf + run, n - run);
-        last_ = buf[n - 1];
         return WriteAll(out_, pending_.data(), pending_.size());
     }
 
@@ -159,6 +161,17 @@ public:
     }
 
 private:
+    // Every CR followed by LF and every LF preceded by CR, the chunk's ends included. One
+    // branch-free pass the compiler vectorises: the usual log goes through at copying speed.
+    static bool AllCrLf(const char* buf, std::size_t n) {
+        if (buf[0] == '\n' || buf[n - 1] == '\r')
+            return false;
+        unsigned char odd = 0;
+        for (std::size_t i = 0; i + 1 < n; ++i)
+            odd |= static_cast<unsigned char>((buf[i] == '\r') ^ (buf[i + 1] == '\n'));
+        return odd == 0;
+    }
+
     int out_;
     std::string pending_;
     bool afterCR_ = false;

@@ -165,7 +165,8 @@ TEST_F(SessionLogTest, LongLogsCopyLikeShortOnes) {
         std::string old;
         while (old.size() < 600 * 1024) {
             old.append(random() % 130, static_cast<char>('A' + random() % 26));
-            old += ends[random() % std::size(ends)];
+            // The first log is all CR LF but for the borders below, as most logs are.
+            old += ends[seed == 1 ? 0 : random() % std::size(ends)];
         }
         // CR LF and lone CR exactly on the borders of the first chunks.
         old.replace(128 * 1024 - 1, 2, "\r\n");

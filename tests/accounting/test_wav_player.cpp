@@ -58,9 +58,10 @@ class WavPlayerTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         // The system's configuration for "null" and "hw", and ours for the capturing device.
-        const std::string path = std::string(snd_config_topdir()) +
-                                 "/alsa.conf:" + std::getenv("QUORVANE_TEST_DATA") +
-                                 "/alsa-capture.conf";
+        const char* data = std::getenv("QUORVANE_TEST_DATA");
+        ASSERT_NE(data, nullptr) << "run through ctest, which names the test data folder";
+        const std::string path =
+            std::string(snd_config_topdir()) + "/alsa.conf:" + data + "/alsa-capture.conf";
         ::setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
     }
 
