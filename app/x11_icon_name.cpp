@@ -14,10 +14,13 @@ namespace quorvane {
 void SetLegacyIconName(QWidget* window, const QString& text) {
     if (!window || !window->windowHandle() || !window->testAttribute(Qt::WA_WState_Created))
         return;
-    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
+    // The offscreen platform answers the X11 interface too, with no connection behind it.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
-    xcb_connection_t* connection = x11->connection();
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return;
     // WM_ICON_NAME is a STRING property: Latin-1.
     const QByteArray latin1 = text.toLatin1();
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE,
