@@ -1,0 +1,69 @@
+#pragma once
+// Runs a program as a real second process: given text on its standard input, its output
+// and exit status captured.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quorvane::test {
+
+struct ProcessResult {
+    int status = -1; // exit status; -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+inline std::string ReadAll(FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0)
+        text.append(buf, n);
+    return text;
+}
+
+inline ProcessResult RunProgram(const std::vector<std::string>& args,
+                                const std::string& input = {}) {
+    FILE* in = std::tmpfile();
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), in);
+    std::fflush(in);
+    std::rewind(in);
+    ProcessResult result;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fileno(in), STDIN_FILENO);
+        ::dup2(fileno(out), STDOUT_FILENO);
+        ::dup2(fileno(err), STDERR_FILENO);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadAll(out);
+    result.err = ReadAll(err);
+    std::fclose(in);
+    std::fclose(out);
+    std::fclose(err);
+    return result;
+}
+
+// quorvane-reg with these arguments.
+inline ProcessResult Reg(std::vector<std::string> args, const std::string& input = {}) {
+    args.insert(args.begin(), QUORVANE_REG_TOOL);
+    return RunProgram(args, input);
+}
+
+} // namespace quorvane::test
