@@ -532,6 +532,10 @@ TEST_F(Window, StartsMinimisedAndRestoringShowsTheWindow) {
     EXPECT_TRUE(w.isMinimized());
     EXPECT_FALSE(w.AboutBox->isVisible());
     EXPECT_EQ(w.HelpViewer(), nullptr);
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top != &w)
+            EXPECT_FALSE(top->isVisible()) << top->objectName().toStdString();
+    }
 
     // Restored from the taskbar.
     w.setWindowState(Qt::WindowNoState);
