@@ -533,8 +533,9 @@ TEST_F(Window, StartsMinimisedAndRestoringShowsTheWindow) {
     EXPECT_FALSE(w.AboutBox->isVisible());
     EXPECT_EQ(w.HelpViewer(), nullptr);
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top != &w)
+        if (top != &w) {
             EXPECT_FALSE(top->isVisible()) << top->objectName().toStdString();
+        }
     }
 
     // Restored from the taskbar.
