@@ -41,10 +41,14 @@ std::string ExpandComposites(std::string pattern, const std::string& ampmTime) {
 }
 
 tm ToTm(DateTime value) {
-    const CivilDate date = DecodeDate(value);
-    auto ms = static_cast<long long>(std::llround((value - std::floor(value)) * 86400000.0));
-    if (ms >= 86400000)
-        ms = 86399999;
+    // Rounded to the millisecond first, so a moment a hair before midnight is midnight of the
+    // next day and not the last second of the old one.
+    const long long totalMs = std::llround(value * 86400000.0);
+    long long days = totalMs / 86400000;
+    if (totalMs % 86400000 < 0)
+        --days;
+    const long long ms = totalMs - days * 86400000;
+    const CivilDate date = DecodeDate(static_cast<DateTime>(days));
     const long long secs = ms / 1000;
     tm t{};
     t.tm_year = date.year - 1900;
@@ -54,7 +58,6 @@ tm ToTm(DateTime value) {
     t.tm_min = static_cast<int>(secs / 60 % 60);
     t.tm_sec = static_cast<int>(secs % 60);
     // Weekday: day 0 of DateTime (30 December 1899) was a Saturday.
-    const auto days = static_cast<long long>(std::floor(value));
     t.tm_wday = static_cast<int>(((days + 6) % 7 + 7) % 7);
     return t;
 }
@@ -176,8 +179,7 @@ std::optional<DateTime> ParseTime(std::string_view text) {
         if (count == 3)
             return std::nullopt;
         int digits = 0, value = 0;
-        while (i < rest.size() && std::isdigit(static_cast<unsigned char>(rest[i])) &&
-               digits < 3) {
+        while (i < rest.size() && std::isdigit(static_cast<unsigned char>(rest[i])) && digits < 3) {
             value = value * 10 + (rest[i] - '0');
             ++i;
             ++digits;

@@ -29,6 +29,7 @@ function(quorvane_add_test name)
         "QUORVANE_ALSA_PCM=null"
         "QUORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data"
         "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp"
         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
         "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1"
         ${T_ENV})

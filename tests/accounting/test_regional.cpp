@@ -42,6 +42,12 @@ TEST_F(RegionalTest, AmPmTextsComeFromTheSettings) {
     EXPECT_EQ(ParseTime("9:05 nachm."), EncodeTime(21, 5, 0));
 }
 
+TEST_F(RegionalTest, AHairBeforeMidnightIsMidnight) {
+    const DateTime almost = EncodeDate(2026, 12, 31) + 1.0 - 1e-10;
+    EXPECT_EQ(FormatLongTime(almost), "12:00:00 AM");
+    EXPECT_EQ(FormatShortDate(almost), "01/01/2027");
+}
+
 TEST_F(RegionalTest, ParseTimeCases) {
     const std::pair<const char*, std::optional<DateTime>> cases[] = {
         {"10:00:00 AM", EncodeTime(10, 0, 0)},
@@ -68,9 +74,16 @@ TEST_F(RegionalTest, ParseTimeCases) {
 TEST_F(RegionalTest, AmountFormat) {
     Regional().thousandSeparator = ",";
     const std::pair<double, const char*> cases[] = {
-        {0, "0.00"},         {2, "2.00"},          {6.5, "6.50"},       {2.675, "2.68"},
-        {999.995, "1,000.00"}, {1234.5, "1,234.50"}, {1234567.891, "1,234,567.89"},
-        {-3, "-3.00"},       {-1234.5, "-1,234.50"}, {-0.001, "0.00"},
+        {0, "0.00"},
+        {2, "2.00"},
+        {6.5, "6.50"},
+        {2.675, "2.68"},
+        {999.995, "1,000.00"},
+        {1234.5, "1,234.50"},
+        {1234567.891, "1,234,567.89"},
+        {-3, "-3.00"},
+        {-1234.5, "-1,234.50"},
+        {-0.001, "0.00"},
     };
     for (const auto& [amount, text] : cases)
         EXPECT_EQ(FormatAmount(amount), text) << amount;
