@@ -335,76 +335,86 @@ bool Hive::Prepare(std::string* why) {
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     readOnly_ = sqlite3_db_readonly(db, "main") == 1;
+    const auto failed = [&] {
+        *why = sqlite3_errmsg(db);
+        return false;
+    };
 
-    const auto errmsg = [&] { return std::string(sqlite3_errmsg(db)); };
-    const auto pragmaInt = [&](const char* sql, int& out) {
+    // One statement, so one snapshot: a store that another process is setting up at this
+    // moment is seen either empty or complete, never half made.
+    struct Header {
+        int appId = 0, version = 0, objects = 0;
+    };
+    const auto readHeader = [&](Header& h) {
         sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK)
+        if (sqlite3_prepare_v2(db,
+                               "SELECT (SELECT application_id FROM pragma_application_id), "
+                               "(SELECT user_version FROM pragma_user_version), "
+                               "(SELECT count(*) FROM sqlite_schema)",
+                               -1, &raw, nullptr) != SQLITE_OK)
             return false;
         StmtPtr stmt(raw);
         if (sqlite3_step(stmt.get()) != SQLITE_ROW)
             return false;
-        out = sqlite3_column_int(stmt.get(), 0);
+        h = {sqlite3_column_int(raw, 0), sqlite3_column_int(raw, 1), sqlite3_column_int(raw, 2)};
         return true;
     };
-    // The first statement that reads the file: a file that is not a database fails here.
-    int appId = 0, version = 0, objects = 0;
-    if (!pragmaInt("PRAGMA application_id", appId) || !pragmaInt("PRAGMA user_version", version) ||
-        !pragmaInt("SELECT count(*) FROM sqlite_schema", objects)) {
-        *why = errmsg();
-        return false;
-    }
-    if (appId == 0 && objects == 0) {
+    // The first read of the file: a file that is not a database fails here.
+    Header header;
+    if (!readHeader(header))
+        return failed();
+    if (header.appId == 0 && header.objects == 0) {
         if (readOnly_) {
             *why = "the store is empty and read-only";
             return false;
         }
-        // WAL: readers never wait for a writer and a commit is one append to the log.
-        if (ExecSimple(db, "PRAGMA journal_mode=WAL") != SQLITE_OK ||
-            ExecSimple(db, "BEGIN IMMEDIATE") != SQLITE_OK) {
-            *why = errmsg();
-            return false;
+        // WAL: readers never wait for a writer and a commit is one append to the log. SQLite
+        // does not wait for the exclusive lock this switch needs, so we do.
+        for (int waited = 0;; ++waited) {
+            const int rc = ExecSimple(db, "PRAGMA journal_mode=WAL");
+            if (rc == SQLITE_OK)
+                break;
+            if ((rc & 0xFF) != SQLITE_BUSY || waited >= kBusyTimeoutMs)
+                return failed();
+            ::usleep(1000);
         }
+        if (ExecSimple(db, "BEGIN IMMEDIATE") != SQLITE_OK)
+            return failed();
         // Another process may have set the store up while we waited for the lock.
-        if (!pragmaInt("PRAGMA application_id", appId)) {
-            *why = errmsg();
+        if (!readHeader(header)) {
+            failed();
             ExecSimple(db, "ROLLBACK");
             return false;
         }
-        if (appId == 0) {
+        if (header.appId == 0 && header.objects == 0) {
             const std::string setup =
                 std::string(kSchema) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
                 ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
             if (ExecSimple(db, setup.c_str()) != SQLITE_OK) {
-                *why = errmsg();
+                failed();
                 ExecSimple(db, "ROLLBACK");
                 return false;
             }
-            appId = kApplicationId;
-            version = kSchemaVersion;
-        } else {
-            pragmaInt("PRAGMA user_version", version);
+            header = {kApplicationId, kSchemaVersion, 1};
         }
         if (ExecSimple(db, "COMMIT") != SQLITE_OK) {
-            *why = errmsg();
+            failed();
             ExecSimple(db, "ROLLBACK");
             return false;
         }
     }
-    if (appId != kApplicationId) {
+    if (header.appId != kApplicationId) {
         *why = "the file is another program's database";
         return false;
     }
-    if (version > kSchemaVersion) {
+    if (header.version > kSchemaVersion) {
         *why = "the store was written by a newer version of Quorvane";
         return false;
     }
     // FULL: a commit is on the disk, not only in the page cache, when the call returns.
     if (ExecSimple(db, "PRAGMA synchronous=FULL") != SQLITE_OK ||
-        ExecSimple(db, "PRAGMA foreign_keys=ON") != SQLITE_OK) {
-        *why = errmsg();
-        return false;
-    }
+        ExecSimple(db, "PRAGMA foreign_keys=ON") != SQLITE_OK)
+        return failed();
     return true;
 }
 

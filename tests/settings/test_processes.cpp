@@ -71,6 +71,27 @@ TEST_F(ProcessesTest, EachSideSeesTheOthersWriteAtOnce) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
 }
 
+// Several processes that find no store yet all set it up at the same moment; each must get a
+// working store, none a refusal.
+TEST_F(ProcessesTest, ProcessesStartingOnAFreshStoreTogether) {
+    for (int round = 0; round < 8; ++round) {
+        std::filesystem::remove_all(StoreFolder());
+        std::vector<std::thread> runs;
+        std::vector<ProcessResult> results(4);
+        for (int p = 0; p < 4; ++p)
+            runs.emplace_back([&, p] {
+                results[p] = Reg({"add", "HKLM\\Fresh", "/v", "v" + std::to_string(p), "/t",
+                                  "REG_DWORD", "/d", std::to_string(p), "/f"});
+            });
+        for (std::thread& t : runs)
+            t.join();
+        for (int p = 0; p < 4; ++p) {
+            ASSERT_EQ(results[p].status, 0) << "round " << round << ": " << results[p].err;
+            EXPECT_TRUE(ValueExistsByPath(HKEY_LOCAL_MACHINE, "Fresh\\v" + std::to_string(p)));
+        }
+    }
+}
+
 TEST_F(ProcessesTest, ConcurrentWritersLoseNothing) {
     constexpr int kCount = 40;
     std::vector<std::thread> runs;
