@@ -180,6 +180,7 @@ TfrmTimer::TfrmTimer(QWidget* parent)
 
     connect(Leave, &QToolButton::clicked, this, &TfrmTimer::LeaveClick);
     connect(Ask4Help, &QToolButton::clicked, this, &TfrmTimer::Ask4HelpClick);
+    ConnectProviderHandlers();
 
     FormCreate();
 

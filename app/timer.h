@@ -3,6 +3,8 @@
 // timers, one with the clocks). The controls are the data: every setting lives in a control whose
 // objectName is its name, and provider profiles are stored by walking `components`.
 
+#include "accounting/timevalues.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -67,6 +69,22 @@ public:
     void SetStateIcon(int index);
     // Save (both), Delete, About, Previous and Next are enabled exactly while sbWatching is up.
     void LockWhileWatching();
+
+    // The program's running totals: the loaded provider's four timers and the alarm flag.
+    TimerSet Timers;
+
+    // Window to store (load false) or store to window (load true) for the provider named in
+    // cbProvider, with its four totals in `timers`.
+    bool TransferProviderSettings(bool load, TimerSet& timers);
+    // Fills cbProvider with the stored providers; with selectDefault, shows the default one.
+    bool FillProviderList(bool selectDefault);
+    // The charges text of the loaded provider's plan; may sound the free-hours alarm.
+    QString FormatCharges();
+    // Puts a session's line at the top of the log file named in eLogFile; false when it could
+    // not be written (nothing is shown).
+    bool WriteSessionLog(const TimerSet& timers, const QString& charges);
+    // Plays the file named in eWavAlarm to its end, or says why it cannot.
+    void PlayWavAlarm();
 
     // The page named so ("Provider", ..., "Adjust Timers", "Timer"), letter case ignored.
     QWidget* Page(const QString& name) const;
@@ -226,6 +244,19 @@ public slots:
     // "Help": the user's guide at its contents, or a note that it is missing.
     void Ask4HelpClick();
 
+    // The Provider page: Save (the button and the toolbar's), the name box, Delete.
+    void btnSaveClick();
+    void sbSaveClick();
+    void cbProviderChange();
+    void btnDeleteClick();
+    // The Billing page's play button.
+    void sbWavPlayClick();
+    // The "Enable" boxes show or hide their panels; the free hours choose the price rule.
+    void ckEnableBillingClick();
+    void ckEnablePeakClick();
+    void ckEnableLoggingClick();
+    void eFreeHoursChange();
+
 protected:
     void changeEvent(QEvent* event) override;
 
@@ -243,6 +274,7 @@ private:
     void CreateTimerPage();
     void CreateNonVisual();
 
+    void ConnectProviderHandlers();
     void FormCreate();
     // Loads the default provider, brings the totals up to date and starts watching or a manual
     // session as the provider's toggles say.

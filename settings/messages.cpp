@@ -10,9 +10,15 @@ namespace {
 ModalScript* g_script = nullptr;
 } // namespace
 
-ModalScript::ModalScript() { g_script = this; }
-ModalScript::~ModalScript() { g_script = nullptr; }
-ModalScript* ModalScript::Active() { return g_script; }
+ModalScript::ModalScript() {
+    g_script = this;
+}
+ModalScript::~ModalScript() {
+    g_script = nullptr;
+}
+ModalScript* ModalScript::Active() {
+    return g_script;
+}
 
 void ShowInformation(const QString& text) {
     if (g_script) {
@@ -21,6 +27,17 @@ void ShowInformation(const QString& text) {
     }
     QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text,
                     QMessageBox::NoButton, QApplication::activeWindow());
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+void ShowError(const QString& text) {
+    if (g_script) {
+        g_script->shown.push_back({QStringLiteral("Error"), text});
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
 }

@@ -20,6 +20,10 @@ void ShowInformation(const QString& text);
 // and "Cancel". Escape or closing the box answers mrCancel.
 int AskConfirm(const QString& text);
 
+// The box that reports an error that ended a user action (a stored value of the wrong type, a
+// sound that cannot be played): captioned "Error", with a critical icon and one "OK" button.
+void ShowError(const QString& text);
+
 // While one exists, the boxes record what they would show and AskConfirm answers from the
 // queue (mrCancel once the queue is empty).
 class ModalScript {

@@ -32,7 +32,9 @@ Duration& Total(TimerSet& timers, int index) {
     }
 }
 
-std::string Utf8(const QString& text) { return text.toStdString(); }
+std::string Utf8(const QString& text) {
+    return text.toStdString();
+}
 
 QObject* FindByName(const ProfileForm& form, const QString& name) {
     for (QObject* component : *form.components) {
@@ -60,8 +62,8 @@ int PickedIndex(const QComboBox* combo) {
 void DefaultStep(const ProfileForm& form, bool& ok) {
     if (!form.ckSetAsDefault->isChecked())
         return;
-    ok = WriteValueByPath(kHive, kDefaultProviderPath, Variant(Utf8(form.cbProvider->currentText())),
-                          vkString) &&
+    ok = WriteValueByPath(kHive, kDefaultProviderPath,
+                          Variant(Utf8(form.cbProvider->currentText())), vkString) &&
          ok;
     form.ckSetAsDefault->setChecked(false);
 }
@@ -162,7 +164,9 @@ std::string ProviderKeyPath(const QString& name) {
     return ProvidersKey + "\\" + Utf8(name) + "\\";
 }
 
-bool IsStorableProviderName(const QString& name) { return !name.contains(QLatin1Char('\\')); }
+bool IsStorableProviderName(const QString& name) {
+    return !name.contains(QLatin1Char('\\'));
+}
 
 bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers) {
     return load ? Load(form, timers) : Save(form, timers);
@@ -182,7 +186,8 @@ bool FillProviderList(QComboBox* cbProvider, bool selectDefault) {
     if (!selectDefault) {
         cbProvider->setEditText(remembered);
     } else if (ValueExistsByPath(kHive, kDefaultProviderPath)) {
-        cbProvider->setEditText(QString::fromStdString(ReadStringByPath(kHive, kDefaultProviderPath)));
+        cbProvider->setEditText(
+            QString::fromStdString(ReadStringByPath(kHive, kDefaultProviderPath)));
     } else if (cbProvider->count() > 0) {
         cbProvider->setCurrentIndex(0);
     }

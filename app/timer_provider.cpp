@@ -1,0 +1,139 @@
+// The main window's provider profile, charges, session log and alarm handlers.
+#include "app/timer.h"
+
+#include "accounting/charges.h"
+#include "accounting/session_log.h"
+#include "accounting/wav_player.h"
+#include "settings/messages.h"
+#include "settings/profiles.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+
+#include <exception>
+
+namespace quorvane {
+
+namespace {
+
+// An error inside a user action (a stored value of the wrong type, a store that refuses a write)
+// ends that action and is shown; it must not unwind through Qt's event loop.
+template <class Action> void Guarded(Action&& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        ShowError(QString::fromStdString(error.what()));
+    }
+}
+
+} // namespace
+
+void TfrmTimer::ConnectProviderHandlers() {
+    connect(btnSave, &QPushButton::clicked, this, &TfrmTimer::btnSaveClick);
+    connect(sbSave, &QToolButton::clicked, this, &TfrmTimer::sbSaveClick);
+    connect(btnDelete, &QPushButton::clicked, this, &TfrmTimer::btnDeleteClick);
+    // Only the user's typing and picking count as changes of the name; the program filling the
+    // list or showing the default does not.
+    connect(cbProvider->lineEdit(), &QLineEdit::textEdited, this, &TfrmTimer::cbProviderChange);
+    connect(cbProvider, &QComboBox::activated, this, &TfrmTimer::cbProviderChange);
+    connect(sbWavPlay, &QToolButton::clicked, this, &TfrmTimer::sbWavPlayClick);
+    // toggled and textChanged, not clicked and textEdited: loading a profile runs the same
+    // reactions as the user's own change.
+    connect(ckEnableBilling, &QCheckBox::toggled, this, &TfrmTimer::ckEnableBillingClick);
+    connect(ckEnablePeak, &QCheckBox::toggled, this, &TfrmTimer::ckEnablePeakClick);
+    connect(ckEnableLogging, &QCheckBox::toggled, this, &TfrmTimer::ckEnableLoggingClick);
+    connect(eFreeHours, &QLineEdit::textChanged, this, &TfrmTimer::eFreeHoursChange);
+}
+
+static ProfileForm FormOf(TfrmTimer* window) {
+    return {&window->components, window->cbProvider, window->ckSetAsDefault, window->cbProv};
+}
+
+bool TfrmTimer::TransferProviderSettings(bool load, TimerSet& timers) {
+    return quorvane::TransferProviderSettings(FormOf(this), load, timers);
+}
+
+bool TfrmTimer::FillProviderList(bool selectDefault) {
+    return quorvane::FillProviderList(cbProvider, selectDefault);
+}
+
+void TfrmTimer::btnSaveClick() {
+    Guarded([this] {
+        SetActivePage(QStringLiteral("Provider"));
+        SaveProvider(FormOf(this), Timers);
+    });
+}
+
+void TfrmTimer::sbSaveClick() {
+    btnSaveClick();
+}
+
+void TfrmTimer::cbProviderChange() {
+    const bool named = !StripSpaces(cbProvider->currentText().toStdString()).empty();
+    btnDelete->setEnabled(named);
+    btnSave->setEnabled(named);
+    ckSetAsDefault->setEnabled(named);
+    // While watching, Save and Delete stay locked whatever the name.
+    if (named)
+        LockWhileWatching();
+}
+
+void TfrmTimer::btnDeleteClick() {
+    Guarded([this] { DeleteProvider(FormOf(this), Timers); });
+}
+
+QString TfrmTimer::FormatCharges() {
+    const BillingInputs billing{ckEnableBilling->isChecked(), eFreeHours->text().toStdString(),
+                                ePrice->text().toStdString(), eWavAlarm->text().toStdString(),
+                                tOnLine->isActive()};
+    return QString::fromStdString(
+        quorvane::FormatCharges(billing, Timers, [this] { PlayWavAlarm(); }));
+}
+
+bool TfrmTimer::WriteSessionLog(const TimerSet& timers, const QString& charges) {
+    return quorvane::WriteSessionLog(eLogFile->text().toStdString(), timers, charges.toStdString());
+}
+
+void TfrmTimer::PlayWavAlarm() {
+    const AlarmOutcome outcome = quorvane::PlayWavAlarm(*mpWav, eWavAlarm->text().toStdString());
+    if (outcome.result == AlarmResult::Missing)
+        ShowInformation(QString::fromStdString(outcome.message));
+    else if (outcome.result == AlarmResult::Failed)
+        ShowError(QString::fromStdString(outcome.message));
+}
+
+void TfrmTimer::sbWavPlayClick() {
+    PlayWavAlarm();
+}
+
+void TfrmTimer::ckEnableBillingClick() {
+    pBilling->setVisible(ckEnableBilling->isChecked());
+}
+
+void TfrmTimer::ckEnablePeakClick() {
+    pPeak->setVisible(ckEnablePeak->isChecked());
+}
+
+void TfrmTimer::ckEnableLoggingClick() {
+    pLogging->setVisible(ckEnableLogging->isChecked());
+}
+
+void TfrmTimer::eFreeHoursChange() {
+    const auto hours = ParseInteger(eFreeHours->text().toStdString());
+    if (!hours) {
+        // Changing the text runs this once more, now with a valid number.
+        eFreeHours->setText(QStringLiteral("0"));
+        return;
+    }
+    lPricePer->setText(*hours != 0 ? QStringLiteral("Price per Extra Hour")
+                                   : QStringLiteral("Price per Minute"));
+}
+
+} // namespace quorvane
