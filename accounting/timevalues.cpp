@@ -54,7 +54,9 @@ std::string FormatDuration(std::int64_t hours, std::int64_t minutes, std::int64_
 std::string DurationText(Duration seconds) {
     if (seconds < 0) {
         const Parts p = Split(-static_cast<std::int64_t>(seconds));
-        return "-" + FormatDuration(p.hours, p.minutes, p.seconds);
+        std::string text = FormatDuration(p.hours, p.minutes, p.seconds);
+        text.insert(text.begin(), '-');
+        return text;
     }
     const Parts p = Split(seconds);
     return FormatDuration(p.hours, p.minutes, p.seconds);
