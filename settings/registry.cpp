@@ -193,17 +193,14 @@ bool ValidKind(int kind) {
     return kind >= vkInteger && kind <= vkTime;
 }
 
-// Reads open the key as the registry calls they stand for do: creating what is missing. A
-// store that fails underneath counts as a key that cannot be opened.
+// Reads open the key as the registry calls they stand for do: creating what is missing. The
+// common case, an existing key, costs one lookup; only a missing key takes the creating path.
+// A store that fails underneath counts as a key that cannot be opened.
 std::optional<RegValue> QueryByPath(RootKey root, const RegistryPath& split) {
-    const RegistryKey key = RegistryKey::Open(root, split.key, true);
-    if (!key)
-        return std::nullopt;
-    try {
-        return key.QueryValue(split.valueName);
-    } catch (const StoreError&) {
-        return std::nullopt;
-    }
+    ValueLookup found = LookUpValue(root, split.key, split.valueName);
+    if (found.status == OpenStatus::NotFound)
+        RegistryKey::Open(root, split.key, true);
+    return std::move(found.value);
 }
 
 } // namespace
@@ -369,13 +366,7 @@ RegistryPath SplitRegistryPath(std::string_view path) {
 }
 
 bool ValueExistsByPath(RootKey root, std::string_view path) {
-    const RegistryPath split = SplitRegistryPath(path);
-    const RegistryKey key = RegistryKey::Open(root, split.key, true);
-    try {
-        return key && key.HasValue(split.valueName);
-    } catch (const StoreError&) {
-        return false;
-    }
+    return QueryByPath(root, SplitRegistryPath(path)).has_value();
 }
 
 void ReadValueByPath(RootKey root, std::string_view path, int kind, Variant& value) {

@@ -48,6 +48,7 @@ INSERT INTO keys(id, parent, name, path, fold) VALUES(1, NULL, '', '', '');
 // by them is the order of first creation, and an upsert keeps the row (and so the place).
 enum Sql : std::size_t {
     kFindKey,
+    kLookUpValue,
     kInsertKey,
     kQueryValue,
     kHasValue,
@@ -65,6 +66,8 @@ enum Sql : std::size_t {
 
 constexpr std::array<const char*, kSqlCount> kSqlText = {
     "SELECT id, path FROM keys WHERE fold = ?1",
+    "SELECT v.name, v.type, v.data FROM keys k JOIN vals v ON v.key = k.id "
+    "WHERE k.fold = ?1 AND v.fold = ?2",
     "INSERT INTO keys(parent, name, path, fold) VALUES(?1, ?2, ?3, ?4)",
     "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2",
     "SELECT 1 FROM vals WHERE key = ?1 AND fold = ?2",
@@ -555,6 +558,29 @@ bool RegistryKey::DeleteValue(std::string_view name) const {
     const bool deleted = sqlite3_changes(hive_->db()) > 0;
     scope.Commit();
     return deleted;
+}
+
+ValueLookup LookUpValue(RootKey root, std::string_view path, std::string_view name) {
+    ValueLookup result;
+    std::shared_ptr<Hive> hive = Hive::For(root, nullptr);
+    if (!hive)
+        return result;
+    const std::string fold = FoldPath(SplitKeyPath(path));
+    try {
+        {
+            Query q(*hive, kLookUpValue);
+            q.Bind(1, fold).Bind(2, FoldCase(name));
+            if (q.Step()) {
+                result.status = OpenStatus::Opened;
+                result.value = RegValue{q.Text(0), static_cast<RegType>(q.Int(1)), q.Blob(2)};
+                return result;
+            }
+        }
+        result.status = FindKey(*hive, fold) ? OpenStatus::Opened : OpenStatus::NotFound;
+    } catch (const StoreError&) {
+        result.status = OpenStatus::Unavailable;
+    }
+    return result;
 }
 
 bool KeyExistsInStore(RootKey root, std::string_view path) {

@@ -114,6 +114,15 @@ private:
     std::string path_;
 };
 
+// The value `name` of the key at `path` in one lookup, without creating anything: status is
+// Opened when the key exists (value empty when it has no such value), NotFound when it does
+// not, Unavailable when the store cannot be opened or fails underneath.
+struct ValueLookup {
+    OpenStatus status = OpenStatus::Unavailable;
+    std::optional<RegValue> value;
+};
+ValueLookup LookUpValue(RootKey root, std::string_view path, std::string_view name);
+
 // True when the key exists; never creates anything.
 bool KeyExistsInStore(RootKey root, std::string_view path);
 
