@@ -703,8 +703,6 @@ void TfrmTimer::FormCreate() {
     StartMinimised();
 }
 
-void TfrmTimer::StartUpSequence() {}
-
 void TfrmTimer::StartMinimised() {
     // Shown minimised rather than hidden, so the program has its taskbar entry from the start.
     showMinimized();

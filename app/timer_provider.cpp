@@ -56,6 +56,14 @@ static ProfileForm FormOf(TfrmTimer* window) {
     return {&window->components, window->cbProvider, window->ckSetAsDefault, window->cbProv};
 }
 
+void TfrmTimer::StartUpSequence() {
+    // The default provider's settings into the controls and its totals into the timer set.
+    Guarded([this] {
+        FillProviderList(true);
+        TransferProviderSettings(true, Timers);
+    });
+}
+
 bool TfrmTimer::TransferProviderSettings(bool load, TimerSet& timers) {
     return quorvane::TransferProviderSettings(FormOf(this), load, timers);
 }

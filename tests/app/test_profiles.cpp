@@ -214,8 +214,12 @@ TEST_F(ProfilesTest, AWrongTypeEndsTheLoadAtThatValue) {
     Put(p + "TotalTime", 500, vkInteger);
     Put(kProviders + "\\DefaultProvider", std::string("Broken"), vkString);
 
-    TfrmTimer w;
-    w.FillProviderList(true);
+    TfrmTimer w; // starting up loads the default provider: the error is shown, the window lives
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].caption, "Error");
+    EXPECT_EQ(boxes_.shown[0].text, "Invalid data type for 'ePrice'");
+    w.ckEnableBilling->setChecked(false);
+    w.ckSetAsDefault->setChecked(false);
     try {
         w.TransferProviderSettings(true, w.Timers);
         FAIL() << "the load should have stopped";
@@ -232,9 +236,9 @@ TEST_F(ProfilesTest, AWrongTypeEndsTheLoadAtThatValue) {
     Name(w, QStringLiteral("Other"));
     boxes_.Answer(mrYes);
     w.btnDelete->click(); // deleting "Other" loads the default provider, "Broken"
-    ASSERT_EQ(boxes_.shown.size(), 2u);
-    EXPECT_EQ(boxes_.shown[1].caption, "Error");
-    EXPECT_EQ(boxes_.shown[1].text, "Invalid data type for 'ePrice'");
+    ASSERT_EQ(boxes_.shown.size(), 3u);
+    EXPECT_EQ(boxes_.shown[2].caption, "Error");
+    EXPECT_EQ(boxes_.shown[2].text, "Invalid data type for 'ePrice'");
 }
 
 TEST_F(ProfilesTest, SetAsDefault) {
@@ -379,12 +383,10 @@ TEST_F(ProfilesTest, AProfileBroughtOverFromWindows) {
                                 "/provider-export.reg\" >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
 
-    TfrmTimer w;
-    w.FillProviderList(true);
+    TfrmTimer w; // starting up loads the default provider
     EXPECT_EQ(w.cbProvider->currentText(), "Dial Net");
     ASSERT_EQ(w.cbProvider->count(), 2);
     EXPECT_EQ(w.cbProvider->itemText(0), "Budget Line");
-    ASSERT_TRUE(w.TransferProviderSettings(true, w.Timers));
     EXPECT_EQ(w.cbDetection->currentIndex(), 0);
     EXPECT_EQ(w.seCOMPort->value(), 2);
     EXPECT_EQ(w.seDelaySec->value(), 30);
