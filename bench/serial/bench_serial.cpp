@@ -1,0 +1,161 @@
+// Figures of the serial component on a free pseudo-terminal:
+// - one StartComm + StopComm cycle, as the COM Port probe makes once a second: median and p99;
+// - a soak of many cycles: open descriptors, threads and resident memory before and after;
+// - the time StopComm takes from its stop signal to both threads ended, with a read and a send
+//   pending.
+// Usage: bench_serial [cycles for the soak, default 100000]
+
+#include "serial/comm32.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace quorvane;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int CountEntries(const char* path) {
+    DIR* dir = ::opendir(path);
+    int count = 0;
+    while (const dirent* entry = ::readdir(dir))
+        if (entry->d_name[0] != '.')
+            ++count;
+    ::closedir(dir);
+    return count;
+}
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+struct Figures {
+    double median, p99, max;
+};
+
+Figures Summarise(std::vector<double> us) {
+    std::sort(us.begin(), us.end());
+    return {us[us.size() / 2], us[us.size() * 99 / 100], us.back()};
+}
+
+double Micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+void Report(const char* what, const Figures& f, std::size_t n) {
+    std::printf("%-44s median %8.1f us   p99 %8.1f us   max %8.1f us   (n=%zu)\n", what, f.median,
+                f.p99, f.max, n);
+}
+
+void DrainMaster(int master) {
+    char buffer[65536];
+    while (::read(master, buffer, sizeof buffer) > 0) {
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const long soak = argc > 1 && std::atol(argv[1]) > 0 ? std::atol(argv[1]) : 100000;
+    char lockDir[] = "/tmp/quorvane-bench-XXXXXX";
+    if (::mkdtemp(lockDir) == nullptr)
+        return 1;
+    ::setenv("QUORVANE_LOCK_DIR", lockDir, 1);
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return 1;
+    TComm32 comm;
+    comm.SetCommPort(::ptsname(master));
+    comm.SetBaudRate(14400);
+    int hangups = 0;
+    comm.SetOnRequestHangup([&](TObject*) { ++hangups; });
+
+    const long rssCold = ResidentKiB();
+    // 1. The probe's cycle.
+    for (int i = 0; i < 200; ++i) { // warm-up
+        comm.StartComm();
+        comm.StopComm();
+        comm.ProcessMessages();
+    }
+    std::vector<double> cycle;
+    cycle.reserve(5000);
+    for (int i = 0; i < 5000; ++i) {
+        const auto start = Clock::now();
+        comm.StartComm();
+        comm.StopComm();
+        cycle.push_back(Micros(Clock::now() - start));
+        comm.ProcessMessages();
+    }
+    Report("StartComm + StopComm (free pty)", Summarise(cycle), cycle.size());
+
+    // 2. Soak.
+    const int fds0 = CountEntries("/proc/self/fd");
+    const int threads0 = CountEntries("/proc/self/task");
+    const long rss0 = ResidentKiB();
+    const auto soakStart = Clock::now();
+    for (long i = 0; i < soak; ++i) {
+        comm.StartComm();
+        comm.StopComm();
+        comm.ProcessMessages();
+    }
+    const double soakSeconds = std::chrono::duration<double>(Clock::now() - soakStart).count();
+    comm.ProcessMessages();
+    std::printf("soak of %ld cycles in %.1f s (%.1f us a cycle), %d hang-up requests\n", soak,
+                soakSeconds, soakSeconds * 1e6 / static_cast<double>(soak), hangups);
+    std::printf("  open descriptors  before %d, after %d\n", fds0,
+                CountEntries("/proc/self/fd"));
+    std::printf("  threads           before %d, after %d\n", threads0,
+                CountEntries("/proc/self/task"));
+    std::printf("  resident memory   before %ld KiB, after %ld KiB (%ld KiB before any cycle)\n",
+                rss0, ResidentKiB(), rssCold);
+
+    // 3. StopComm with a read and a send pending: the reader waits for bytes, the writer for
+    //    room in the pseudo-terminal, which is full because nobody reads the other end.
+    std::vector<double> stop;
+    stop.reserve(1000);
+    std::vector<char> big(1 << 20, 'x');
+    int pendingSends = 0;
+    for (int i = 0; i < 1000; ++i) {
+        DrainMaster(master);
+        comm.StartComm();
+        comm.WriteCommData(big.data(), static_cast<DWORD>(big.size()));
+        // Until the other end holds what fits: the send is then pending.
+        for (int spin = 0; spin < 200; ++spin) {
+            pollfd fd{master, POLLIN, 0};
+            ::poll(&fd, 1, 1);
+            if (fd.revents & POLLIN)
+                break;
+        }
+        ::usleep(1000);
+        int queued = 0;
+        pendingSends += ::ioctl(master, FIONREAD, &queued) == 0 && queued > 0;
+        const auto start = Clock::now();
+        comm.StopComm();
+        stop.push_back(Micros(Clock::now() - start));
+        comm.ProcessMessages();
+    }
+    Report("StopComm with a read and a send pending", Summarise(stop), stop.size());
+    std::printf("  (the other end held unread bytes in %d of %zu runs)\n", pendingSends,
+                stop.size());
+
+    ::close(master);
+    std::filesystem::remove_all(lockDir);
+    return 0;
+}

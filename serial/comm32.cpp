@@ -1,0 +1,199 @@
+#include "serial/comm32.h"
+
+#include "serial/posix_port.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace quorvane {
+
+namespace {
+
+constexpr int kThreadWaitMs = 10000;
+
+void ReleaseData(const TMessage& message) {
+    if (message.Msg == WM_COMMDATA)
+        LocalFree(reinterpret_cast<void*>(message.LParam));
+}
+
+} // namespace
+
+TComm32::TComm32()
+    : NotifyWindow(std::make_shared<TNotifyWindow>([this](TMessage& Msg) { CommWndProc(Msg); },
+                                                   &ReleaseData)),
+      OpenerWatch(std::make_unique<TOpenerWatch>()) {
+    SetCommsLogName("");
+}
+
+TComm32::~TComm32() {
+    NotifyWindow->Destroy();
+}
+
+void TComm32::SetCommsLogFileName(const std::string& Value) {
+    SetCommsLogName(Value);
+    CommsLogFileName = Value;
+}
+
+bool TComm32::StartComm() {
+    if (CommFile != -1)
+        throw ECommsError("Already have a comm file open");
+    if (!CommsLogFileName.empty())
+        OpenCommsLog(CommsLogFileName);
+
+    std::unique_ptr<TPortHandles> port;
+    switch (TPortHandles::Open(CommPort, *OpenerWatch, port)) {
+    case TOpenResult::Opened:
+        break;
+    case TOpenResult::CannotOpen:
+        throw ECommsError("Error opening com port");
+    case TOpenResult::NotACommHandle:
+        throw ECommsError("File handle is not a comm handle. ");
+    }
+    CommFile = port->Port();
+    // The line settings: only the speed changes; time-outs are the reader's read interval.
+    port->SetBaudRate(BaudRate);
+
+    const int event = Ops().CreateEventFd();
+    if (event < 0) {
+        LogLastError(static_cast<DWORD>(errno), "Unable to CreateEvent: ");
+        CommFile = -1;
+        return false; // the port is closed again with `port`
+    }
+    port->CloseEvent = event;
+    CloseEvent = event;
+    Handles = std::move(port);
+
+    auto* reader = new (std::nothrow) TReadThread;
+    DWORD error = ENOMEM;
+    if (reader != nullptr) {
+        reader->CommFile = CommFile;
+        reader->CloseEvent = CloseEvent;
+        reader->NotifyWindow = NotifyWindow;
+        reader->Handles = Handles;
+        reader->Priority = tpHighest;
+        error = static_cast<DWORD>(reader->Start());
+        if (error != 0) {
+            delete reader;
+            reader = nullptr;
+        }
+    }
+    if (reader == nullptr) {
+        LogLastError(error, "Unable to create Read thread");
+        throw ECommsError("Unable to create Read thread");
+    }
+    ReadThread = reader;
+
+    TWriteThread* writer = TWriteThread::Create();
+    error = GetLastError();
+    if (writer != nullptr) {
+        writer->CommFile = CommFile;
+        writer->CloseEvent = CloseEvent;
+        writer->NotifyWindow = NotifyWindow;
+        writer->Handles = Handles;
+        writer->Priority = tpAboveNormal;
+        error = static_cast<DWORD>(writer->Start());
+        if (error != 0) {
+            delete writer;
+            writer = nullptr;
+        }
+    }
+    if (writer == nullptr) {
+        LogLastError(error, "Unable to create Write thread");
+        throw ECommsError("Unable to create Write thread");
+    }
+    WriteThread = writer;
+    return true;
+}
+
+void TComm32::StopComm() {
+    if (CommFile == -1)
+        return;
+    WriteCommsLog("Stopping the Comm");
+    CloseReadThread();
+    CloseWriteThread();
+    ClosePort();
+    if (!CommsLogFileName.empty())
+        CloseCommsLog();
+}
+
+void TComm32::CloseReadThread() {
+    if (ReadThread == nullptr)
+        return;
+    WriteCommsLog("Closing Read Thread ");
+    SetEvent(CloseEvent);
+    PurgeComm(CommFile, PURGE_RXABORT | PURGE_RXCLEAR);
+    if (!ReadThread->WaitFor(kThreadWaitMs)) {
+        WriteCommsLog("Read thread not exiting.  Terminating it.");
+        ReadThread->Terminate();
+    }
+    TThread::Release(ReadThread);
+    ReadThread = nullptr;
+}
+
+void TComm32::CloseWriteThread() {
+    if (WriteThread == nullptr)
+        return;
+    WriteCommsLog("Closing Write Thread");
+    SetEvent(CloseEvent);
+    PurgeComm(CommFile, PURGE_TXABORT | PURGE_TXCLEAR);
+    if (!WriteThread->WaitFor(kThreadWaitMs)) {
+        WriteCommsLog("Write thread not exiting.  Terminating it.");
+        WriteThread->Terminate();
+    }
+    TThread::Release(WriteThread);
+    WriteThread = nullptr;
+}
+
+void TComm32::ClosePort() {
+    // Closes CloseEvent, then the port, unless a thread that would not end still uses them.
+    Handles.reset();
+    CloseEvent = -1;
+    CommFile = -1;
+}
+
+void TComm32::CommWndProc(TMessage& Msg) {
+    Msg.Result = 0;
+    switch (Msg.Msg) {
+    case WM_COMMDATA: {
+        void* block = reinterpret_cast<void*>(Msg.LParam);
+        struct Release {
+            void* block;
+            ~Release() { LocalFree(block); }
+        } release{block};
+        ReceiveData(block, static_cast<std::uint16_t>(Msg.WParam & 0xFFFF));
+        break;
+    }
+    case WM_COMMHANGUP:
+        RequestHangup();
+        break;
+    default:
+        break;
+    }
+}
+
+void TComm32::ReceiveData(void* Buffer, std::uint16_t BufferLength) {
+    if (OnReceiveData)
+        OnReceiveData(Buffer, BufferLength);
+}
+
+void TComm32::RequestHangup() {
+    if (OnRequestHangup)
+        OnRequestHangup(this);
+}
+
+bool TComm32::WriteCommData(const void* Buffer, DWORD BufferLength) {
+    if (WriteThread == nullptr)
+        return false;
+    void* block = LocalAlloc(BufferLength);
+    if (block == nullptr)
+        return false;
+    std::memcpy(block, Buffer, BufferLength);
+    if (WriteThread->PostThreadMessage(WM_COMMWRITE, BufferLength,
+                                       reinterpret_cast<std::intptr_t>(block)))
+        return true;
+    LocalFree(block);
+    return false;
+}
+
+} // namespace quorvane

@@ -1,0 +1,283 @@
+#include "serial_support.h"
+
+#include "serial/comms_log.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace quorvane::test {
+
+Pty::Pty() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    char name[128];
+    if (::ptsname_r(master_, name, sizeof name) != 0)
+        throw std::runtime_error("ptsname");
+    slave_ = name;
+    const int slave = OpenSlave();
+    termios tio;
+    ::tcgetattr(slave, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(slave, TCSANOW, &tio);
+    ::close(slave);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+Pty::~Pty() {
+    CloseMaster();
+}
+
+int Pty::OpenSlave() const {
+    return ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+void Pty::Send(const std::string& bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else {
+            pollfd fd{master_, POLLOUT, 0};
+            ::poll(&fd, 1, 100);
+        }
+    }
+}
+
+std::string Pty::Receive(std::size_t count, int ms) const {
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (got.size() < count && std::chrono::steady_clock::now() < end) {
+        pollfd fd{master_, POLLIN, 0};
+        ::poll(&fd, 1, 20);
+        char buffer[4096];
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0)
+            got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+void Pty::CloseMaster() {
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-serial-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name))
+        old_ = old;
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_)
+        ::setenv(name_.c_str(), old_->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
+FakeOps::FakeOps() {
+    SetPosixOps(this);
+}
+
+FakeOps::~FakeOps() {
+    SetPosixOps(nullptr);
+}
+
+std::vector<std::string> FakeOps::DebugLines() {
+    std::lock_guard lock(mutex_);
+    return debug_;
+}
+
+ssize_t FakeOps::Read(int fd, void* buffer, std::size_t count) {
+    ++reads;
+    if (read)
+        if (auto r = read(fd, buffer, count))
+            return *r;
+    return PosixOps::Read(fd, buffer, count);
+}
+
+ssize_t FakeOps::Write(int fd, const void* buffer, std::size_t count) {
+    ++writes;
+    if (write)
+        if (auto r = write(fd, buffer, count))
+            return *r;
+    return PosixOps::Write(fd, buffer, count);
+}
+
+int FakeOps::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
+    if (timeoutMs != 0)
+        ++waits;
+    if (poll)
+        if (auto r = poll(fds, count, timeoutMs))
+            return *r;
+    if (timeoutMs == 0)
+        return PosixOps::Poll(fds, count, timeoutMs);
+    blocked = true;
+    const int r = PosixOps::Poll(fds, count, timeoutMs);
+    const int code = errno;
+    blocked = false;
+    errno = code;
+    return r;
+}
+
+int FakeOps::GetLineCounters(int fd, TLineCounters* out) {
+    if (counters)
+        if (auto r = counters(fd, out))
+            return *r;
+    return PosixOps::GetLineCounters(fd, out);
+}
+
+int FakeOps::CreateEventFd() {
+    if (eventFdFails && eventFdFails()) {
+        errno = EMFILE;
+        return -1;
+    }
+    return PosixOps::CreateEventFd();
+}
+
+bool FakeOps::CreateRecordEvent() {
+    if (recordEventFails && recordEventFails()) {
+        errno = ENOMEM;
+        return false;
+    }
+    return true;
+}
+
+int FakeOps::CreateThread(pthread_t* thread, void* (*body)(void*), void* argument) {
+    if (threadFails)
+        if (const int error = threadFails())
+            return error;
+    return PosixOps::CreateThread(thread, body, argument);
+}
+
+void* FakeOps::LocalAlloc(std::size_t size) {
+    if (allocFails && allocFails(size)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return PosixOps::LocalAlloc(size);
+}
+
+void FakeOps::DebugOutput(const char* text) {
+    std::lock_guard lock(mutex_);
+    debug_.emplace_back(text);
+}
+
+LogFile::LogFile(const std::filesystem::path& path) : path_(path) {
+    SetCommsLogName(path_.string());
+    OpenCommsLog(path_.string());
+}
+
+LogFile::~LogFile() {
+    if (!closed_) {
+        try {
+            CloseCommsLog();
+        } catch (const EInOutError&) {
+        }
+    }
+    SetCommsLogName("");
+}
+
+std::vector<std::string> LogFile::Lines() {
+    if (!closed_) {
+        closed_ = true;
+        try {
+            CloseCommsLog();
+        } catch (const EInOutError&) {
+        }
+    }
+    return SplitCrLf(ReadFile(path_));
+}
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+        lines.push_back(text.substr(start, at - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start) + "<no line break>");
+    return lines;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string ErrorText(int code) {
+    return std::string("GetLastError returned: \"") + ::strerror(code) + "\"";
+}
+
+bool PumpUntil(int handle, const std::function<int()>& process, const std::function<bool()>& done,
+               int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return done();
+        pollfd fd{handle, POLLIN, 0};
+        ::poll(&fd, 1, static_cast<int>(left.count() < 20 ? left.count() : 20));
+        process();
+    }
+    return true;
+}
+
+namespace {
+int CountEntries(const char* path) {
+    DIR* dir = ::opendir(path);
+    if (dir == nullptr)
+        return -1;
+    int count = 0;
+    while (const dirent* entry = ::readdir(dir))
+        if (entry->d_name[0] != '.')
+            ++count;
+    ::closedir(dir);
+    return count - 1; // the directory's own descriptor / nothing for tasks
+}
+} // namespace
+
+int CountOpenFds() {
+    return CountEntries("/proc/self/fd");
+}
+
+int CountThreads() {
+    return CountEntries("/proc/self/task") + 1;
+}
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+} // namespace quorvane::test

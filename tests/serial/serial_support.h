@@ -1,0 +1,140 @@
+#pragma once
+// What the serial tests share: a pseudo-terminal pair, a temporary folder, the fake platform
+// calls, a notification window that records what the threads post, and the log file's lines.
+
+#include "serial/comm32.h"
+#include "serial/posix_ops.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane::test {
+
+// A pseudo-terminal pair. The slave is set raw (as a modem line is) and left closed.
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    int Master() const { return master_; }
+    const std::string& SlavePath() const { return slave_; }
+    // Opens the slave as the component does (non-blocking); the caller closes it.
+    int OpenSlave() const;
+    // Writes all of `bytes` to the master.
+    void Send(const std::string& bytes) const;
+    // Reads from the master what arrives within `ms` until `count` bytes have come.
+    std::string Receive(std::size_t count, int ms) const;
+    // Closes the master (the slave hangs up).
+    void CloseMaster();
+
+private:
+    int master_ = -1;
+    std::string slave_;
+};
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+// The platform calls with hooks. A hook that answers nothing lets the system do the call. Hooks
+// run on the component's threads: what they share with the test is atomic.
+class FakeOps : public PosixOps {
+public:
+    FakeOps();
+    ~FakeOps() override;
+
+    std::function<std::optional<ssize_t>(int fd, void* buffer, std::size_t count)> read;
+    std::function<std::optional<ssize_t>(int fd, const void* buffer, std::size_t count)> write;
+    std::function<std::optional<int>(pollfd* fds, nfds_t count, int timeoutMs)> poll;
+    std::function<std::optional<int>(int fd, TLineCounters* counters)> counters;
+    std::function<bool()> eventFdFails;      // errno EMFILE
+    std::function<bool()> recordEventFails;  // errno ENOMEM
+    std::function<int()> threadFails;        // the error number, 0 = create
+    std::function<bool(std::size_t)> allocFails;
+
+    std::atomic<int> reads{0}, writes{0}, waits{0};
+    std::atomic<bool> blocked{false}; // a thread is inside a wait that may block
+    std::vector<std::string> DebugLines();
+
+    ssize_t Read(int fd, void* buffer, std::size_t count) override;
+    ssize_t Write(int fd, const void* buffer, std::size_t count) override;
+    int Poll(pollfd* fds, nfds_t count, int timeoutMs) override;
+    int GetLineCounters(int fd, TLineCounters* counters) override;
+    int CreateEventFd() override;
+    bool CreateRecordEvent() override;
+    int CreateThread(pthread_t* thread, void* (*body)(void*), void* argument) override;
+    void* LocalAlloc(std::size_t size) override;
+    void DebugOutput(const char* text) override;
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> debug_;
+};
+
+// A hook's answer for a failed call.
+template <class T> std::optional<T> Fail(int code) {
+    errno = code;
+    return T(-1);
+}
+
+// The component's log in a file of its own: set up in the constructor, lines read at the end.
+class LogFile {
+public:
+    explicit LogFile(const std::filesystem::path& path);
+    ~LogFile();
+    // Closes the log (when open) and returns its lines (split at CR LF).
+    std::vector<std::string> Lines();
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    bool closed_ = false;
+};
+
+std::vector<std::string> SplitCrLf(const std::string& text);
+std::string ReadFile(const std::filesystem::path& path);
+
+// "GetLastError returned: \"<the English text of code>\"".
+std::string ErrorText(int code);
+
+// What a notification window received.
+struct Received {
+    std::vector<std::string> data;
+    int hangups = 0;
+    std::vector<DWORD> order; // the messages in the order they came
+};
+
+// Waits on `handle` and calls `process` until `done` says so or `ms` pass; answers done().
+bool PumpUntil(int handle, const std::function<int()>& process, const std::function<bool()>& done,
+               int ms);
+
+int CountOpenFds();
+int CountThreads();
+long ResidentKiB();
+
+} // namespace quorvane::test
