@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <variant>
 
@@ -347,6 +348,14 @@ TEST(ReadThread, DataWaitingAtTheStart) {
     FakeOps fake;
     PortRun run;
     run.pty.Send(std::string(3000, 'a'));
+    // The pseudo-terminal hands the bytes over to the other side a moment later.
+    int waiting = 0;
+    for (int i = 0; i < 500 && waiting < 3000; ++i) {
+        ::ioctl(run.port, FIONREAD, &waiting);
+        if (waiting < 3000)
+            ::usleep(1000);
+    }
+    ASSERT_EQ(waiting, 3000);
     const Case c{"data waiting",
                  nullptr,
                  false,
