@@ -100,7 +100,7 @@ bool ReadFile(int fd, void* buffer, DWORD count, DWORD* bytesRead, TReadOverlapp
     return false;
 }
 
-bool GetOverlappedResult(TReadOverlapped& record, DWORD* bytesRead) {
+bool GetOverlappedResult(TOverlapped& record) {
     if (!record.Event) {
         SetLastError(EINPROGRESS);
         return false;
@@ -109,6 +109,12 @@ bool GetOverlappedResult(TReadOverlapped& record, DWORD* bytesRead) {
         SetLastError(record.Error);
         return false;
     }
+    return true;
+}
+
+bool GetOverlappedResult(TReadOverlapped& record, DWORD* bytesRead) {
+    if (!GetOverlappedResult(static_cast<TOverlapped&>(record)))
+        return false;
     *bytesRead = record.got_;
     return true;
 }
@@ -155,14 +161,8 @@ bool WriteFile(int fd, const void* data, DWORD count, DWORD* written, TWriteOver
 }
 
 bool GetOverlappedResult(TWriteOverlapped& record, DWORD* written) {
-    if (!record.Event) {
-        SetLastError(EINPROGRESS);
+    if (!GetOverlappedResult(static_cast<TOverlapped&>(record)))
         return false;
-    }
-    if (record.Error != 0) {
-        SetLastError(record.Error);
-        return false;
-    }
     *written = record.written_;
     return true;
 }
@@ -237,15 +237,7 @@ bool WaitCommEvent(int fd, DWORD* mask, TCommEventOverlapped& record, TCommLine&
 }
 
 bool GetOverlappedResult(TCommEventOverlapped& record) {
-    if (!record.Event) {
-        SetLastError(EINPROGRESS);
-        return false;
-    }
-    if (record.Error != 0) {
-        SetLastError(record.Error);
-        return false;
-    }
-    return true;
+    return GetOverlappedResult(static_cast<TOverlapped&>(record));
 }
 
 bool ClearCommError(int fd, DWORD* errors, TCommLine& line) {

@@ -121,6 +121,8 @@ bool WriteFile(int fd, const void* data, DWORD count, DWORD* written, TWriteOver
 bool WaitCommEvent(int fd, DWORD* mask, TCommEventOverlapped& record, TCommLine& line);
 
 // The result of a completed operation (false with the last error set when it failed).
+// Whether the record's operation has completed without an error (the last error says why not).
+bool GetOverlappedResult(TOverlapped& record);
 bool GetOverlappedResult(TReadOverlapped& record, DWORD* bytesRead);
 bool GetOverlappedResult(TWriteOverlapped& record, DWORD* written);
 bool GetOverlappedResult(TCommEventOverlapped& record);

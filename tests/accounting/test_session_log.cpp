@@ -3,6 +3,8 @@
 #include "accounting/clock.h"
 #include "accounting/regional.h"
 
+#include "support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -21,10 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using test::ReadBytes;
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;

@@ -1,6 +1,8 @@
 #include "accounting/wav_player.h"
 
+#include "support/files.h"
 #include <alsa/asoundlib.h>
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -16,10 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using test::ReadBytes;
 
 std::size_t OpenDescriptors() {
     return static_cast<std::size_t>(

@@ -4,6 +4,7 @@
 #include "accounting/regional.h"
 #include "app/timer.h"
 #include "settings/messages.h"
+#include "support/files.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -16,7 +17,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 using namespace quorvane;
 
@@ -90,10 +90,9 @@ TEST_F(BillingTest, TheSessionLogGoesToTheFileOfTheLoggingPage) {
     w.eLogFile->setText(QString::fromStdString(log.string()));
     TimerSet timers{false, 60, 0, 5, 12 * 3600 + 5};
     ASSERT_TRUE(w.WriteSessionLog(timers, QStringLiteral("$14.00")));
-    std::stringstream content;
-    content << std::ifstream(log, std::ios::binary).rdbuf();
-    EXPECT_EQ(content.str(), "12/10/2026  09:05:09 PM  In Peak: 000:01:00  Out Peak: 000:00:00  "
-                             "Total: 012:00:05  Charges: $14.00\r\nolder line\r\n");
+    EXPECT_EQ(test::ReadBytes(log),
+              "12/10/2026  09:05:09 PM  In Peak: 000:01:00  Out Peak: 000:00:00  "
+              "Total: 012:00:05  Charges: $14.00\r\nolder line\r\n");
     w.eLogFile->clear();
     EXPECT_FALSE(w.WriteSessionLog(timers, QStringLiteral("$0.00")));
     EXPECT_TRUE(boxes_.shown.empty());
