@@ -3,6 +3,7 @@
 #include "accounting/charges.h"
 #include "settings/messages.h"
 #include "settings/registry.h"
+#include "settings/store.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -73,6 +74,11 @@ bool Save(const ProfileForm& form, TimerSet& timers) {
     if (!IsStorableProviderName(name))
         return false;
     const std::string key = ProviderKeyPath(name);
+    // One commit for the whole profile: another reader never sees half of it, a failure leaves
+    // the old profile whole, and the disk is flushed once instead of once per value.
+    StoreTransaction batch(kHive);
+    if (!batch.ok())
+        return false; // no store, or another process holds it: nothing is written
     bool ok = true;
     const auto write = [&](const QString& valueName, const Variant& value, int kind) {
         ok = WriteValueByPath(kHive, key + Utf8(valueName), value, kind) && ok;
@@ -97,7 +103,14 @@ bool Save(const ProfileForm& form, TimerSet& timers) {
         write(QString::fromLatin1(kTotals[i]), Variant(static_cast<std::int32_t>(Total(timers, i))),
               vkInteger);
     DefaultStep(form, ok);
-    return ok;
+    if (!ok)
+        return false; // the batch ends uncommitted: nothing of the profile is written
+    try {
+        batch.Commit();
+    } catch (const StoreError&) {
+        return false;
+    }
+    return true;
 }
 
 bool Load(const ProfileForm& form, TimerSet& timers) {

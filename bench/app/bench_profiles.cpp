@@ -47,6 +47,47 @@ void BM_SaveProfile(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveProfile)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly();
 
+// Every stored value differs from the last save: the worst case, when nothing is left unchanged
+// for the store to skip.
+void BM_SaveProfileAllChanged(benchmark::State& state) {
+    TfrmTimer* w = Window();
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool odd = ++round % 2 == 1;
+        w->ckSetAsDefault->setChecked(false);
+        w->cbDetection->setCurrentIndex(odd ? 1 : 0);
+        w->seCOMPort->setValue(odd ? 3 : 2);
+        w->seDelayMin->setValue(odd ? 1 : 0);
+        w->seDelaySec->setValue(odd ? 30 : 15);
+        w->cbProv->setEditText(QStringLiteral("Dial Net %1").arg(round));
+        w->ckEnableBilling->setChecked(odd);
+        w->ePrice->setText(QStringLiteral("%1.00").arg(round));
+        w->eFreeHours->setText(odd ? QStringLiteral("5") : QStringLiteral("6"));
+        w->eWavAlarm->setText(QStringLiteral("/sounds/alarm%1.wav").arg(round));
+        w->seCycleDay->setValue(odd ? 15 : 16);
+        w->ckEnablePeak->setChecked(odd);
+        w->eStart->setText(odd ? QStringLiteral("08:00:00 AM") : QStringLiteral("09:00:00 AM"));
+        w->eStop->setText(odd ? QStringLiteral("06:00:00 PM") : QStringLiteral("05:00:00 PM"));
+        w->ckEnableLogging->setChecked(odd);
+        w->eLogFile->setText(QStringLiteral("/home/me/dialnet%1.txt").arg(round));
+        w->ckStartWhenRun->setChecked(odd);
+        w->ckCloseOnDisconnect->setChecked(odd);
+        w->cbMinimizedTime->setCurrentIndex(odd ? 1 : 2);
+        w->ckWatchOnRun->setChecked(odd);
+        w->ckColoredIconWatching->setChecked(odd);
+        w->seAdjHour->setValue(round % 999);
+        w->seAdjMin->setValue(round % 999);
+        w->Timers = {false, round, round + 1, round + 2, round + 3};
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(w->TransferProviderSettings(false, w->Timers));
+    }
+}
+BENCHMARK(BM_SaveProfileAllChanged)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly();
+
 void BM_LoadProfile(benchmark::State& state) {
     TfrmTimer* w = Window();
     w->TransferProviderSettings(false, w->Timers);

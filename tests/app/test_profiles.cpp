@@ -19,6 +19,7 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -375,6 +376,26 @@ TEST_F(ProfilesTest, ASaveTheStoreRefusesSaysSoAndChangesNothing) {
               "Registry?\r\n\r\nNo settings were saved.");
     EXPECT_EQ(w.Timers.Today, 77);
     EXPECT_EQ(w.cbProvider->currentText(), "Dial Net");
+}
+
+TEST_F(ProfilesTest, AProfileIsSavedWholeOrNotAtAll) {
+    TfrmTimer w;
+    Name(w, QStringLiteral("Dial Net"));
+    w.btnSave->click();
+    const std::vector<RegValue> before = Key("Dial Net").Values();
+
+    // Another program holds the store's write lock for longer than a save waits.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(HiveFile(RootKey::LocalMachine).c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    FillEveryControl(w);
+    boxes_.shown.clear();
+    w.btnSave->click();
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_TRUE(boxes_.shown[0].text.startsWith("Some kind of error occured"));
+    EXPECT_EQ(Key("Dial Net").Values(), before);
 }
 
 TEST_F(ProfilesTest, AProfileBroughtOverFromWindows) {
