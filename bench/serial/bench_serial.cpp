@@ -6,6 +6,7 @@
 // Usage: bench_serial [cycles for the soak, default 100000]
 
 #include "serial/comm32.h"
+#include "support/process_stats.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,8 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -25,25 +26,6 @@ using namespace quorvane;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-int CountEntries(const char* path) {
-    DIR* dir = ::opendir(path);
-    int count = 0;
-    while (const dirent* entry = ::readdir(dir))
-        if (entry->d_name[0] != '.')
-            ++count;
-    ::closedir(dir);
-    return count;
-}
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
 
 struct Figures {
     double median, p99, max;
@@ -87,7 +69,7 @@ int main(int argc, char** argv) {
     int hangups = 0;
     comm.SetOnRequestHangup([&](TObject*) { ++hangups; });
 
-    const long rssCold = ResidentKiB();
+    const long rssCold = test::ResidentKiB();
     // 1. The probe's cycle.
     for (int i = 0; i < 200; ++i) { // warm-up
         comm.StartComm();
@@ -106,9 +88,9 @@ int main(int argc, char** argv) {
     Report("StartComm + StopComm (free pty)", Summarise(cycle), cycle.size());
 
     // 2. Soak.
-    const int fds0 = CountEntries("/proc/self/fd");
-    const int threads0 = CountEntries("/proc/self/task");
-    const long rss0 = ResidentKiB();
+    const int fds0 = test::CountOpenFds();
+    const int threads0 = test::CountThreads();
+    const long rss0 = test::ResidentKiB();
     const auto soakStart = Clock::now();
     for (long i = 0; i < soak; ++i) {
         comm.StartComm();
@@ -119,12 +101,10 @@ int main(int argc, char** argv) {
     comm.ProcessMessages();
     std::printf("soak of %ld cycles in %.1f s (%.1f us a cycle), %d hang-up requests\n", soak,
                 soakSeconds, soakSeconds * 1e6 / static_cast<double>(soak), hangups);
-    std::printf("  open descriptors  before %d, after %d\n", fds0,
-                CountEntries("/proc/self/fd"));
-    std::printf("  threads           before %d, after %d\n", threads0,
-                CountEntries("/proc/self/task"));
+    std::printf("  open descriptors  before %d, after %d\n", fds0, test::CountOpenFds());
+    std::printf("  threads           before %d, after %d\n", threads0, test::CountThreads());
     std::printf("  resident memory   before %ld KiB, after %ld KiB (%ld KiB before any cycle)\n",
-                rss0, ResidentKiB(), rssCold);
+                rss0, test::ResidentKiB(), rssCold);
 
     // 3. StopComm with a read and a send pending: the reader waits for bytes, the writer for
     //    room in the pseudo-terminal, which is full because nobody reads the other end.

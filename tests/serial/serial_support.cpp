@@ -210,7 +210,7 @@ std::vector<std::string> LogFile::Lines() {
         } catch (const EInOutError&) {
         }
     }
-    return SplitCrLf(ReadFile(path_));
+    return SplitCrLf(ReadBytes(path_));
 }
 
 std::vector<std::string> SplitCrLf(const std::string& text) {
@@ -221,13 +221,6 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
     if (start < text.size())
         lines.push_back(text.substr(start) + "<no line break>");
     return lines;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string ErrorText(int code) {
@@ -247,37 +240,6 @@ bool PumpUntil(int handle, const std::function<int()>& process, const std::funct
         process();
     }
     return true;
-}
-
-namespace {
-int CountEntries(const char* path) {
-    DIR* dir = ::opendir(path);
-    if (dir == nullptr)
-        return -1;
-    int count = 0;
-    while (const dirent* entry = ::readdir(dir))
-        if (entry->d_name[0] != '.')
-            ++count;
-    ::closedir(dir);
-    return count - 1; // the directory's own descriptor / nothing for tasks
-}
-} // namespace
-
-int CountOpenFds() {
-    return CountEntries("/proc/self/fd");
-}
-
-int CountThreads() {
-    return CountEntries("/proc/self/task") + 1;
-}
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
 }
 
 } // namespace quorvane::test

@@ -4,6 +4,8 @@
 
 #include "serial/comm32.h"
 #include "serial/posix_ops.h"
+#include "support/files.h"
+#include "support/process_stats.h"
 
 #include <atomic>
 #include <chrono>
@@ -72,9 +74,9 @@ public:
     std::function<std::optional<ssize_t>(int fd, const void* buffer, std::size_t count)> write;
     std::function<std::optional<int>(pollfd* fds, nfds_t count, int timeoutMs)> poll;
     std::function<std::optional<int>(int fd, TLineCounters* counters)> counters;
-    std::function<bool()> eventFdFails;      // errno EMFILE
-    std::function<bool()> recordEventFails;  // errno ENOMEM
-    std::function<int()> threadFails;        // the error number, 0 = create
+    std::function<bool()> eventFdFails;     // errno EMFILE
+    std::function<bool()> recordEventFails; // errno ENOMEM
+    std::function<int()> threadFails;       // the error number, 0 = create
     std::function<bool(std::size_t)> allocFails;
 
     std::atomic<int> reads{0}, writes{0}, waits{0};
@@ -117,7 +119,6 @@ private:
 };
 
 std::vector<std::string> SplitCrLf(const std::string& text);
-std::string ReadFile(const std::filesystem::path& path);
 
 // "GetLastError returned: \"<the English text of code>\"".
 std::string ErrorText(int code);
@@ -132,9 +133,5 @@ struct Received {
 // Waits on `handle` and calls `process` until `done` says so or `ms` pass; answers done().
 bool PumpUntil(int handle, const std::function<int()>& process, const std::function<bool()>& done,
                int ms);
-
-int CountOpenFds();
-int CountThreads();
-long ResidentKiB();
 
 } // namespace quorvane::test

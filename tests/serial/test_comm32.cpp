@@ -53,12 +53,12 @@ protected:
         });
         comm.SetOnRequestHangup([this](TObject* sender) { hangups.push_back(sender); });
     }
-    void TearDown() override {
-        comm.StopComm();
-    }
+    void TearDown() override { comm.StopComm(); }
 
-    bool Pump(int ms, const std::function<bool()>& done = [] { return false; }) {
-        return PumpUntil(comm.NotifyHandle(), [this] { return comm.ProcessMessages(); }, done, ms);
+    bool Pump(
+        int ms, const std::function<bool()>& done = [] { return false; }) {
+        return PumpUntil(
+            comm.NotifyHandle(), [this] { return comm.ProcessMessages(); }, done, ms);
     }
     std::filesystem::path LockFile() const {
         return dir.Path() / "lock" /
@@ -154,7 +154,7 @@ TEST_F(Comm32Test, OpenAndClose) {
     EXPECT_TRUE(comm.IsOpen());
     EXPECT_NE(comm.GetReadThread(), nullptr);
     EXPECT_NE(comm.GetWriteThread(), nullptr);
-    EXPECT_EQ(ReadFile(LockFile()), HdbPid(::getpid()));
+    EXPECT_EQ(ReadBytes(LockFile()), HdbPid(::getpid()));
     const int other = pty.OpenSlave();
     int exclusive = 0;
     EXPECT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
@@ -226,7 +226,7 @@ TEST_F(Comm32Test, HeldByALiveLockFile) {
         std::fclose(f);
     }
     ExpectOpenFails("Error opening com port");
-    EXPECT_EQ(ReadFile(LockFile()), lock);
+    EXPECT_EQ(ReadBytes(LockFile()), lock);
 }
 
 TEST_F(Comm32Test, StaleLockFileIsCleanedUp) {
@@ -238,7 +238,7 @@ TEST_F(Comm32Test, StaleLockFileIsCleanedUp) {
         std::fclose(f);
     }
     ASSERT_TRUE(comm.StartComm());
-    EXPECT_EQ(ReadFile(LockFile()), HdbPid(::getpid()));
+    EXPECT_EQ(ReadBytes(LockFile()), HdbPid(::getpid()));
     comm.StopComm();
     EXPECT_FALSE(std::filesystem::exists(LockFile()));
 }
@@ -370,12 +370,12 @@ TEST_F(Comm32Test, LogLines) {
     }
     comm.SetCommsLogFileName(log.string());
     ASSERT_TRUE(comm.StartComm());
-    EXPECT_EQ(ReadFile(log), "");
+    EXPECT_EQ(ReadBytes(log), "");
     std::this_thread::sleep_for(100ms); // the reader reaches its wait
     comm.StopComm();
     comm.SetCommsLogFileName("");
-    const auto lines = SplitCrLf(ReadFile(log));
-    ASSERT_EQ(lines.size(), 7u) << ReadFile(log);
+    const auto lines = SplitCrLf(ReadBytes(log));
+    ASSERT_EQ(lines.size(), 7u) << ReadBytes(log);
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
               (std::vector<std::string>{W1, W2, "Stopping the Comm", "Closing Read Thread "}));
     // The writer sees the same stop signal and may end before or after the reader.
@@ -424,8 +424,8 @@ TEST_F(Comm32Test, CloseEventCannotBeCreated) {
     }
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_FALSE(std::filesystem::exists(LockFile())); // the port is let go
-    CloseCommsLog(); // the failed StartComm left it open
-    EXPECT_EQ(SplitCrLf(ReadFile(log)),
+    CloseCommsLog();                                   // the failed StartComm left it open
+    EXPECT_EQ(SplitCrLf(ReadBytes(log)),
               std::vector<std::string>{"Unable to CreateEvent: " + ErrorText(EMFILE)});
     EXPECT_TRUE(comm.StartComm());
     comm.StopComm();
@@ -453,7 +453,7 @@ TEST_F(Comm32Test, ReaderCannotBeCreated) {
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_FALSE(std::filesystem::exists(LockFile()));
     comm.SetCommsLogFileName("");
-    EXPECT_EQ(SplitCrLf(ReadFile(log)),
+    EXPECT_EQ(SplitCrLf(ReadBytes(log)),
               (std::vector<std::string>{"Unable to create Read thread" + ErrorText(EAGAIN),
                                         "Stopping the Comm"}));
 }
@@ -483,13 +483,13 @@ TEST_F(Comm32Test, WriterCannotBeCreated) {
         }
         EXPECT_FALSE(comm.IsOpen());
         // The reader's first lines and the main thread's line come in either order.
-        auto lines = SplitCrLf(ReadFile(log));
+        auto lines = SplitCrLf(ReadBytes(log));
         ASSERT_EQ(lines.size(), 6u);
         std::sort(lines.begin(), lines.begin() + 3);
-        EXPECT_EQ(lines, (std::vector<std::string>{
-                             "Unable to create Write thread" +
-                                 ErrorText(way == 0 ? EAGAIN : EMFILE),
-                             W1, W2, "Stopping the Comm", "Closing Read Thread ", RS}));
+        EXPECT_EQ(lines,
+                  (std::vector<std::string>{
+                      "Unable to create Write thread" + ErrorText(way == 0 ? EAGAIN : EMFILE), W1,
+                      W2, "Stopping the Comm", "Closing Read Thread ", RS}));
     }
     comm.SetCommsLogFileName("");
 }
@@ -534,9 +534,8 @@ TEST_F(Comm32Test, ReaderStartingAfterTheStop) {
     EXPECT_TRUE(hangups.empty());
     ASSERT_TRUE(Pump(1000, [&] { return !hangups.empty(); }));
     EXPECT_EQ(hangups, std::vector<TObject*>{&comm});
-    const auto lines = SplitCrLf(ReadFile(log));
-    EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "Unable to SetupCommEvent1: " + ErrorText(0)),
+    const auto lines = SplitCrLf(ReadBytes(log));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Unable to SetupCommEvent1: " + ErrorText(0)),
               lines.end());
 }
 

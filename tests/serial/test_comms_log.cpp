@@ -23,7 +23,7 @@ TEST(CommsLog, NothingWithoutALogName) {
     WriteCommsLog("a line");
     LogLastError(2, "Unable to SetCommMask: ");
     CloseCommsLog();
-    EXPECT_EQ(ReadFile(path), "");
+    EXPECT_EQ(ReadBytes(path), "");
 }
 
 TEST(CommsLog, LineFormats) {
@@ -35,7 +35,7 @@ TEST(CommsLog, LineFormats) {
     LogLastError(EAGAIN, "Unable to create Read thread");
     LogLastError(99999, "Read WAIT_FAILED: ");
     LogLastError(0, "Unable to SetupCommEvent1: ");
-    const std::string bytes = ReadFile(log.Path());
+    const std::string bytes = ReadBytes(log.Path());
     EXPECT_EQ(log.Lines(),
               (std::vector<std::string>{
                   "Stopping the Comm",
@@ -99,9 +99,9 @@ TEST(CommsLog, BufferedIn128Bytes) {
     TempDir dir;
     LogFile log(dir.Path() / "log.txt");
     WriteCommsLog("short");
-    EXPECT_EQ(ReadFile(log.Path()), "");
+    EXPECT_EQ(ReadBytes(log.Path()), "");
     WriteCommsLog(std::string(130, 'x').c_str());
-    EXPECT_EQ(ReadFile(log.Path()).size(), 128u);
+    EXPECT_EQ(ReadBytes(log.Path()).size(), 128u);
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"short", std::string(130, 'x')}));
 }
 
@@ -113,7 +113,7 @@ TEST(CommsLog, CreatedAnew) {
         WriteCommsLog("old");
     }
     LogFile log(path);
-    EXPECT_EQ(ReadFile(path), "");
+    EXPECT_EQ(ReadBytes(path), "");
     WriteCommsLog("new");
     EXPECT_EQ(log.Lines(), std::vector<std::string>{"new"});
 }

@@ -68,8 +68,10 @@ struct PortRun {
         ::close(port);
         ::close(closeEvent);
     }
-    void Pump(int ms, const std::function<bool()>& done = [] { return false; }) {
-        PumpUntil(window->Handle(), [this] { return window->ProcessMessages(); }, done, ms);
+    void Pump(
+        int ms, const std::function<bool()>& done = [] { return false; }) {
+        PumpUntil(
+            window->Handle(), [this] { return window->ProcessMessages(); }, done, ms);
     }
 };
 
@@ -180,46 +182,77 @@ const std::vector<Case>& ReaderCases() {
     static const std::vector<Case> cases = {
         {"stop while waiting", nullptr, false, {W1, W2, RS}, 0},
         {"record event cannot be created",
-         [](FakeOps& f, PortRun&) { f.recordEventFails = [] { return true; }; }, true,
-         {"Unable to CreateEvent: " + E(ENOMEM), RS}, 1},
-        {"SetCommMask fails", [](FakeOps& f, PortRun&) { f.counters = Counters({EIO}); }, true,
-         {"Unable to SetCommMask: " + E(EIO), RS}, 1},
+         [](FakeOps& f, PortRun&) { f.recordEventFails = [] { return true; }; },
+         true,
+         {"Unable to CreateEvent: " + E(ENOMEM), RS},
+         1},
+        {"SetCommMask fails",
+         [](FakeOps& f, PortRun&) { f.counters = Counters({EIO}); },
+         true,
+         {"Unable to SetCommMask: " + E(EIO), RS},
+         1},
         {"line-event start, invalid handle",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, EIO}); }, true,
-         {INV, "Unable to SetupCommEvent1: " + E(EIO), RS}, 1},
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, EIO});
+         },
+         true,
+         {INV, "Unable to SetupCommEvent1: " + E(EIO), RS},
+         1},
         {"line-event start, other error",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, EPERM}); }, true,
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, EPERM});
+         },
+         true,
          {"Unexpected WaitCommEvent error: " + E(EPERM), "Unable to SetupCommEvent1: " + E(EPERM),
           RS},
          1},
         {"CloseEvent already signalled at the start",
-         [](FakeOps&, PortRun& r) { SetEvent(r.closeEvent); }, true,
-         {"Unable to SetupCommEvent1: " + E(0), RS}, 1},
-        {"read start, invalid handle", [](FakeOps& f, PortRun&) { f.read = Reads({EIO}); }, true,
-         {W1, INV, "Unable to SetupReadEvent: " + E(EIO), RS}, 1},
-        {"read start, other error", [](FakeOps& f, PortRun&) { f.read = Reads({EPERM}); }, true,
+         [](FakeOps&, PortRun& r) { SetEvent(r.closeEvent); },
+         true,
+         {"Unable to SetupCommEvent1: " + E(0), RS},
+         1},
+        {"read start, invalid handle",
+         [](FakeOps& f, PortRun&) { f.read = Reads({EIO}); },
+         true,
+         {W1, INV, "Unable to SetupReadEvent: " + E(EIO), RS},
+         1},
+        {"read start, other error",
+         [](FakeOps& f, PortRun&) { f.read = Reads({EPERM}); },
+         true,
          {W1, "Unexpected ReadFile error: " + E(EPERM), "Unable to SetupReadEvent: " + E(EPERM),
           RS},
          2},
         {"read completes at once with zero bytes",
-         [](FakeOps& f, PortRun&) { f.read = Reads({kZero}); }, true,
-         {W1, "Data waiting for ReadFile: ", "Unable to SetupReadEvent: " + E(EAGAIN), RS}, 1},
-        {"the wait fails", [](FakeOps& f, PortRun&) { f.poll = FailWaits(POLLIN, EINVAL); }, true,
-         {W1, W2, "Read WAIT_FAILED: " + E(EINVAL), RS}, 1},
-        {"the wait ends without cause", [](FakeOps& f, PortRun&) { f.poll = FailWaits(POLLIN, 0); },
-         true, {W1, W2, "Unexpected Wait return value 258", RS}, 1},
+         [](FakeOps& f, PortRun&) { f.read = Reads({kZero}); },
+         true,
+         {W1, "Data waiting for ReadFile: ", "Unable to SetupReadEvent: " + E(EAGAIN), RS},
+         1},
+        {"the wait fails",
+         [](FakeOps& f, PortRun&) { f.poll = FailWaits(POLLIN, EINVAL); },
+         true,
+         {W1, W2, "Read WAIT_FAILED: " + E(EINVAL), RS},
+         1},
+        {"the wait ends without cause",
+         [](FakeOps& f, PortRun&) { f.poll = FailWaits(POLLIN, 0); },
+         true,
+         {W1, W2, "Unexpected Wait return value 258", RS},
+         1},
         {"pending read completes with zero bytes",
          [](FakeOps& f, PortRun& r) {
              f.read = Reads({EAGAIN, kZero});
              r.pty.Send("x");
          },
-         true, {W1, W2, "Unable to HandleReadEvent: " + E(EAGAIN), RS}, 1},
+         true,
+         {W1, W2, "Unable to HandleReadEvent: " + E(EAGAIN), RS},
+         1},
         {"read completion, invalid handle",
          [](FakeOps& f, PortRun& r) {
              f.read = Reads({EAGAIN, EIO});
              r.pty.Send("x");
          },
-         true, {W1, W2, INV, "Unable to HandleReadEvent: " + E(EIO), RS}, 1},
+         true,
+         {W1, W2, INV, "Unable to HandleReadEvent: " + E(EIO), RS},
+         1},
         {"read completion, other error",
          [](FakeOps& f, PortRun& r) {
              f.read = Reads({EAGAIN, EPERM});
@@ -234,7 +267,10 @@ const std::vector<Case>& ReaderCases() {
              f.read = Reads({kPass, EIO});
              r.pty.Send("x");
          },
-         true, {W1, W2, GOT, INV, RS}, 1, {"x"}},
+         true,
+         {W1, W2, GOT, INV, RS},
+         1,
+         {"x"}},
         {"no block for the data",
          [](FakeOps& f, PortRun& r) {
              f.allocFails = [](std::size_t size) { return size == 2; };
@@ -256,38 +292,78 @@ const std::vector<Case>& ReaderCases() {
              r.window->Destroy();
              r.pty.Send("x");
          },
-         true, {W1, W2, GOT, "Unable to HandleReadEvent: " + E(EAGAIN), RS}, 0},
+         true,
+         {W1, W2, GOT, "Unable to HandleReadEvent: " + E(EAGAIN), RS},
+         0},
         {"frame and overrun errors",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, C0, C(1, 1, 0)}); }, false,
-         {W1, W2, W1, RS}, 0, {"Comm Event: CE_FRAME and CE_OVERRUN, EvtMask = 10"}},
-        {"parity error", [](FakeOps& f, PortRun&) { f.counters = Counters({C0, C0, C(0, 0, 1)}); },
-         false, {W1, W2, W1, RS}, 0, {"Comm Event: CE_RXPARITY, EvtMask = 4"}},
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, C0, C(1, 1, 0)});
+         },
+         false,
+         {W1, W2, W1, RS},
+         0,
+         {"Comm Event: CE_FRAME and CE_OVERRUN, EvtMask = 10"}},
+        {"parity error",
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, C0, C(0, 0, 1)});
+         },
+         false,
+         {W1, W2, W1, RS},
+         0,
+         {"Comm Event: CE_RXPARITY, EvtMask = 4"}},
         {"receive overflow alone",
          [](FakeOps& f, PortRun&) {
              f.counters = Counters({C0, C0, C(1, 0, 0, 1), C(0, 0, 0, 1), C(1, 0, 0, 1)});
          },
-         false, {W1, W2, W1, RS}, 0, {"Comm Event: EV_ERR Unknown EvtMask, EvtMask = 1"}},
+         false,
+         {W1, W2, W1, RS},
+         0,
+         {"Comm Event: EV_ERR Unknown EvtMask, EvtMask = 1"}},
         {"no error flags left",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, C0, C(1, 0, 0), C0, C(1, 0, 0)}); },
-         false, {W1, W2, W1, RS}, 0, {"Comm Event: NULL Error, EvtMask = 0"}},
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, C0, C(1, 0, 0), C0, C(1, 0, 0)});
+         },
+         false,
+         {W1, W2, W1, RS},
+         0,
+         {"Comm Event: NULL Error, EvtMask = 0"}},
         {"line event before the wait",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, C(1, 1, 0)}); }, false,
-         {"Event (Error) waiting before WaitCommEvent.", W1, W2, RS}, 0,
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, C(1, 1, 0)});
+         },
+         false,
+         {"Event (Error) waiting before WaitCommEvent.", W1, W2, RS},
+         0,
          {"Comm Event: CE_FRAME and CE_OVERRUN, EvtMask = 10"}},
         {"line-event completion, invalid handle",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, C0, EIO}); }, true,
-         {W1, W2, INV, "Unable HandleCommEvent: " + E(EIO), RS}, 1},
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, C0, EIO});
+         },
+         true,
+         {W1, W2, INV, "Unable HandleCommEvent: " + E(EIO), RS},
+         1},
         {"line-event completion, other error",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, C0, EPERM}); }, true,
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, C0, EPERM});
+         },
+         true,
          {W1, W2, "Unexpected GetOverlappedResult for WaitCommEvent: " + E(EPERM),
           "Unable HandleCommEvent: " + E(EPERM), RS},
          1},
         {"ClearCommError, invalid handle",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, C0, C(1, 0, 0), EIO}); }, true,
-         {W1, W2, INV, "Unable HandleCommEvent: " + E(EIO), RS}, 1},
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, C0, C(1, 0, 0), EIO});
+         },
+         true,
+         {W1, W2, INV, "Unable HandleCommEvent: " + E(EIO), RS},
+         1},
         {"ClearCommError, other error",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C0, C0, C(1, 0, 0), EPERM}); }, true,
-         {W1, W2, "ClearCommError: " + E(EPERM), "Unable HandleCommEvent: " + E(EPERM), RS}, 1},
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C0, C0, C(1, 0, 0), EPERM});
+         },
+         true,
+         {W1, W2, "ClearCommError: " + E(EPERM), "Unable HandleCommEvent: " + E(EPERM), RS},
+         1},
         {"re-arming the line-event wait fails",
          [](FakeOps& f, PortRun&) {
              f.counters = Counters({C0, C0, C(1, 0, 0), C(1, 0, 0), EPERM});
@@ -295,17 +371,23 @@ const std::vector<Case>& ReaderCases() {
          true,
          {W1, W2, "Unexpected WaitCommEvent error: " + E(EPERM),
           "Unable to SetupCommEvent2: " + E(EPERM), RS},
-         1, {"Comm Event: CE_FRAME, EvtMask = 8"}},
+         1,
+         {"Comm Event: CE_FRAME, EvtMask = 8"}},
         {"line event without EV_ERR (counters started again)",
-         [](FakeOps& f, PortRun&) { f.counters = Counters({C(3, 0, 0), C(3, 0, 0), C0}); }, true,
-         {W1, W2, "Unexpected comm event 0", "Unable HandleCommEvent: " + E(EAGAIN), RS}, 1},
+         [](FakeOps& f, PortRun&) {
+             f.counters = Counters({C(3, 0, 0), C(3, 0, 0), C0});
+         },
+         true,
+         {W1, W2, "Unexpected comm event 0", "Unable HandleCommEvent: " + E(EAGAIN), RS},
+         1},
         {"no block for the report",
          [](FakeOps& f, PortRun&) {
              f.counters = Counters({C0, C0, C(1, 0, 0)});
              f.allocFails = [](std::size_t size) { return size == 256; };
          },
          true,
-         {W1, W2, "LocalAlloc: " + E(ENOMEM), "Unable HandleCommEvent: " + E(ENOMEM), RS}, 1},
+         {W1, W2, "LocalAlloc: " + E(ENOMEM), "Unable HandleCommEvent: " + E(ENOMEM), RS},
+         1},
     };
     return cases;
 }
@@ -319,8 +401,7 @@ TEST(ReadThread, FailureTable) {
         RunCase(c, new TReadThread, fake, run);
         if (!c.endsByItself) {
             const auto debug = fake.DebugLines();
-            EXPECT_NE(std::find(debug.begin(), debug.end(), "Time to Exit"), debug.end())
-                << c.name;
+            EXPECT_NE(std::find(debug.begin(), debug.end(), "Time to Exit"), debug.end()) << c.name;
         }
         if (c.name == std::string("no memory at all")) {
             EXPECT_EQ(fake.DebugLines(),
@@ -335,7 +416,8 @@ TEST(ReadThread, ReportTexts) {
         {CE_FRAME | CE_OVERRUN, "Comm Event: CE_FRAME and CE_OVERRUN, EvtMask = 10"},
         {CE_RXOVER, "Comm Event: EV_ERR Unknown EvtMask, EvtMask = 1"},
         {CE_FRAME, "Comm Event: CE_FRAME, EvtMask = 8"},
-        {CE_RXPARITY | CE_BREAK, "Comm Event: CE_RXPARITY and EV_ERR Unknown EvtMask, EvtMask = 20"},
+        {CE_RXPARITY | CE_BREAK,
+         "Comm Event: CE_RXPARITY and EV_ERR Unknown EvtMask, EvtMask = 20"},
         {CE_FRAME | CE_OVERRUN | CE_RXPARITY,
          "Comm Event: CE_FRAME and CE_OVERRUN and CE_RXPARITY, EvtMask = 14"},
     };
@@ -371,69 +453,99 @@ const std::vector<Case>& WriterCases() {
     static const std::vector<Case> cases = {
         {"stop while idle", nullptr, false, {WS}, 0},
         {"record event cannot be created",
-         [](FakeOps& f, PortRun&) { f.recordEventFails = [] { return true; }; }, true,
-         {"Unable to CreateEvent: " + E(ENOMEM), WS}, 1},
-        {"queue wait fails", [](FakeOps& f, PortRun&) { f.poll = FailWaits(POLLIN, EINVAL); }, true,
-         {"Write WAIT_FAILED: " + E(EINVAL), WS}, 1},
-        {"queue wait ends without cause", [](FakeOps& f, PortRun&) { f.poll = FailWaits(POLLIN, 0); },
-         true, {"Unexpected Wait return value 258", WS}, 1},
+         [](FakeOps& f, PortRun&) { f.recordEventFails = [] { return true; }; },
+         true,
+         {"Unable to CreateEvent: " + E(ENOMEM), WS},
+         1},
+        {"queue wait fails",
+         [](FakeOps& f, PortRun&) { f.poll = FailWaits(POLLIN, EINVAL); },
+         true,
+         {"Write WAIT_FAILED: " + E(EINVAL), WS},
+         1},
+        {"queue wait ends without cause",
+         [](FakeOps& f, PortRun&) { f.poll = FailWaits(POLLIN, 0); },
+         true,
+         {"Unexpected Wait return value 258", WS},
+         1},
         {"CloseEvent signalled when a request is taken",
          [](FakeOps&, PortRun& r) {
              PostWrite(*r.writer, "abc");
              SetEvent(r.closeEvent);
          },
-         true, {WS}, 0, {}, "", 0},
+         true,
+         {WS},
+         0,
+         {},
+         "",
+         0},
         {"another thread message",
          [](FakeOps&, PortRun& r) {
              r.writer->PostThreadMessage(1234, 0, 0);
              PostWrite(*r.writer, "ok");
          },
-         false, {"Unexpected message posted to Write thread: 1234", WRITING, WS}, 0, {}, "ok"},
+         false,
+         {"Unexpected message posted to Write thread: 1234", WRITING, WS},
+         0,
+         {},
+         "ok"},
         {"write start, invalid handle",
          [](FakeOps& f, PortRun& r) {
              f.write = Writes({EIO});
              PostWrite(*r.writer, "abc");
          },
-         true, {WRITING, INV, WS}, 0},
+         true,
+         {WRITING, INV, WS},
+         0},
         {"write start, other error",
          [](FakeOps& f, PortRun& r) {
              f.write = Writes({EPERM});
              PostWrite(*r.writer, "abc");
          },
-         true, {WRITING, "Error to writing to CommFile" + E(EPERM), "Closing TAPI", WS}, 1},
+         true,
+         {WRITING, "Error to writing to CommFile" + E(EPERM), "Closing TAPI", WS},
+         1},
         {"write wait fails",
          [](FakeOps& f, PortRun& r) {
              PostWrite(*r.writer, "abc");
              f.write = Writes({EAGAIN});
              f.poll = FailWaits(POLLOUT, EINVAL);
          },
-         true, {WRITING, "Write WAIT_FAILED: " + E(EINVAL), WS}, 1},
+         true,
+         {WRITING, "Write WAIT_FAILED: " + E(EINVAL), WS},
+         1},
         {"send interrupted by CloseEvent",
          [](FakeOps& f, PortRun& r) {
              PostWrite(*r.writer, "abc");
              f.write = [](int, const void*, std::size_t) { return Fail<ssize_t>(EAGAIN); };
          },
-         false, {WRITING, WS}, 0},
+         false,
+         {WRITING, WS},
+         0},
         {"write wait ends without cause",
          [](FakeOps& f, PortRun& r) {
              PostWrite(*r.writer, "abc");
              f.write = Writes({EAGAIN});
              f.poll = FailWaits(POLLOUT, 0);
          },
-         true, {WRITING, "Unexpected Wait return value 258", WS}, 1},
+         true,
+         {WRITING, "Unexpected Wait return value 258", WS},
+         1},
         {"write completion, invalid handle",
          [](FakeOps& f, PortRun& r) {
              PostWrite(*r.writer, "abc");
              f.write = Writes({EAGAIN, EIO});
          },
-         true, {WRITING, INV, WS}, 0},
+         true,
+         {WRITING, INV, WS},
+         0},
         {"write completion, other error",
          [](FakeOps& f, PortRun& r) {
              PostWrite(*r.writer, "abc");
              f.write = Writes({EAGAIN, EPERM});
          },
          true,
-         {WRITING, "Error writing to CommFile while waiting" + E(EPERM), "Closing TAPI", WS}, 1},
+         {WRITING, "Error writing to CommFile while waiting" + E(EPERM), "Closing TAPI", WS},
+         1},
         {"partial writes continued",
          [](FakeOps& f, PortRun& r) {
              PostWrite(*r.writer, "abcdefghij");
@@ -441,14 +553,23 @@ const std::vector<Case>& WriterCases() {
                  return ::write(fd, b, std::min<std::size_t>(n, 3));
              };
          },
-         false, {WRITING, WS}, 0, {}, "abcdefghij", 4},
+         false,
+         {WRITING, WS},
+         0,
+         {},
+         "abcdefghij",
+         4},
         {"a pending send completes",
          [](FakeOps& f, PortRun& r) {
              PostWrite(*r.writer, "abcdefghij");
              f.write = Writes({EAGAIN});
          },
          false,
-         {WRITING, WS}, 0, {}, "abcdefghij", 2},
+         {WRITING, WS},
+         0,
+         {},
+         "abcdefghij",
+         2},
     };
     return cases;
 }
@@ -475,8 +596,8 @@ TEST(WriteThread, RequestsInOrderAndEmptyOnes) {
     PostWrite(*writer, "");
     PostWrite(*writer, "two");
     PostWrite(*writer, "three");
-    const Case c{"in order", nullptr, false, {WRITING, WRITING, WRITING, WRITING, WS}, 0, {},
-                 "onetwothree", 4};
+    const Case c{"in order", nullptr, false,         {WRITING, WRITING, WRITING, WRITING, WS},
+                 0,          {},      "onetwothree", 4};
     RunCase(c, writer, fake, run);
 }
 
