@@ -16,14 +16,6 @@ bool IsDigit(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
 // Removes the thousands separators of a grouped whole part ("1,234,567.50"), or nullopt when
 // the text is not grouped in threes.
 std::optional<std::string> Ungroup(std::string_view text, std::string_view sep) {

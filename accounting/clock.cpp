@@ -27,12 +27,16 @@ DateTime Now() {
     return clock ? clock() : SystemNow();
 }
 
-void SetClock(std::function<DateTime()> clock) { InstalledClock() = std::move(clock); }
+void SetClock(std::function<DateTime()> clock) {
+    InstalledClock() = std::move(clock);
+}
 
 ManualClock::ManualClock(DateTime start) : now_(start) {
     SetClock([this] { return now_; });
 }
 
-ManualClock::~ManualClock() { SetClock({}); }
+ManualClock::~ManualClock() {
+    SetClock({});
+}
 
 } // namespace quorvane

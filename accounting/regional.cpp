@@ -107,14 +107,6 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
            StartsWithNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
 } // namespace
 
 std::optional<RegionalSettings> RegionalSettings::FromLocale(const std::string& name) {
@@ -154,7 +146,7 @@ std::string FormatLongTime(DateTime value) {
 
 std::optional<DateTime> ParseTime(std::string_view text) {
     const RegionalSettings& r = Regional();
-    std::string_view rest = Trim(text);
+    std::string_view rest = TrimBlanks(text);
     int marker = 0; // 0 none, 1 AM, 2 PM
     for (auto [word, kind] : {std::pair<std::string_view, int>{r.timeAMString, 1},
                               {r.timePMString, 2},
@@ -163,9 +155,9 @@ std::optional<DateTime> ParseTime(std::string_view text) {
         if (word.empty())
             continue;
         if (EndsWithNoCase(rest, word)) {
-            rest = Trim(rest.substr(0, rest.size() - word.size()));
+            rest = TrimBlanks(rest.substr(0, rest.size() - word.size()));
         } else if (StartsWithNoCase(rest, word)) {
-            rest = Trim(rest.substr(word.size()));
+            rest = TrimBlanks(rest.substr(word.size()));
         } else {
             continue;
         }

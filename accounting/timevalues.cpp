@@ -103,9 +103,13 @@ DateTime EncodeTime(int hour, int minute, int second, int millisecond) {
     return ((hour * 3600.0 + minute * 60.0 + second) * 1000.0 + millisecond) / 86400000.0;
 }
 
-DateTime DateOf(DateTime value) { return std::floor(value); }
+DateTime DateOf(DateTime value) {
+    return std::floor(value);
+}
 
-int DayOfDate(DateTime value) { return DecodeDate(value).day; }
+int DayOfDate(DateTime value) {
+    return DecodeDate(value).day;
+}
 
 std::string StripChar(std::string_view text, char ch) {
     std::string out;
@@ -117,7 +121,17 @@ std::string StripChar(std::string_view text, char ch) {
     return out;
 }
 
-std::string StripSpaces(std::string_view text) { return StripChar(text, ' '); }
+std::string StripSpaces(std::string_view text) {
+    return StripChar(text, ' ');
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    return s;
+}
 
 std::string PadLeft(std::string_view text, char fill, std::size_t width) {
     std::string out(text);
@@ -126,7 +140,9 @@ std::string PadLeft(std::string_view text, char fill, std::size_t width) {
     return out;
 }
 
-char LastChar(std::string_view text) { return text.empty() ? '\0' : text.back(); }
+char LastChar(std::string_view text) {
+    return text.empty() ? '\0' : text.back();
+}
 
 std::string DropLastChar(std::string_view text) {
     return std::string(text.empty() ? text : text.substr(0, text.size() - 1));

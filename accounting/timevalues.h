@@ -64,6 +64,8 @@ int DayOfDate(DateTime value);
 // String helpers over UTF-8 text.
 std::string StripChar(std::string_view text, char ch);
 std::string StripSpaces(std::string_view text);
+// The text without its leading and trailing blanks.
+std::string_view TrimBlanks(std::string_view text);
 std::string PadLeft(std::string_view text, char fill, std::size_t width);
 // The last byte of a non-empty text ('\0' for an empty one).
 char LastChar(std::string_view text);

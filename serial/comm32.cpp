@@ -35,6 +35,25 @@ void TComm32::SetCommsLogFileName(const std::string& Value) {
     CommsLogFileName = Value;
 }
 
+template <class Thread>
+Thread* TComm32::Launch(Thread* thread, DWORD createError, TThreadPriority priority,
+                        const char* failure) {
+    DWORD error = createError;
+    if (thread != nullptr) {
+        thread->CommFile = CommFile;
+        thread->CloseEvent = CloseEvent;
+        thread->NotifyWindow = NotifyWindow;
+        thread->Handles = Handles;
+        thread->Priority = priority;
+        error = static_cast<DWORD>(thread->Start());
+        if (error == 0)
+            return thread;
+        delete thread;
+    }
+    LogLastError(error, failure);
+    throw ECommsError(failure);
+}
+
 bool TComm32::StartComm() {
     if (CommFile != -1)
         throw ECommsError("Already have a comm file open");
@@ -64,45 +83,10 @@ bool TComm32::StartComm() {
     CloseEvent = event;
     Handles = std::move(port);
 
-    auto* reader = new (std::nothrow) TReadThread;
-    DWORD error = ENOMEM;
-    if (reader != nullptr) {
-        reader->CommFile = CommFile;
-        reader->CloseEvent = CloseEvent;
-        reader->NotifyWindow = NotifyWindow;
-        reader->Handles = Handles;
-        reader->Priority = tpHighest;
-        error = static_cast<DWORD>(reader->Start());
-        if (error != 0) {
-            delete reader;
-            reader = nullptr;
-        }
-    }
-    if (reader == nullptr) {
-        LogLastError(error, "Unable to create Read thread");
-        throw ECommsError("Unable to create Read thread");
-    }
-    ReadThread = reader;
-
+    ReadThread =
+        Launch(new (std::nothrow) TReadThread, ENOMEM, tpHighest, "Unable to create Read thread");
     TWriteThread* writer = TWriteThread::Create();
-    error = GetLastError();
-    if (writer != nullptr) {
-        writer->CommFile = CommFile;
-        writer->CloseEvent = CloseEvent;
-        writer->NotifyWindow = NotifyWindow;
-        writer->Handles = Handles;
-        writer->Priority = tpAboveNormal;
-        error = static_cast<DWORD>(writer->Start());
-        if (error != 0) {
-            delete writer;
-            writer = nullptr;
-        }
-    }
-    if (writer == nullptr) {
-        LogLastError(error, "Unable to create Write thread");
-        throw ECommsError("Unable to create Write thread");
-    }
-    WriteThread = writer;
+    WriteThread = Launch(writer, GetLastError(), tpAboveNormal, "Unable to create Write thread");
     return true;
 }
 

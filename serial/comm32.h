@@ -95,6 +95,11 @@ protected:
     void RequestHangup();
 
 private:
+    // Gives a created thread the session's handles and starts it; otherwise logs `failure`,
+    // releases the thread and raises it as ECommsError.
+    template <class Thread>
+    Thread* Launch(Thread* thread, DWORD createError, TThreadPriority priority,
+                   const char* failure);
     void CloseReadThread();
     void CloseWriteThread();
     void ClosePort();

@@ -26,6 +26,24 @@ long long LineEvent(const TLineCounters& base, const TLineCounters& now) {
     return -1;
 }
 
+enum class PollResult { Ready, Interrupted, Failed };
+
+// A poll of the stop event and the port, as a wait sees it: Failed (with the last error set) for
+// an error or a descriptor that is no longer open, Interrupted when it should simply be retried.
+PollResult CheckPoll(int result, const pollfd (&fds)[2]) {
+    if (result < 0) {
+        if (errno == EINTR)
+            return PollResult::Interrupted;
+        SetLastError(static_cast<DWORD>(errno));
+        return PollResult::Failed;
+    }
+    if ((fds[0].revents | fds[1].revents) & POLLNVAL) {
+        SetLastError(EBADF);
+        return PollResult::Failed;
+    }
+    return PollResult::Ready;
+}
+
 } // namespace
 
 std::int64_t SteadyMs() {
@@ -316,14 +334,9 @@ DWORD WaitForPort(int stopEvent, int port, std::initializer_list<TOverlapped*> r
         }
         pollfd fds[2] = {{stopEvent, POLLIN, 0}, {port, wanted, 0}};
         const int r = Ops().Poll(fds, wanted ? 2 : 1, timeout);
-        if (r < 0) {
-            if (errno == EINTR)
+        if (const PollResult result = CheckPoll(r, fds); result != PollResult::Ready) {
+            if (result == PollResult::Interrupted)
                 continue;
-            SetLastError(static_cast<DWORD>(errno));
-            return WAIT_FAILED;
-        }
-        if ((fds[0].revents | fds[1].revents) & POLLNVAL) {
-            SetLastError(EBADF);
             return WAIT_FAILED;
         }
         if (fds[0].revents & POLLIN)
@@ -345,15 +358,10 @@ DWORD WaitForPort(int stopEvent, int port, std::initializer_list<TOverlapped*> r
 DWORD WaitForEvents(int first, int second) {
     for (;;) {
         pollfd fds[2] = {{first, POLLIN, 0}, {second, POLLIN, 0}};
-        const int r = Ops().Poll(fds, 2, -1);
-        if (r < 0) {
-            if (errno == EINTR)
+        if (const PollResult result = CheckPoll(Ops().Poll(fds, 2, -1), fds);
+            result != PollResult::Ready) {
+            if (result == PollResult::Interrupted)
                 continue;
-            SetLastError(static_cast<DWORD>(errno));
-            return WAIT_FAILED;
-        }
-        if ((fds[0].revents | fds[1].revents) & POLLNVAL) {
-            SetLastError(EBADF);
             return WAIT_FAILED;
         }
         if (fds[0].revents & POLLIN)

@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
+#include <functional>
+
 namespace quorvane {
 
 const std::string ProvidersKey = std::string(ProductKey) + "Providers";
@@ -58,6 +60,13 @@ int PickedIndex(const QComboBox* combo) {
     if (combo->isEditable() && index >= 0 && combo->itemText(index) != combo->currentText())
         return -1;
     return index;
+}
+
+// "DefaultProvider" as stored; empty when there is none.
+Variant StoredDefault() {
+    Variant value;
+    ReadValueByPath(kHive, kDefaultProviderPath, vkString, value);
+    return value;
 }
 
 void DefaultStep(const ProfileForm& form, bool& ok) {
@@ -122,47 +131,56 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
     GetValueNamesByPath(kHive, key, names);
     for (const std::string& valueName : names) {
         const QString name = QString::fromStdString(valueName);
-        const std::string path = key + valueName;
         const bool isProv = valueName == "eProv";
         QObject* control = isProv ? form.cbProv : FindByName(form, name);
-        if (!control || !ValueExistsByPath(kHive, path))
-            continue;
-        Variant value;
+        // What the name's beginning asks for, provided the control is of that kind.
+        int kind = -1;
+        std::function<void(const Variant&)> apply;
         if (name.startsWith(QLatin1String("ck"))) {
             if (auto* check = qobject_cast<QCheckBox*>(control)) {
-                ReadValueByPath(kHive, path, vkBool, value);
-                check->setChecked(value.toBool());
+                kind = vkBool;
+                apply = [check](const Variant& v) { check->setChecked(v.toBool()); };
             }
         } else if (name.startsWith(QLatin1String("cb"))) {
             auto* combo = qobject_cast<QComboBox*>(control);
             if (combo && combo != form.cbProvider) {
-                ReadValueByPath(kHive, path, vkInteger, value);
-                // A combo box's index is set quietly: its reactions belong to the user's picks.
-                const QSignalBlocker quiet(combo);
-                const int index = value.toInt();
-                combo->setCurrentIndex(index >= -1 && index < combo->count() ? index : -1);
+                kind = vkInteger;
+                apply = [combo](const Variant& v) {
+                    // A combo box's index is set quietly: its reactions belong to the user's picks.
+                    const QSignalBlocker quiet(combo);
+                    const int index = v.toInt();
+                    combo->setCurrentIndex(index >= -1 && index < combo->count() ? index : -1);
+                };
             }
         } else if (name.startsWith(QLatin1String("se"))) {
             if (auto* spin = qobject_cast<QSpinBox*>(control)) {
-                ReadValueByPath(kHive, path, vkInteger, value);
-                spin->setValue(value.toInt());
+                kind = vkInteger;
+                apply = [spin](const Variant& v) { spin->setValue(v.toInt()); };
             }
         } else if (name.startsWith(QLatin1String("e"))) {
-            ReadValueByPath(kHive, path, vkString, value);
-            const QString text = QString::fromStdString(value.toString());
-            if (auto* combo = qobject_cast<QComboBox*>(control); combo && isProv)
-                combo->setEditText(text);
-            else if (auto* edit = qobject_cast<QLineEdit*>(control))
-                edit->setText(text);
+            auto* combo = isProv ? qobject_cast<QComboBox*>(control) : nullptr;
+            auto* edit = qobject_cast<QLineEdit*>(control);
+            if (combo || edit) {
+                kind = vkString;
+                apply = [combo, edit](const Variant& v) {
+                    const QString text = QString::fromStdString(v.toString());
+                    combo ? combo->setEditText(text) : edit->setText(text);
+                };
+            }
         }
+        if (!apply)
+            continue;
+        // The read leaves the variant empty when the value has gone since it was listed.
+        Variant value;
+        ReadValueByPath(kHive, key + valueName, kind, value);
+        if (!value.isEmpty())
+            apply(value);
     }
     for (int i = 0; i < 4; ++i) {
-        const std::string path = key + kTotals[i];
-        if (ValueExistsByPath(kHive, path)) {
-            Variant value;
-            ReadValueByPath(kHive, path, vkInteger, value);
+        Variant value;
+        ReadValueByPath(kHive, key + kTotals[i], vkInteger, value);
+        if (!value.isEmpty())
             Total(timers, i) = value.toInt();
-        }
     }
     bool ok = true;
     DefaultStep(form, ok);
@@ -198,9 +216,8 @@ bool FillProviderList(QComboBox* cbProvider, bool selectDefault) {
     cbProvider->setCurrentIndex(-1);
     if (!selectDefault) {
         cbProvider->setEditText(remembered);
-    } else if (ValueExistsByPath(kHive, kDefaultProviderPath)) {
-        cbProvider->setEditText(
-            QString::fromStdString(ReadStringByPath(kHive, kDefaultProviderPath)));
+    } else if (const Variant stored = StoredDefault(); !stored.isEmpty()) {
+        cbProvider->setEditText(QString::fromStdString(stored.toString()));
     } else if (cbProvider->count() > 0) {
         cbProvider->setCurrentIndex(0);
     }
@@ -239,8 +256,7 @@ void DeleteProvider(const ProfileForm& form, TimerSet& timers) {
                    QStringLiteral(" as a provider?")) != mrYes)
         return;
     DeleteKeyTree(kHive, key);
-    if (KeyExists(kHive, ProvidersKey) && ValueExistsByPath(kHive, kDefaultProviderPath) &&
-        ReadStringByPath(kHive, kDefaultProviderPath) == Utf8(name))
+    if (KeyExists(kHive, ProvidersKey) && StoredDefault() == Variant(Utf8(name)))
         WriteValueByPath(kHive, kDefaultProviderPath, Variant(std::string()), vkString);
     FillProviderList(form.cbProvider, true);
     TransferProviderSettings(form, true, timers);

@@ -51,7 +51,9 @@ const fs::path& Original(int lines) {
         timers.InsidePeak = (i * 7919) % 36000;
         timers.OutsidePeak = (i * 104729) % 90000;
         timers.TotalTime = timers.InsidePeak + timers.OutsidePeak;
-        out << SessionLogLine(moment, timers, "$" + FormatAmount(i % 5000 / 100.0)) << "\r\n";
+        std::string charges = "$";
+        charges += FormatAmount(i % 5000 / 100.0);
+        out << SessionLogLine(moment, timers, charges) << "\r\n";
         moment -= 0.3137;
     }
     return made.emplace(lines, path).first->second;
