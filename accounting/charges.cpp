@@ -1,6 +1,6 @@
 #include "accounting/charges.h"
 
-#include "accounting/regional.h"
+#include "core/regional.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,7 +1,10 @@
 #include "accounting/session_log.h"
 
-#include "accounting/clock.h"
-#include "accounting/regional.h"
+#include "core/clock.h"
+#include "core/fd.h"
+#include "core/file_replace.h"
+#include "core/regional.h"
+#include "core/text_codec.h"
 
 #include <cerrno>
 #include <climits>
@@ -11,7 +14,6 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <optional>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -19,29 +21,6 @@
 namespace quorvane {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    // Closes now and says whether the close went well (it can report a failed write).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 class IconvHandle {
 public:
@@ -60,34 +39,11 @@ private:
     iconv_t cd_;
 };
 
-// The length of the well-formed UTF-8 sequence at `text`, or 1 for a byte that starts none, so
-// that one broken byte costs one "?" and not the character after it.
+// The length of the well-formed UTF-8 sequence at the start of `text`, or 1 for a byte that
+// starts none, so that one broken byte costs one "?" and not the character after it.
 std::size_t SequenceLength(const char* text, std::size_t size) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                               : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                              : 1;
-    if (length > size)
-        return 1;
-    for (std::size_t i = 1; i < length; ++i)
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
-            return 1;
-    return length;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    char32_t cp;
+    return std::max<std::size_t>(1, DecodeUtf8(std::string_view(text, size), 0, cp));
 }
 
 // Follows symbolic links to the file they finally name, which need not exist yet. A relative
@@ -178,22 +134,6 @@ private:
     char last_ = 0;
 };
 
-// Creates a new file in `folder` beside `base` that nobody else uses. `mode` is subject to the
-// umask, as for any new file.
-FileDescriptor CreateTemporary(const std::string& folder, const std::string& base, mode_t mode,
-                               std::string& name) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-        name = folder + "/." + base + "." + suffix + ".tmp";
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST)
-            return FileDescriptor(fd);
-    }
-    return FileDescriptor();
-}
-
 } // namespace
 
 std::string SessionLogLine(DateTime now, const TimerSet& timers, const std::string& charges) {
@@ -262,14 +202,8 @@ bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
     const std::optional<std::string> target = FollowLinks(fileName);
     if (!target || target->back() == '/')
         return false;
-    const std::size_t slash = target->rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : target->substr(0, slash);
-    const std::string base = slash == std::string::npos ? *target : target->substr(slash + 1);
-
     // O_NONBLOCK: a FIFO by that name must not hang the session's end; it is refused below.
-    FileDescriptor old(::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd old(::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat oldStat {};
     if (old) {
         if (::fstat(old.get(), &oldStat) != 0 || !S_ISREG(oldStat.st_mode))
@@ -278,23 +212,22 @@ bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
         return false; // there is a log, but we cannot read it: replacing it would lose it
     }
 
-    std::string tempName;
-    FileDescriptor temp = CreateTemporary(folder, base, old ? 0600 : 0666, tempName);
-    if (!temp)
+    FileReplacement temp(*target, old ? 0600 : 0666);
+    if (!temp.ok())
         return false;
     bool ok = true;
     if (old) {
         // Owner first: a change of owner clears set-id bits that the mode then puts back.
         if (oldStat.st_uid != ::geteuid() || oldStat.st_gid != ::getegid())
-            (void)!::fchown(temp.get(), oldStat.st_uid, oldStat.st_gid);
-        ok = ::fchmod(temp.get(), oldStat.st_mode & 07777) == 0;
+            (void)!::fchown(temp.fd(), oldStat.st_uid, oldStat.st_gid);
+        ok = ::fchmod(temp.fd(), oldStat.st_mode & 07777) == 0;
     }
 
     const std::string line =
         FromUtf8(SessionLogLine(Now(), timers, charges), SystemCharset()) + "\r\n";
-    ok = ok && WriteAll(temp.get(), line.data(), line.size());
+    ok = ok && temp.Write(line.data(), line.size());
     if (ok && old) {
-        LineEndCopier copier(temp.get());
+        LineEndCopier copier(temp.fd());
         std::vector<char> buffer(128 * 1024);
         for (;;) {
             const ssize_t n = ::read(old.get(), buffer.data(), buffer.size());
@@ -310,13 +243,7 @@ bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
             }
         }
     }
-    // On disk before it replaces the old file, or a power cut could leave an empty log.
-    ok = ok && ::fdatasync(temp.get()) == 0;
-    ok = temp.Close() && ok;
-    ok = ok && ::rename(tempName.c_str(), target->c_str()) == 0;
-    if (!ok)
-        ::unlink(tempName.c_str());
-    return ok;
+    return ok && temp.Commit();
 }
 
 } // namespace quorvane

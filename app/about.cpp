@@ -1,6 +1,7 @@
 #include "app/about.h"
 
 #include "app/icons.h"
+#include "core/version.h"
 
 #include <QFont>
 #include <QFrame>
@@ -61,7 +62,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
 
     ProductName->setText(QStringLiteral("Quorvane"));
-    Version->setText(QStringLiteral("Version 4.8   08/24/1996"));
+    Version->setText(QString::fromLatin1(kAboutVersion));
 
     setFixedSize(sizeHint().expandedTo(QSize(300, 160)));
 }

@@ -1,8 +1,9 @@
 #include "app/program.h"
 
-#include "accounting/regional.h"
 #include "app/icons.h"
 #include "app/timer.h"
+#include "core/regional.h"
+#include "core/version.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -78,7 +79,7 @@ int RunProgram(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quorvane"));
-    QApplication::setApplicationVersion(QStringLiteral("4.9"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     QApplication::setWindowIcon(ProgramIcon());
     Regional() = RegionalSettings::FromLocale("").value_or(RegionalSettings{});
 

@@ -1,13 +1,13 @@
 #include "app/timer.h"
 
-#include "accounting/regional.h"
 #include "accounting/wav_player.h"
 #include "app/about.h"
 #include "app/help_viewer.h"
 #include "app/icons.h"
+#include "app/messages.h"
 #include "app/save_dialog.h"
 #include "app/x11_icon_name.h"
-#include "settings/messages.h"
+#include "core/regional.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -145,7 +145,7 @@ QWidget* TfrmTimer::MakePage(const char* name, const QString& heading) {
 TfrmTimer::TfrmTimer(QWidget* parent)
     : QWidget(parent), applicationTitle_(QString::fromLatin1(kApplicationTitle)) {
     setObjectName(QStringLiteral("frmTimer"));
-    setWindowTitle(QStringLiteral("Quorvane v4.9"));
+    setWindowTitle(QString::fromLatin1(kWindowCaption));
     // A single border with the system menu, minimise and help buttons, and no maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

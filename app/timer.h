@@ -4,6 +4,7 @@
 // objectName is its name, and provider profiles are stored by walking `components`.
 
 #include "accounting/timevalues.h"
+#include "core/version.h"
 
 #include <QString>
 #include <QWidget>
@@ -33,8 +34,6 @@ class TImageList;
 class TSaveDialog;
 class WavPlayer;
 
-// The taskbar text the program starts with, before the minimised caption takes over.
-inline constexpr char kApplicationTitle[] = "Quorvane v.48";
 // The user's guide, looked for in the executable's folder.
 inline constexpr char kHelpFileName[] = "quorvane.hlp";
 // Shown by the help command when the guide is missing.

@@ -4,8 +4,8 @@
 #include "accounting/charges.h"
 #include "accounting/session_log.h"
 #include "accounting/wav_player.h"
-#include "settings/messages.h"
-#include "settings/profiles.h"
+#include "app/messages.h"
+#include "app/profile_form.h"
 
 #include <QCheckBox>
 #include <QComboBox>

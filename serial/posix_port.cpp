@@ -1,7 +1,7 @@
 #include "serial/posix_port.h"
 
+#include "core/store_folder.h"
 #include "serial/posix_ops.h"
-#include "settings/store_folder.h"
 
 #include <cctype>
 #include <cerrno>
@@ -9,14 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/inotify.h>
-#include <sys/syscall.h>
 #include <fcntl.h>
 #include <memory>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,7 +31,6 @@ struct linux_dirent64 {
     unsigned char d_type;
     char d_name[];
 };
-
 
 // "COMn" with n from 1 (any letter case): n, else 0.
 long ComNumber(const std::string& name) {

@@ -1,55 +1,74 @@
 #pragma once
-// Provider profiles: one key per provider below ProvidersKey, holding the value of every setting
-// control of the main window under the control's own name, plus the four running totals.
+// How a provider's profile lies in the store: one key per provider below ProvidersKey, holding
+// every setting under the name of the window control that shows it, with its kind taken from
+// the name's prefix, plus the four running totals; and "DefaultProvider" beside the providers.
 
-#include "accounting/timevalues.h"
+#include "settings/registry.h"
 
-#include <QString>
-
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
-
-class QCheckBox;
-class QComboBox;
-class QObject;
 
 namespace quorvane {
 
 // "Software\Morvath Software\Quorvane v4.8\Providers" (no trailing backslash).
 extern const std::string ProvidersKey;
 
-// What a profile is made of on the window: its components in creation order, the provider box
-// (whose text names the profile) and the "Set as Default" box.
-struct ProfileForm {
-    const std::vector<QObject*>* components = nullptr;
-    QComboBox* cbProvider = nullptr;
-    QCheckBox* ckSetAsDefault = nullptr;
-    // The seek-text combo box, stored as text under "eProv".
-    QComboBox* cbProv = nullptr;
-};
-
 // The key path of a provider, ending in a backslash. A blank name (nothing but blanks) has a key
 // of its own beside the provider list, so that the totals of a profile nobody has named yet are
 // kept without ever touching a named provider's key.
-std::string ProviderKeyPath(const QString& name);
+std::string ProviderKeyPath(std::string_view name);
 
 // A name that can be a key of its own: not one holding a backslash, which would reach into
 // another provider's key.
-bool IsStorableProviderName(const QString& name);
+bool IsStorableProviderName(std::string_view name);
 
-// Window to store (load false) or store to window (load true) for the provider named in the
-// provider box. Loading sets controls as a user would, so their reactions run. A value of the
-// wrong type raises ERegistryError and ends the load there. Answers false when a save could not
-// open or create the provider's key.
-bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers);
+// The kind a setting is stored as, by its name's prefix: "ck" a flag, "cb" and "se" an integer,
+// "e" a text; -1 for any other name.
+int SettingKind(std::string_view name);
 
-// Fills the provider box with the stored providers; with selectDefault, shows the default.
-bool FillProviderList(QComboBox* cbProvider, bool selectDefault);
+// The running totals as stored, in this order: "Today", "InsidePeak", "OutsidePeak",
+// "TotalTime".
+inline constexpr std::array<const char*, 4> kTotalNames = {"Today", "InsidePeak", "OutsidePeak",
+                                                           "TotalTime"};
+using ProfileTotals = std::array<std::int32_t, 4>;
 
-// The provider Delete action for the name in the provider box, with its messages.
-void DeleteProvider(const ProfileForm& form, TimerSet& timers);
+struct ProfileSetting {
+    std::string name;
+    Variant value;
+    int kind = vkString;
+};
 
-// The provider Save action (after the window has shown the Provider page), with its messages.
-void SaveProvider(const ProfileForm& form, TimerSet& timers);
+// Writes the settings, the totals and, with `makeDefault`, "DefaultProvider" in one commit:
+// another reader never sees half a profile, and a failure leaves the old one whole. False when
+// nothing was written (no store, another process holding it, a name that cannot be stored).
+bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& settings,
+                 const ProfileTotals& totals, bool makeDefault);
+
+// Reads the stored settings of a provider in their stored order. `kindOf` gives the kind to read
+// a name as (-1 skips it); `apply` gets each value read, at once, so that a value of the wrong
+// kind (ERegistryError) ends the load with the values before it applied.
+void LoadProfileSettings(std::string_view provider,
+                         const std::function<int(const std::string& name)>& kindOf,
+                         const std::function<void(const std::string& name, const Variant&)>& apply);
+
+// Overwrites the totals that the provider has stored; the others stay as they are.
+void LoadProfileTotals(std::string_view provider, ProfileTotals& totals);
+
+// The stored provider names, in the store's order.
+std::vector<std::string> StoredProviderNames();
+
+// "DefaultProvider" as stored; nullopt when there is none.
+std::optional<std::string> StoredDefaultProvider();
+bool SetDefaultProvider(std::string_view provider);
+
+bool ProviderExists(std::string_view provider);
+
+// Deletes the provider's key, and clears "DefaultProvider" when it names that provider.
+void DeleteProviderProfile(std::string_view provider);
 
 } // namespace quorvane

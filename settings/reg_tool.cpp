@@ -1,9 +1,9 @@
 // quorvane-reg: the store's command-line editor, used the way the Windows reg command is.
 // Exit codes: 0 done, 1 the operation failed or was declined, 2 the command line is wrong.
 
+#include "core/text_codec.h"
 #include "settings/regfile.h"
 #include "settings/store.h"
-#include "settings/text_codec.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "settings/regfile.h"
 
-#include "settings/text_codec.h"
+#include "core/text_codec.h"
 
 #include <algorithm>
 #include <cstdio>

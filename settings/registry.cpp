@@ -1,6 +1,6 @@
 #include "settings/registry.h"
 
-#include "accounting/regional.h"
+#include "core/regional.h"
 
 #include <bit>
 #include <charconv>

@@ -8,7 +8,8 @@
 // created: reads answer false, leave the variant alone, give "" or an empty list; writes answer
 // false. Nothing is shown and nothing is thrown then.
 
-#include "accounting/timevalues.h"
+#include "core/datetime.h"
+#include "core/version.h"
 #include "settings/store.h"
 
 #include <cstdint>
@@ -21,7 +22,7 @@
 namespace quorvane {
 
 // The key below HKEY_LOCAL_MACHINE that holds everything the program keeps.
-inline constexpr const char* ProductKey = "Software\\Morvath Software\\Quorvane v4.8\\";
+inline constexpr const char* ProductKey = kProductKey;
 
 // Codes 0 to 6; a code outside them makes a read or a write do nothing.
 enum RegValueKind : int { vkInteger = 0, vkBool, vkString, vkDate, vkFloat, vkCurrency, vkTime };

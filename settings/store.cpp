@@ -1,7 +1,7 @@
 #include "settings/store.h"
 
-#include "settings/store_folder.h"
-#include "settings/text_codec.h"
+#include "core/store_folder.h"
+#include "core/text_codec.h"
 
 #include <sqlite3.h>
 

@@ -1,9 +1,9 @@
 // What a session's end costs with a long log: WriteSessionLog rewrites the whole file, so it is
 // set against copying the same file, plainly, with the same flush to disk, and with cp(1).
 
-#include "accounting/clock.h"
-#include "accounting/regional.h"
 #include "accounting/session_log.h"
+#include "core/clock.h"
+#include "core/regional.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // the main window, on the real store. The save runs at the end of every session on the window's
 // thread, so it must stay well below a frame.
 #include "app/timer.h"
-#include "settings/store_folder.h"
+#include "core/store_folder.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,5 +1,5 @@
 #include "accounting/charges.h"
-#include "accounting/regional.h"
+#include "core/regional.h"
 
 #include <gtest/gtest.h>
 

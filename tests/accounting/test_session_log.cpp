@@ -1,7 +1,7 @@
 #include "accounting/session_log.h"
 
-#include "accounting/clock.h"
-#include "accounting/regional.h"
+#include "core/clock.h"
+#include "core/regional.h"
 
 #include "support/files.h"
 

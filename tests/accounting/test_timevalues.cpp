@@ -1,5 +1,5 @@
-#include "accounting/clock.h"
 #include "accounting/timevalues.h"
+#include "core/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@ namespace {
 
 TEST(DurationText, FormsOfTheText) {
     const std::pair<Duration, const char*> cases[] = {
-        {0, "000:00:00"},       {59, "000:00:59"},         {60, "000:01:00"},
-        {1801, "000:30:01"},    {3599, "000:59:59"},       {3600, "001:00:00"},
-        {5400, "001:30:00"},    {86399, "023:59:59"},      {360000, "100:00:00"},
-        {3600000, "1000:00:00"}, {INT_MAX, "596523:14:07"}, {-3605, "-001:00:05"},
-        {-59, "-000:00:59"},    {INT_MIN, "-596523:14:08"},
+        {0, "000:00:00"},        {59, "000:00:59"},          {60, "000:01:00"},
+        {1801, "000:30:01"},     {3599, "000:59:59"},        {3600, "001:00:00"},
+        {5400, "001:30:00"},     {86399, "023:59:59"},       {360000, "100:00:00"},
+        {3600000, "1000:00:00"}, {INT_MAX, "596523:14:07"},  {-3605, "-001:00:05"},
+        {-59, "-000:00:59"},     {INT_MIN, "-596523:14:08"},
     };
     for (const auto& [seconds, text] : cases) {
         EXPECT_EQ(DurationText(seconds), text) << seconds;
@@ -40,32 +40,10 @@ TEST(SecondsSince, WrapsWithinOneDayAndIgnoresDirection) {
     EXPECT_EQ(SecondsSince(base), 5); // leftover milliseconds are dropped
 }
 
-TEST(Dates, EncodeDecodeAndDayOfDate) {
-    EXPECT_EQ(EncodeDate(2000, 1, 1), 36526.0);
-    EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
-    const CivilDate d = DecodeDate(EncodeDate(2024, 2, 29) + 0.75);
-    EXPECT_EQ(d.year, 2024);
-    EXPECT_EQ(d.month, 2);
-    EXPECT_EQ(d.day, 29);
-    EXPECT_EQ(DayOfDate(EncodeDate(2026, 12, 31) + EncodeTime(23, 59, 59)), 31);
-    EXPECT_EQ(DateOf(36526.99), 36526.0);
-}
-
 TEST(ClearTimers, KeepsTheAlarmFlag) {
     TimerSet t{true, 1, 2, 3, 4};
     ClearTimers(t);
     EXPECT_EQ(t, (TimerSet{true, 0, 0, 0, 0}));
-}
-
-TEST(StringHelpers, Cases) {
-    EXPECT_EQ(StripSpaces(" 1 2 "), "12");
-    EXPECT_EQ(StripSpaces("   "), "");
-    EXPECT_EQ(StripChar("a\\b\\", '\\'), "ab");
-    EXPECT_EQ(PadLeft("7", '0', 3), "007");
-    EXPECT_EQ(PadLeft("1234", '0', 3), "1234");
-    EXPECT_EQ(LastChar("Key\\"), '\\');
-    EXPECT_EQ(DropLastChar("Key\\"), "Key");
-    EXPECT_EQ(DropLastChar(""), "");
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 // The Billing and Logging pages' outputs on the real window: the charges text from the
 // controls, the free-hours alarm and the play button, and the session log.
-#include "accounting/clock.h"
-#include "accounting/regional.h"
+#include "app/messages.h"
 #include "app/timer.h"
-#include "settings/messages.h"
+#include "core/clock.h"
+#include "core/regional.h"
 #include "support/files.h"
 
 #include <QCheckBox>

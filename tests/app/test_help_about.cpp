@@ -2,9 +2,9 @@
 // the browse buttons.
 #include "app/about.h"
 #include "app/help_viewer.h"
+#include "app/messages.h"
 #include "app/save_dialog.h"
 #include "app/timer.h"
-#include "settings/messages.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 // Provider profiles as the user meets them on the real window: save and load of every control
 // and the totals, the stored types and bytes, the default provider, Delete, a profile brought
 // over from Windows with quorvane-reg, and the store failing underneath.
+#include "app/messages.h"
+#include "app/profile_form.h"
 #include "app/timer.h"
-#include "settings/messages.h"
-#include "settings/profiles.h"
+#include "core/store_folder.h"
 #include "settings/registry.h"
 #include "settings/store.h"
-#include "settings/store_folder.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,10 +1,10 @@
 // The main window as the user meets it: every control of every page, the toolbar, the timers
 // and icons, the taskbar text, the minimised start, Exit and the lock while watching.
-#include "accounting/regional.h"
 #include "app/about.h"
 #include "app/icons.h"
 #include "app/save_dialog.h"
 #include "app/timer.h"
+#include "core/regional.h"
 
 #include <QApplication>
 #include <QCheckBox>

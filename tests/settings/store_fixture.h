@@ -2,9 +2,9 @@
 // A fresh, empty store folder for every test, and helpers that look at what the store holds
 // through the store's own key API.
 
+#include "core/store_folder.h"
 #include "settings/registry.h"
 #include "settings/store.h"
-#include "settings/store_folder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // that must stop an import before it changes anything, and export then import giving back the
 // same store.
 
+#include "core/text_codec.h"
 #include "settings/regfile.h"
-#include "settings/text_codec.h"
 #include "tests/settings/process.h"
 #include "tests/settings/store_fixture.h"
 

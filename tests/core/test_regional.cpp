@@ -1,4 +1,4 @@
-#include "accounting/regional.h"
+#include "core/regional.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // The user's regional formats, read once at start-up and held in one program-wide value that
 // tests set directly. The decimal point is always "." whatever the locale says.
 
-#include "accounting/timevalues.h"
+#include "core/datetime.h"
 
 #include <optional>
 #include <string>

@@ -1,11 +1,7 @@
-#include "settings/text_codec.h"
+#include "core/text_codec.h"
 
 namespace quorvane {
 
-namespace {
-
-// Length of the valid UTF-8 sequence at text[i] and its code point; 0 when it is not valid
-// (overlong forms, surrogates and values above U+10FFFF count as not valid).
 std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char b0 = byte(i);
@@ -35,6 +31,8 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
         return 0;
     return len;
 }
+
+namespace {
 
 // Also writes surrogates (the three-byte form), which only lone surrogates from UTF-16 reach.
 void AppendUtf8(std::string& out, char32_t cp) {

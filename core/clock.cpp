@@ -1,4 +1,4 @@
-#include "accounting/clock.h"
+#include "core/clock.h"
 
 #include <ctime>
 #include <sys/time.h>
@@ -8,6 +8,10 @@ namespace quorvane {
 namespace {
 std::function<DateTime()>& InstalledClock() {
     static std::function<DateTime()> clock;
+    return clock;
+}
+std::function<SteadyTime()>& InstalledSteadyClock() {
+    static std::function<SteadyTime()> clock;
     return clock;
 }
 } // namespace
@@ -29,6 +33,15 @@ DateTime Now() {
 
 void SetClock(std::function<DateTime()> clock) {
     InstalledClock() = std::move(clock);
+}
+
+SteadyTime SteadyNow() {
+    const auto& clock = InstalledSteadyClock();
+    return clock ? clock() : std::chrono::steady_clock::now();
+}
+
+void SetSteadyClock(std::function<SteadyTime()> clock) {
+    InstalledSteadyClock() = std::move(clock);
 }
 
 ManualClock::ManualClock(DateTime start) : now_(start) {

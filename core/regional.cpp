@@ -1,4 +1,6 @@
-#include "accounting/regional.h"
+#include "core/regional.h"
+
+#include "core/text.h"
 
 #include <cctype>
 #include <cmath>

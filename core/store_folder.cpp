@@ -1,4 +1,4 @@
-#include "settings/store_folder.h"
+#include "core/store_folder.h"
 
 #include <cstdlib>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #pragma once
-// Text helpers of the store: the case folding that makes key and value names compare without
-// regard to letter case, and the conversions between the store's UTF-8 and the UTF-16LE and
-// Windows-1252 texts of registry-editor files.
+// Character-level text work: the case folding that makes the store's key and value names compare
+// without regard to letter case, UTF-8 decoding, and the conversions between UTF-8 and the
+// UTF-16LE and Windows-1252 texts of files written on Windows.
 
 #include <cstdint>
 #include <string>
@@ -18,6 +18,10 @@ namespace quorvane {
 std::string FoldCase(std::string_view name);
 
 bool IsValidUtf8(std::string_view text);
+
+// Length of the valid UTF-8 sequence at text[i] and its code point; 0 when it is not valid
+// (overlong forms, surrogates and values above U+10FFFF count as not valid).
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp);
 
 // UTF-8 to UTF-16LE bytes. A byte that is not part of valid UTF-8 becomes the lone surrogate
 // U+DC80..U+DCFF, so any byte string survives the trip there and back.

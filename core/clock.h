@@ -1,8 +1,11 @@
 #pragma once
-// The one clock of the program. Everything that needs "now" asks here, so tests can move time.
+// The one clock of the program. Everything that needs "now" asks here, so tests can move time:
+// the wall clock (local date and time) and the steady clock (intervals, unaffected by clock
+// changes).
 
-#include "accounting/timevalues.h"
+#include "core/datetime.h"
 
+#include <chrono>
 #include <functional>
 
 namespace quorvane {
@@ -31,5 +34,14 @@ public:
 private:
     DateTime now_;
 };
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// The monotonic time, whatever clock is installed. Any thread.
+SteadyTime SteadyNow();
+
+// Replaces the steady clock; an empty function puts the system's back. Install it before any
+// thread that reads it starts.
+void SetSteadyClock(std::function<SteadyTime()> clock);
 
 } // namespace quorvane

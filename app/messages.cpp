@@ -1,4 +1,4 @@
-#include "settings/messages.h"
+#include "app/messages.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,0 +1,216 @@
+#include "app/profile_form.h"
+
+#include "accounting/charges.h"
+#include "app/messages.h"
+#include "core/text.h"
+#include "settings/profiles.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+
+#include <functional>
+#include <map>
+
+namespace quorvane {
+
+namespace {
+
+Duration& Total(TimerSet& timers, std::size_t index) {
+    switch (index) {
+    case 0:
+        return timers.Today;
+    case 1:
+        return timers.InsidePeak;
+    case 2:
+        return timers.OutsidePeak;
+    default:
+        return timers.TotalTime;
+    }
+}
+
+std::string Utf8(const QString& text) {
+    return text.toStdString();
+}
+
+QObject* FindByName(const ProfileForm& form, const QString& name) {
+    for (QObject* component : *form.components) {
+        if (component->objectName().compare(name, Qt::CaseInsensitive) == 0)
+            return component;
+    }
+    return nullptr;
+}
+
+// A spin box stores the number its text spells, unclamped; its minimum when the text spells none.
+int SpinBoxValue(const QSpinBox* spin) {
+    const auto value = ParseInteger(Utf8(spin->cleanText()));
+    return value ? static_cast<int>(*value) : spin->minimum();
+}
+
+// The entry picked from the list; -1 when the text was typed rather than picked (an editable
+// box keeps its last index while the user types over it).
+int PickedIndex(const QComboBox* combo) {
+    const int index = combo->currentIndex();
+    if (combo->isEditable() && index >= 0 && combo->itemText(index) != combo->currentText())
+        return -1;
+    return index;
+}
+
+// "Set as Default" acts once, on the provider the box names, and then clears itself.
+bool TakeSetAsDefault(const ProfileForm& form) {
+    const bool checked = form.ckSetAsDefault->isChecked();
+    form.ckSetAsDefault->setChecked(false);
+    return checked;
+}
+
+bool Save(const ProfileForm& form, TimerSet& timers) {
+    const std::string provider = Utf8(form.cbProvider->currentText());
+    if (!IsStorableProviderName(provider))
+        return false;
+    std::vector<ProfileSetting> settings;
+    const auto add = [&](const QString& name, Variant value, int kind) {
+        settings.push_back({Utf8(name), std::move(value), kind});
+    };
+    for (QObject* component : *form.components) {
+        if (auto* spin = qobject_cast<QSpinBox*>(component)) {
+            add(spin->objectName(), Variant(static_cast<std::int32_t>(SpinBoxValue(spin))),
+                vkInteger);
+        } else if (auto* edit = qobject_cast<QLineEdit*>(component)) {
+            add(edit->objectName(), Variant(Utf8(edit->text())), vkString);
+        } else if (auto* combo = qobject_cast<QComboBox*>(component)) {
+            if (combo == form.cbProv)
+                add(QStringLiteral("eProv"), Variant(Utf8(combo->currentText())), vkString);
+            else
+                add(combo->objectName(), Variant(static_cast<std::int32_t>(PickedIndex(combo))),
+                    vkInteger);
+        } else if (auto* check = qobject_cast<QCheckBox*>(component)) {
+            add(check->objectName(), Variant(check->isChecked()), vkBool);
+        }
+    }
+    ProfileTotals totals{};
+    for (std::size_t i = 0; i < totals.size(); ++i)
+        totals[i] = Total(timers, i);
+    return SaveProfile(provider, settings, totals, TakeSetAsDefault(form));
+}
+
+bool Load(const ProfileForm& form, TimerSet& timers) {
+    const std::string provider = Utf8(form.cbProvider->currentText());
+    if (!IsStorableProviderName(provider))
+        return true; // nothing of such a name was ever stored
+    // What each stored name is applied to: the control of that name, provided it is of the kind
+    // the name's beginning asks for.
+    std::map<std::string, std::function<void(const Variant&)>> appliers;
+    const auto kindOf = [&](const std::string& valueName) {
+        const QString name = QString::fromStdString(valueName);
+        const bool isProv = valueName == "eProv";
+        QObject* control = isProv ? form.cbProv : FindByName(form, name);
+        std::function<void(const Variant&)> apply;
+        const int kind = SettingKind(valueName);
+        if (kind == vkBool) {
+            if (auto* check = qobject_cast<QCheckBox*>(control))
+                apply = [check](const Variant& v) { check->setChecked(v.toBool()); };
+        } else if (kind == vkInteger && name.startsWith(QLatin1String("cb"))) {
+            auto* combo = qobject_cast<QComboBox*>(control);
+            if (combo && combo != form.cbProvider) {
+                apply = [combo](const Variant& v) {
+                    // A combo box's index is set quietly: its reactions belong to the user's picks.
+                    const QSignalBlocker quiet(combo);
+                    const int index = v.toInt();
+                    combo->setCurrentIndex(index >= -1 && index < combo->count() ? index : -1);
+                };
+            }
+        } else if (kind == vkInteger) {
+            if (auto* spin = qobject_cast<QSpinBox*>(control))
+                apply = [spin](const Variant& v) { spin->setValue(v.toInt()); };
+        } else if (kind == vkString) {
+            auto* combo = isProv ? qobject_cast<QComboBox*>(control) : nullptr;
+            auto* edit = qobject_cast<QLineEdit*>(control);
+            if (combo || edit) {
+                apply = [combo, edit](const Variant& v) {
+                    const QString text = QString::fromStdString(v.toString());
+                    combo ? combo->setEditText(text) : edit->setText(text);
+                };
+            }
+        }
+        if (!apply)
+            return -1;
+        appliers[valueName] = std::move(apply);
+        return kind;
+    };
+    LoadProfileSettings(provider, kindOf, [&](const std::string& name, const Variant& value) {
+        appliers[name](value);
+    });
+    ProfileTotals totals{};
+    for (std::size_t i = 0; i < totals.size(); ++i)
+        totals[i] = Total(timers, i);
+    LoadProfileTotals(provider, totals);
+    for (std::size_t i = 0; i < totals.size(); ++i)
+        Total(timers, i) = totals[i];
+    if (TakeSetAsDefault(form))
+        SetDefaultProvider(provider);
+    return true;
+}
+
+} // namespace
+
+bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers) {
+    return load ? Load(form, timers) : Save(form, timers);
+}
+
+bool FillProviderList(QComboBox* cbProvider, bool selectDefault) {
+    const QSignalBlocker quiet(cbProvider);
+    const QString remembered = cbProvider->currentText();
+    cbProvider->clear();
+    cbProvider->setEditText(QString());
+    for (const std::string& name : StoredProviderNames())
+        cbProvider->addItem(QString::fromStdString(name));
+    // clear() and addItem() select the first entry of an editable box; nothing is picked yet.
+    cbProvider->setCurrentIndex(-1);
+    if (!selectDefault) {
+        cbProvider->setEditText(remembered);
+    } else if (const auto stored = StoredDefaultProvider()) {
+        cbProvider->setEditText(QString::fromStdString(*stored));
+    } else if (cbProvider->count() > 0) {
+        cbProvider->setCurrentIndex(0);
+    }
+    return true;
+}
+
+void SaveProvider(const ProfileForm& form, TimerSet& timers) {
+    if (!IsStorableProviderName(Utf8(form.cbProvider->currentText()))) {
+        ShowInformation(QStringLiteral("A provider's name cannot contain a backslash (\\).\r\n\r\n"
+                                       "No settings were saved."));
+        return;
+    }
+    if (TransferProviderSettings(form, false, timers)) {
+        FillProviderList(form.cbProvider, false);
+        ShowInformation(QStringLiteral("Provider settings have been saved to the Registry."));
+    } else {
+        ShowInformation(QStringLiteral("Some kind of error occured when trying to save the "
+                                       "Provider information to the Registry?\r\n\r\n"
+                                       "No settings were saved."));
+    }
+}
+
+void DeleteProvider(const ProfileForm& form, TimerSet& timers) {
+    const QString name = form.cbProvider->currentText();
+    const std::string provider = Utf8(name);
+    if (StripSpaces(provider).empty() || !IsStorableProviderName(provider))
+        return;
+    const QString quoted = QLatin1Char('"') + name + QLatin1Char('"');
+    if (!ProviderExists(provider)) {
+        ShowInformation(QStringLiteral("You must first click APPLY to save ") + quoted +
+                        QStringLiteral("s information. Then, you will be able to click DELETE "
+                                       "and remove them."));
+        return;
+    }
+    if (AskConfirm(QStringLiteral("Are you sure you wish to remove ") + quoted +
+                   QStringLiteral(" as a provider?")) != mrYes)
+        return;
+    DeleteProviderProfile(provider);
+    FillProviderList(form.cbProvider, true);
+    TransferProviderSettings(form, true, timers);
+}
+
+} // namespace quorvane

@@ -1,0 +1,41 @@
+#pragma once
+// The window's side of the provider profiles: its setting controls walked in creation order to
+// save a profile or load one (the store's layout is settings/profiles.h), and the provider
+// actions with their messages.
+
+#include "accounting/timevalues.h"
+
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QObject;
+
+namespace quorvane {
+
+// What a profile is made of on the window: its components in creation order, the provider box
+// (whose text names the profile) and the "Set as Default" box.
+struct ProfileForm {
+    const std::vector<QObject*>* components = nullptr;
+    QComboBox* cbProvider = nullptr;
+    QCheckBox* ckSetAsDefault = nullptr;
+    // The seek-text combo box, stored as text under "eProv".
+    QComboBox* cbProv = nullptr;
+};
+
+// Window to store (load false) or store to window (load true) for the provider named in the
+// provider box. Loading sets controls as a user would, so their reactions run. A value of the
+// wrong type raises ERegistryError and ends the load there. Answers false when a save could not
+// open or create the provider's key.
+bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers);
+
+// Fills the provider box with the stored providers; with selectDefault, shows the default.
+bool FillProviderList(QComboBox* cbProvider, bool selectDefault);
+
+// The provider Delete action for the name in the provider box, with its messages.
+void DeleteProvider(const ProfileForm& form, TimerSet& timers);
+
+// The provider Save action (after the window has shown the Provider page), with its messages.
+void SaveProvider(const ProfileForm& form, TimerSet& timers);
+
+} // namespace quorvane

@@ -1,0 +1,19 @@
+#pragma once
+// Text helpers over UTF-8 text shared by every part of the program.
+
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+std::string StripChar(std::string_view text, char ch);
+// The text without any blank; tells whether a field holds anything but blanks.
+std::string StripSpaces(std::string_view text);
+// The text without its leading and trailing blanks.
+std::string_view TrimBlanks(std::string_view text);
+std::string PadLeft(std::string_view text, char fill, std::size_t width);
+// The last byte of a non-empty text ('\0' for an empty one).
+char LastChar(std::string_view text);
+std::string DropLastChar(std::string_view text);
+
+} // namespace quorvane
