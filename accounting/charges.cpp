@@ -77,12 +77,8 @@ std::optional<std::int64_t> ParseInteger(std::string_view text) {
     std::int64_t value = 0;
     constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
     for (char c : text) {
-        int digit;
-        if (IsDigit(c))
-            digit = c - '0';
-        else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c)))
-            digit = std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        else
+        const int digit = HexDigitValue(c);
+        if (digit < 0 || digit >= base)
             return std::nullopt;
         value = value * base + digit;
         if (value > kLimit + 1)

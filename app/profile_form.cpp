@@ -34,14 +34,6 @@ std::string Utf8(const QString& text) {
     return text.toStdString();
 }
 
-QObject* FindByName(const ProfileForm& form, const QString& name) {
-    for (QObject* component : *form.components) {
-        if (component->objectName().compare(name, Qt::CaseInsensitive) == 0)
-            return component;
-    }
-    return nullptr;
-}
-
 // A spin box stores the number its text spells, unclamped; its minimum when the text spells none.
 int SpinBoxValue(const QSpinBox* spin) {
     const auto value = ParseInteger(Utf8(spin->cleanText()));
@@ -104,7 +96,7 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
     const auto kindOf = [&](const std::string& valueName) {
         const QString name = QString::fromStdString(valueName);
         const bool isProv = valueName == "eProv";
-        QObject* control = isProv ? form.cbProv : FindByName(form, name);
+        QObject* control = isProv ? form.cbProv : FindComponent(*form.components, name);
         std::function<void(const Variant&)> apply;
         const int kind = SettingKind(valueName);
         if (kind == vkBool) {
@@ -153,6 +145,14 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
 }
 
 } // namespace
+
+QObject* FindComponent(const std::vector<QObject*>& components, const QString& name) {
+    for (QObject* component : components) {
+        if (component->objectName().compare(name, Qt::CaseInsensitive) == 0)
+            return component;
+    }
+    return nullptr;
+}
 
 bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers) {
     return load ? Load(form, timers) : Save(form, timers);

@@ -10,6 +10,7 @@
 class QCheckBox;
 class QComboBox;
 class QObject;
+class QString;
 
 namespace quorvane {
 
@@ -22,6 +23,9 @@ struct ProfileForm {
     // The seek-text combo box, stored as text under "eProv".
     QComboBox* cbProv = nullptr;
 };
+
+// The component of that name, letter case ignored as the store ignores it; nullptr when none.
+QObject* FindComponent(const std::vector<QObject*>& components, const QString& name);
 
 // Window to store (load false) or store to window (load true) for the provider named in the
 // provider box. Loading sets controls as a user would, so their reactions run. A value of the

@@ -5,6 +5,7 @@
 #include "app/help_viewer.h"
 #include "app/icons.h"
 #include "app/messages.h"
+#include "app/profile_form.h"
 #include "app/save_dialog.h"
 #include "app/x11_icon_name.h"
 #include "core/regional.h"
@@ -711,11 +712,7 @@ void TfrmTimer::StartMinimised() {
 }
 
 QObject* TfrmTimer::FindComponent(const QString& name) const {
-    for (QObject* component : components) {
-        if (component->objectName().compare(name, Qt::CaseInsensitive) == 0)
-            return component;
-    }
-    return nullptr;
+    return quorvane::FindComponent(components, name);
 }
 
 void TfrmTimer::SetApplicationTitle(const QString& title) {

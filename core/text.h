@@ -16,4 +16,9 @@ std::string PadLeft(std::string_view text, char fill, std::size_t width);
 char LastChar(std::string_view text);
 std::string DropLastChar(std::string_view text);
 
+// ASCII letters in lower case, every other byte as it is, whatever the locale.
+std::string AsciiLower(std::string_view text);
+// The value of a hexadecimal digit (either case); -1 for any other character.
+int HexDigitValue(char c);
+
 } // namespace quorvane

@@ -5,6 +5,7 @@
 //
 // Prints the median of each and, at the end, the ratio store / bare.
 
+#include "core/bytes.h"
 #include "settings/registry.h"
 
 #include <benchmark/benchmark.h>
@@ -183,10 +184,8 @@ void BareWrite(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
         ++i;
-        const unsigned char bytes[4] = {
-            static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8),
-            static_cast<unsigned char>(i >> 16), static_cast<unsigned char>(i >> 24)};
-        bare.Write("Today", "TODAY", 4, bytes, 4);
+        const auto bytes = LittleEndianBytes(static_cast<std::uint32_t>(i), 4);
+        bare.Write("Today", "TODAY", 4, bytes.data(), 4);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "app/messages.h"
 #include "app/profile_form.h"
 #include "app/timer.h"
+#include "core/bytes.h"
 #include "core/store_folder.h"
 #include "settings/registry.h"
 #include "settings/store.h"
@@ -85,9 +86,7 @@ void FillEveryControl(TfrmTimer& w) {
 }
 
 Bytes Dword(std::int32_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    return {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8),
-            static_cast<std::uint8_t>(u >> 16), static_cast<std::uint8_t>(u >> 24)};
+    return LittleEndianBytes(static_cast<std::uint32_t>(v), 4);
 }
 Bytes Sz(std::string_view text) {
     Bytes b(text.begin(), text.end());
