@@ -1,0 +1,148 @@
+#include "accounting/session_tick.h"
+
+#include "accounting/charges.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+// Whole seconds from `from` to `to`, negative when `to` is earlier; milliseconds are rounded
+// first, as SecondsSince does, so both agree on the same two moments.
+std::int64_t SecondsBetween(DateTime from, DateTime to) {
+    return std::llround((to - from) * 86400000.0) / 1000;
+}
+
+Duration ToDuration(std::int64_t seconds) {
+    return static_cast<Duration>(
+        std::min<std::int64_t>(seconds, std::numeric_limits<Duration>::max()));
+}
+
+// How many of the moments 0, 1, ..., n - 1 (seconds counted from some midnight) fall on a
+// second of the day from `first` to `last`, both included.
+std::int64_t MomentsWithin(std::int64_t n, int first, int last) {
+    const std::int64_t width = last - first + 1;
+    return n / kSecondsPerDay * width +
+           std::clamp<std::int64_t>(n % kSecondsPerDay - first, 0, width);
+}
+
+} // namespace
+
+SessionTick::Sides SessionTick::Split(Duration elapsed) const {
+    const int first = SecondOfDay(inputs_.peakStart);
+    const int last = SecondOfDay(inputs_.peakStop);
+    if (first > last)
+        return {0, elapsed};
+    // Second k of the session ends at second of day (base + k) mod 86400, k = 1 .. elapsed.
+    const std::int64_t base = SecondOfDay(values_.SessionStart);
+    const auto inside = static_cast<Duration>(MomentsWithin(base + elapsed + 1, first, last) -
+                                              MomentsWithin(base + 1, first, last));
+    return {inside, elapsed - inside};
+}
+
+void SessionTick::WritePeak(const Sides& sides, bool inside, bool outside) {
+    if (inside)
+        timers_.InsidePeak = values_.InsidePeakAtStart + sides.inside;
+    if (outside)
+        timers_.OutsidePeak = values_.OutsidePeakAtStart + sides.outside;
+}
+
+Duration SessionTick::Advance(DateTime now) {
+    const Duration elapsed = ToDuration(std::abs(SecondsBetween(values_.SessionStart, now)));
+    values_.Elapsed = elapsed;
+    timers_.Today = values_.TodayAtStart + elapsed;
+    timers_.TotalTime = values_.TotalTimeAtStart + elapsed;
+    return elapsed;
+}
+
+TickResult SessionTick::Tick(DateTime now, bool firstTick, const SessionTickInputs& inputs,
+                             const std::function<void()>& saveOldDay) {
+    TickResult result;
+    // A message box raised by the save runs its own event loop, and tOnLine goes on firing in
+    // it; the day change is left whole to the tick that is waiting for the save.
+    if (inSave_) {
+        result.skipped = true;
+        return result;
+    }
+    inputs_ = inputs;
+    if (firstTick || !started_) {
+        started_ = true;
+        values_ = {
+            now, now, timers_.Today, timers_.TotalTime, timers_.InsidePeak, timers_.OutsidePeak, 0};
+        delayPending_ = true;
+        dialledTotal_ = 0;
+        dialledSides_ = {};
+        result.firstTick = result.startMoved = true;
+    }
+
+    // The dialling time is not billed: once it has passed, the session starts over at the
+    // moment it ended. A late tick may already be past it, hence no test for equality.
+    const int delay = inputs.comPortMode ? inputs.delayMinutes * 60 + inputs.delaySeconds : 0;
+    bool restarted = false;
+    if (delayPending_ && delay > 0) {
+        const std::int64_t left = std::max<std::int64_t>(delay - dialledTotal_, 0);
+        if (SecondsBetween(values_.SessionStart, now) >= left) {
+            values_.SessionStart += static_cast<double>(left) * kOneSecond;
+            values_.StartTime = values_.SessionStart;
+            values_.TotalTimeAtStart -= dialledTotal_;
+            values_.InsidePeakAtStart -= dialledSides_.inside;
+            values_.OutsidePeakAtStart -= dialledSides_.outside;
+            delayPending_ = false;
+            restarted = result.startMoved = true;
+        }
+    }
+
+    if (DayOfDate(now) != DayOfDate(values_.SessionStart)) {
+        // The old day is counted up to this moment, on both sides, before it is saved, so the
+        // seconds since its last tick are not lost at midnight.
+        const Duration elapsed = Advance(now);
+        const Sides sides = inputs.peakEnabled ? Split(elapsed) : Sides{};
+        if (inputs.peakEnabled)
+            WritePeak(sides, true, true);
+        {
+            inSave_ = true;
+            struct Done {
+                bool& flag;
+                ~Done() { flag = false; }
+            } done{inSave_};
+            if (saveOldDay)
+                saveOldDay();
+        }
+        if (delayPending_ && delay > 0) {
+            dialledTotal_ += elapsed;
+            dialledSides_.inside += sides.inside;
+            dialledSides_.outside += sides.outside;
+        }
+        values_.TodayAtStart = 0;
+        values_.TotalTimeAtStart = timers_.TotalTime;
+        values_.InsidePeakAtStart = timers_.InsidePeak;
+        values_.OutsidePeakAtStart = timers_.OutsidePeak;
+        values_.SessionStart = now;
+        result.dayChanged = true;
+    }
+
+    const Duration elapsed = Advance(now);
+    if (inputs.peakEnabled) {
+        const bool inside = InsidePeakPeriod(SecondOfDay(now), SecondOfDay(inputs.peakStart),
+                                             SecondOfDay(inputs.peakStop));
+        // After a restart or a new day the other side's last written value is stale too.
+        const bool both = restarted || result.dayChanged;
+        result.wroteInsidePeak = both || inside;
+        result.wroteOutsidePeak = both || !inside;
+        WritePeak(Split(elapsed), result.wroteInsidePeak, result.wroteOutsidePeak);
+    }
+    return result;
+}
+
+void SessionTick::SettleForSave() {
+    if (started_ && inputs_.peakEnabled)
+        WritePeak(Split(values_.Elapsed), true, true);
+}
+
+} // namespace quorvane
