@@ -1,7 +1,7 @@
 #include "accounting/charges.h"
-#include "accounting/clock.h"
-#include "accounting/regional.h"
 #include "accounting/session_tick.h"
+#include "core/clock.h"
+#include "core/regional.h"
 
 #include <gtest/gtest.h>
 
