@@ -187,8 +187,8 @@ Bytes StoreMultiText(const Bytes& fileBytes, bool unicodeFile) {
     return Utf8ToUtf16Le(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
 }
 
-// A text's value name and a key's name must be text: in a UTF-16 file an unpaired surrogate
-// would otherwise be kept as a byte that may spell another name.
+// Key and value names must be valid text: an unpaired surrogate of a UTF-16 file would be kept
+// as a raw byte, and such bytes can spell another name, so that two names silently become one.
 void CheckName(std::string_view name, const char* what) {
     if (!IsValidUtf8(name))
         throw ParseError(std::string(what) +

@@ -18,8 +18,8 @@ bool EnsureStoreFolder() {
     const std::filesystem::path folder = StoreFolder();
     struct stat st {};
     if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        // A folder opened up by hand is made private again; what the owner took from himself
-        // stays taken.
+        // A folder opened to group or others by hand is made private again; the owner's own
+        // bits stay as they are.
         if ((st.st_mode & 07777) != (st.st_mode & 0700))
             ::chmod(folder.c_str(), st.st_mode & 0700);
         return true;
