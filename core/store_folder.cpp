@@ -16,9 +16,15 @@ std::filesystem::path StoreFolder() {
 
 bool EnsureStoreFolder() {
     const std::filesystem::path folder = StoreFolder();
-    std::error_code ec;
-    if (std::filesystem::is_directory(folder, ec))
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        // A folder opened to group or others by hand is made private again; the owner's own
+        // bits stay as they are.
+        if ((st.st_mode & 07777) != (st.st_mode & 0700))
+            ::chmod(folder.c_str(), st.st_mode & 0700);
         return true;
+    }
+    std::error_code ec;
     std::filesystem::create_directories(folder.parent_path(), ec);
     if (::mkdir(folder.c_str(), 0700) != 0 && !std::filesystem::is_directory(folder, ec))
         return false;

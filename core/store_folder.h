@@ -8,7 +8,8 @@ namespace quorvane {
 
 std::filesystem::path StoreFolder();
 
-// Creates the store folder (mode 0700) when it is missing; false when it cannot be created.
+// Creates the store folder (mode 0700) when it is missing, and takes from an existing one any
+// permission of group or others; false when it cannot be created.
 bool EnsureStoreFolder();
 
 } // namespace quorvane

@@ -5,10 +5,14 @@
 #include "settings/regfile.h"
 #include "settings/store.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -30,22 +34,26 @@ constexpr const char* kUsageText =
     R"(quorvane-reg: view and change Quorvane's store the way reg does the Windows registry.
 
   quorvane-reg query  KEY [/v NAME | /ve] [/s]
-  quorvane-reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]
+  quorvane-reg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]
   quorvane-reg delete KEY [/v NAME | /ve | /va] [/f]
   quorvane-reg export KEY FILE [/y]
   quorvane-reg import FILE
 
   KEY   HKEY_LOCAL_MACHINE (HKLM) or HKEY_CURRENT_USER (HKCU), then \subkey\...
   /v    a value by name; /ve the key's unnamed default value; /va every value of the key
-  /s    query: the key and everything below it
-  /t    REG_SZ (default), REG_EXPAND_SZ, REG_DWORD or REG_BINARY
-  /d    the data: text, a number (decimal or 0x hex) for REG_DWORD, hex digits for REG_BINARY
+  /s    query: the key and everything below it; add: the character that separates the
+        strings of REG_MULTI_SZ data (\0 when not given)
+  /t    REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or
+        REG_NONE
+  /d    the data: text, a number (decimal or 0x hex) for REG_DWORD and REG_QWORD, hex digits
+        for REG_BINARY and REG_NONE. Without /v and /ve, add sets the unnamed value, to an
+        empty text unless /d says otherwise.
   /f    add, delete: do not ask before overwriting or deleting
   /y    export: overwrite FILE without asking
 
 export writes regedit's format ("Windows Registry Editor Version 5.00", UTF-16LE). import reads
 that and REGEDIT4 files; a file with an error imports nothing.
-Switches may also start with "-" and are not case-sensitive.
+Switches may also start with "-" and are not case-sensitive; each may be given once.
 )";
 
 struct Args {
@@ -53,7 +61,8 @@ struct Args {
     std::vector<std::string> positional;
     std::optional<std::string> valueName; // /v NAME, or "" for /ve
     bool allValues = false;               // /va
-    bool recurse = false;                 // /s
+    bool recurse = false;                 // /s of query
+    std::optional<std::string> separator; // /s of add
     bool force = false;                   // /f
     bool overwrite = false;               // /y
     std::optional<std::string> type;
@@ -92,6 +101,7 @@ Args ParseArgs(int argc, char** argv) {
         throw UsageError("an operation is missing");
     args.op = Lower(argv[1]);
     bool switches = true;
+    std::vector<std::string> seen;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto next = [&](const char* what) {
@@ -100,6 +110,17 @@ Args ParseArgs(int argc, char** argv) {
             return std::string(argv[++i]);
         };
         const std::optional<std::string> name = switches ? SwitchName(arg) : std::nullopt;
+        if (name) {
+            const auto given = [&](const std::string& which) {
+                return std::find(seen.begin(), seen.end(), which) != seen.end();
+            };
+            if (given(*name))
+                throw UsageError("/" + *name + " is given twice");
+            seen.push_back(*name);
+            // Each names the value in its own way: only one of them.
+            if (given("v") + given("ve") + given("va") > 1)
+                throw UsageError("/v, /ve and /va exclude each other");
+        }
         if (switches && arg == "--") {
             switches = false;
         } else if (!name) {
@@ -110,6 +131,8 @@ Args ParseArgs(int argc, char** argv) {
             args.valueName = "";
         } else if (*name == "va") {
             args.allValues = true;
+        } else if (*name == "s" && args.op == "add") {
+            args.separator = next("/s");
         } else if (*name == "s") {
             args.recurse = true;
         } else if (*name == "t") {
@@ -137,7 +160,7 @@ void Allow(const Args& args, std::size_t positionals, const std::string& switche
     };
     check(args.valueName.has_value(), "v");
     check(args.allValues, "a");
-    check(args.recurse, "s");
+    check(args.recurse || args.separator.has_value(), "s");
     check(args.type.has_value(), "t");
     check(args.data.has_value(), "d");
     check(args.force, "f");
@@ -150,6 +173,10 @@ RegKeyName KeyArg(const std::string& text) {
         throw UsageError("\"" + text +
                          "\" is not a key name: it must start with HKEY_LOCAL_MACHINE (HKLM) or "
                          "HKEY_CURRENT_USER (HKCU)");
+    if (key->path.empty() && text.back() == '\\')
+        throw UsageError("\"" + text + "\" is not a key name: a hive is named without a backslash");
+    if (!IsValidUtf8(text))
+        throw UsageError("the key name is not valid UTF-8 text");
     return *key;
 }
 
@@ -218,6 +245,16 @@ std::string ShowData(const RegValue& value) {
         std::string text(value.data.begin(), value.data.end());
         return text.substr(0, text.find('\0'));
     }
+    if (value.type == REG_MULTI_SZ && value.data.size() % 2 == 0) {
+        // The strings joined by \0, as reg shows them.
+        std::string text = Utf16LeToUtf8(value.data.data(), value.data.size());
+        while (!text.empty() && text.back() == '\0')
+            text.pop_back();
+        std::string shown;
+        for (const char c : text)
+            shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+        return shown;
+    }
     if ((value.type == REG_DWORD && value.data.size() == 4) ||
         (value.type == REG_QWORD && value.data.size() == 8)) {
         std::snprintf(buf, sizeof buf, "0x%llx", le());
@@ -238,26 +275,12 @@ void PrintValue(const RegValue& value) {
               << "    " << ShowData(value) << "\n";
 }
 
-int QueryTree(const RegistryKey& key, const Args& args, int& matches) {
-    if (args.valueName) {
-        if (auto value = key.QueryValue(*args.valueName)) {
-            std::cout << FullName(key) << "\n";
-            PrintValue(*value);
-            std::cout << "\n";
-            ++matches;
-        }
-    } else {
-        std::cout << FullName(key) << "\n";
-        for (const RegValue& value : key.Values())
-            PrintValue(value);
-        std::cout << "\n";
-    }
-    for (const std::string& name : key.SubkeyNames()) {
-        const std::string path = key.path().empty() ? name : key.path() + '\\' + name;
-        if (const RegistryKey sub = RegistryKey::Open(key.root(), path, false))
-            QueryTree(sub, args, matches);
-    }
-    return kOk;
+// The key's values, and the blank line that ends them.
+void PrintKey(const RegistryKey& key, const std::vector<RegValue>& values) {
+    std::cout << FullName(key) << "\n";
+    for (const RegValue& value : values)
+        PrintValue(value);
+    std::cout << "\n";
 }
 
 int Query(const Args& args) {
@@ -269,7 +292,14 @@ int Query(const Args& args) {
     std::cout << "\n";
     if (args.recurse) {
         int matches = 0;
-        QueryTree(key, args, matches);
+        WalkKeyTree(key, [&](const RegistryKey& each) {
+            if (!args.valueName) {
+                PrintKey(each, each.Values());
+            } else if (auto value = each.QueryValue(*args.valueName)) {
+                PrintKey(each, {*value});
+                ++matches;
+            }
+        });
         if (args.valueName) {
             std::cout << "End of search: " << matches << " match(es) found.\n";
             return matches ? kOk : kFailed;
@@ -280,85 +310,151 @@ int Query(const Args& args) {
         const auto value = key.QueryValue(*args.valueName);
         if (!value)
             return NotFound();
-        std::cout << FullName(key) << "\n";
-        PrintValue(*value);
+        PrintKey(key, {*value});
         return kOk;
     }
-    std::cout << FullName(key) << "\n";
-    for (const RegValue& value : key.Values())
-        PrintValue(value);
-    const std::vector<std::string> subkeys = key.SubkeyNames();
-    if (!subkeys.empty())
-        std::cout << "\n";
-    for (const std::string& name : subkeys)
+    PrintKey(key, key.Values());
+    for (const std::string& name : key.SubkeyNames())
         std::cout << FullName(key) << '\\' << name << "\n";
     return kOk;
 }
 
-Bytes DataArg(const std::string& typeName, const std::string& text, RegType& type) {
+// A whole number for REG_DWORD (bytes 4) or REG_QWORD (bytes 8): decimal, negative down to the
+// signed type's least, or 0x and hex digits.
+Bytes NumberArg(const std::string& text, int bytes, const char* typeName) {
+    const int bits = 8 * bytes;
+    const bool hex = Lower(text.substr(0, 2)) == "0x";
+    const bool negative = !hex && !text.empty() && text[0] == '-';
+    // Only digits after the sign or the 0x: strtoull would also take blanks and a minus.
+    const std::string digits = text.substr(hex ? 2 : negative ? 1 : 0);
+    bool ok = !digits.empty() && std::all_of(digits.begin(), digits.end(), [&](char c) {
+        return hex ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                   : std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
+    errno = 0;
+    unsigned long long v = 0;
+    if (ok && negative) {
+        const long long s = std::strtoll(text.c_str(), nullptr, 10);
+        ok = errno != ERANGE && (bits == 64 || s >= -(1LL << (bits - 1)));
+        v = static_cast<unsigned long long>(s);
+    } else if (ok) {
+        v = std::strtoull(text.c_str(), nullptr, hex ? 16 : 10);
+        ok = errno != ERANGE && (bits == 64 || v >> bits == 0);
+    }
+    if (!ok) {
+        const std::string low = bits == 64 ? "-9223372036854775808" : "-2147483648";
+        const std::string high = bits == 64 ? "18446744073709551615" : "4294967295";
+        throw UsageError("\"" + text + "\" is not a " + typeName + ": give a number from " + low +
+                         " to " + high + ", or 0x and up to " + std::to_string(bytes * 2) +
+                         " hex digits");
+    }
+    Bytes data;
+    for (int i = 0; i < bytes; ++i)
+        data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    return data;
+}
+
+Bytes HexArg(const std::string& text, const char* typeName) {
+    const auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        c = static_cast<char>(c | 0x20);
+        return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    if (text.size() % 2 != 0)
+        throw UsageError(std::string(typeName) + " data needs two hex digits a byte");
+    Bytes data;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int hi = digit(text[i]), lo = digit(text[i + 1]);
+        if (hi < 0 || lo < 0)
+            throw UsageError("\"" + text + "\" is not hex data");
+        data.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+    }
+    return data;
+}
+
+// The strings of REG_MULTI_SZ data as the registry keeps them: UTF-16LE, each ended by a NUL,
+// and one more NUL after the last. A separator at the very end ends the last string.
+Bytes MultiTextArg(const std::string& text, const std::optional<std::string>& separator) {
+    const std::string sep = separator.value_or("\\0");
+    if (separator && (sep.empty() || !IsValidUtf8(sep) ||
+                      std::count_if(sep.begin(), sep.end(), [](char c) {
+                          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+                      }) != 1))
+        throw UsageError("/s takes one character, the separator of the strings");
+    std::vector<std::string> items;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t cut = text.find(sep, start);
+        if (cut == std::string::npos)
+            cut = text.size();
+        items.push_back(text.substr(start, cut - start));
+        start = cut + sep.size();
+    }
+    Bytes data;
+    for (const std::string& item : items) {
+        // An empty string would end the list there and hide every string after it.
+        if (item.empty())
+            throw UsageError("REG_MULTI_SZ data cannot hold an empty string (two separators in "
+                             "a row or one at the start)");
+        const Bytes utf16 = Utf8ToUtf16Le(item);
+        data.insert(data.end(), utf16.begin(), utf16.end());
+        data.insert(data.end(), {0, 0});
+    }
+    data.insert(data.end(), {0, 0});
+    if (items.empty())
+        data.insert(data.end(), {0, 0});
+    return data;
+}
+
+Bytes DataArg(const Args& args, RegType& type) {
+    const std::string typeName = args.type.value_or("REG_SZ");
     const std::string t = Lower(typeName);
+    const std::string text = args.data.value_or("");
+    if (args.separator && t != "reg_multi_sz")
+        throw UsageError("/s separates the strings of REG_MULTI_SZ data only");
     Bytes data;
     if (t == "reg_sz" || t == "reg_expand_sz") {
         type = t == "reg_sz" ? REG_SZ : REG_EXPAND_SZ;
         data.assign(text.begin(), text.end());
         data.push_back(0);
+    } else if (t == "reg_multi_sz") {
+        type = REG_MULTI_SZ;
+        data = MultiTextArg(text, args.separator);
     } else if (t == "reg_dword") {
         type = REG_DWORD;
-        errno = 0;
-        char* end = nullptr;
-        const bool hex = Lower(text.substr(0, 2)) == "0x";
-        const long long v = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
-        if (text.empty() || *end != '\0' || errno == ERANGE || v < -2147483648LL ||
-            v > 4294967295LL || (hex && text.size() == 2))
-            throw UsageError("\"" + text +
-                             "\" is not a REG_DWORD: give a number from -2147483648 to "
-                             "4294967295, or 0x and up to 8 hex digits");
-        for (int i = 0; i < 4; ++i)
-            data.push_back(
-                static_cast<std::uint8_t>(static_cast<unsigned long long>(v) >> (8 * i)));
-    } else if (t == "reg_binary") {
-        type = REG_BINARY;
-        const auto digit = [](char c) -> int {
-            if (c >= '0' && c <= '9')
-                return c - '0';
-            c = static_cast<char>(c | 0x20);
-            return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-        };
-        if (text.size() % 2 != 0)
-            throw UsageError("REG_BINARY data needs two hex digits a byte");
-        for (std::size_t i = 0; i < text.size(); i += 2) {
-            const int hi = digit(text[i]), lo = digit(text[i + 1]);
-            if (hi < 0 || lo < 0)
-                throw UsageError("\"" + text + "\" is not hex data");
-            data.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
-        }
+        data = NumberArg(text, 4, "REG_DWORD");
+    } else if (t == "reg_qword") {
+        type = REG_QWORD;
+        data = NumberArg(text, 8, "REG_QWORD");
+    } else if (t == "reg_binary" || t == "reg_none") {
+        type = t == "reg_binary" ? REG_BINARY : REG_NONE;
+        data = HexArg(text, type == REG_BINARY ? "REG_BINARY" : "REG_NONE");
     } else {
         throw UsageError("unknown type \"" + typeName +
-                         "\": use REG_SZ, REG_EXPAND_SZ, REG_DWORD or REG_BINARY");
+                         "\": use REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, "
+                         "REG_BINARY or REG_NONE");
     }
     return data;
 }
 
+// Without /v or /ve the value set is the key's unnamed one, as reg add does.
 int Add(const Args& args) {
-    Allow(args, 1, "vtdf");
+    Allow(args, 1, "vtsdf");
     const RegKeyName name = KeyArg(args.positional[0]);
-    const bool setsValue = args.valueName || args.type || args.data;
+    const std::string valueName = args.valueName.value_or("");
+    if (!IsValidUtf8(valueName))
+        throw UsageError("the value name is not valid UTF-8 text");
     RegType type = REG_SZ;
-    Bytes data;
-    if (setsValue)
-        data = DataArg(args.type.value_or("REG_SZ"), args.data.value_or(""), type);
+    const Bytes data = DataArg(args, type);
     int code = kOk;
     const RegistryKey key = OpenKey(name, true, code);
     if (!key)
         return code;
-    if (setsValue) {
-        const std::string valueName = args.valueName.value_or("");
-        if (!args.force && key.HasValue(valueName) &&
-            !Ask("Value " + (valueName.empty() ? std::string("(Default)") : valueName) +
-                 " exists, overwrite"))
-            return kFailed;
-        key.SetValue(valueName, type, data);
-    }
+    if (!args.force && key.HasValue(valueName) &&
+        !Ask("Value " + (valueName.empty() ? std::string("(Default)") : valueName) +
+             " exists, overwrite"))
+        return kFailed;
+    key.SetValue(valueName, type, data);
     std::cout << "The operation completed successfully.\n";
     return kOk;
 }
@@ -395,11 +491,44 @@ int Delete(const Args& args) {
     return kOk;
 }
 
+// The temporary file of an export is hidden beside its target and named after the target and
+// the process, so that one a killed export left behind can be known as ours and as stale.
+std::string TemporaryPrefix(const std::filesystem::path& file) {
+    return "." + file.filename().string() + ".quorvane-reg-";
+}
+
+// Removes the temporary files of exports to `file` whose process is gone.
+void RemoveStaleTemporaries(const std::filesystem::path& file) {
+    const std::string prefix = TemporaryPrefix(file);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(prefix) || !name.ends_with(".tmp"))
+            continue;
+        const std::string pid = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c)) != 0;
+            }))
+            continue;
+        const long owner = std::strtol(pid.c_str(), nullptr, 10);
+        if (owner > 0 && ::kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(it->path(), ec);
+    }
+}
+
 // Written beside the target and renamed over it, so an existing file is never left half
 // written.
 bool WriteFileAtomically(const std::string& file, const Bytes& content, std::string& why) {
-    std::string temp = file + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    RemoveStaleTemporaries(file);
+    const std::filesystem::path target(file);
+    const std::string temp =
+        (target.parent_path() / (TemporaryPrefix(target) + std::to_string(::getpid()) + ".tmp"))
+            .string();
+    // A file of that name is a stale one of a process that had our number before.
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         why = std::strerror(errno);
         return false;

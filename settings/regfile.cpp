@@ -24,12 +24,20 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-std::string_view TrimBlanks(std::string_view text) {
+std::string_view TrimLeadingBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
+    return text;
+}
+
+std::string_view TrimTrailingBlanks(std::string_view text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     return text;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    return TrimTrailingBlanks(TrimLeadingBlanks(text));
 }
 
 int HexDigit(char c) {
@@ -61,13 +69,14 @@ struct Decoded {
     bool ok = true;
 };
 
+// A UTF-16 file is known by its byte-order mark alone, as Windows knows it; without one the
+// file is 8-bit text.
 Decoded DecodeFile(std::span<const std::uint8_t> bytes) {
     const auto starts = [&](std::initializer_list<std::uint8_t> bom) {
         return bytes.size() >= bom.size() && std::equal(bom.begin(), bom.end(), bytes.begin());
     };
-    if (starts({0xFF, 0xFE}) || (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0)) {
-        const std::size_t skip = starts({0xFF, 0xFE}) ? 2 : 0;
-        const std::span<const std::uint8_t> body = bytes.subspan(skip);
+    if (starts({0xFF, 0xFE})) {
+        const std::span<const std::uint8_t> body = bytes.subspan(2);
         return {Utf16LeToUtf8(body.data(), body.size()), body.size() % 2 == 0};
     }
     if (starts({0xFE, 0xFF})) {
@@ -169,12 +178,49 @@ Bytes StoreText(const Bytes& fileBytes, bool unicodeFile) {
     return Bytes(text.begin(), text.end());
 }
 
+// REG_MULTI_SZ is kept as the registry keeps it, UTF-16LE; a REGEDIT4 file holds it as 8-bit
+// text.
+Bytes StoreMultiText(const Bytes& fileBytes, bool unicodeFile) {
+    if (unicodeFile)
+        return fileBytes;
+    const Bytes text = StoreText(fileBytes, false);
+    return Utf8ToUtf16Le(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+}
+
+// Key and value names must be valid text: an unpaired surrogate of a UTF-16 file would be kept
+// as a raw byte, and such bytes can spell another name, so that two names silently become one.
+void CheckName(std::string_view name, const char* what) {
+    if (!IsValidUtf8(name))
+        throw ParseError(std::string(what) +
+                         " is not valid text (it holds an unpaired UTF-16 surrogate)");
+}
+
+// The line up to a ";" comment that is not inside quotes.
+std::string_view StripComment(std::string_view line) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (quoted && line[i] == '\\')
+            ++i;
+        else if (line[i] == '"')
+            quoted = !quoted;
+        else if (!quoted && line[i] == ';')
+            return line.substr(0, i);
+    }
+    return line;
+}
+
+bool IsCommentOrBlank(std::string_view line) {
+    line = TrimLeadingBlanks(line);
+    return line.empty() || line.front() == ';' || line.front() == '#';
+}
+
 void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
     std::string_view rest = line;
     if (rest.front() == '@') {
         rest.remove_prefix(1);
     } else {
         op.name = ParseQuoted(rest, "the value name");
+        CheckName(op.name, "the value name");
     }
     rest = TrimBlanks(rest);
     if (rest.empty() || rest.front() != '=')
@@ -218,6 +264,14 @@ void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
         op.data = ParseHexBytes(rest.substr(close + 2));
         if (op.type == REG_SZ || op.type == REG_EXPAND_SZ)
             op.data = StoreText(op.data, unicodeFile);
+        else if (op.type == REG_MULTI_SZ)
+            op.data = StoreMultiText(op.data, unicodeFile);
+        // Windows stores these two with their terminating NUL even when the file leaves it out.
+        if (op.type == REG_EXPAND_SZ && (op.data.empty() || op.data.back() != 0))
+            op.data.push_back(0);
+        if (op.type == REG_MULTI_SZ && op.data.size() % 2 == 0 &&
+            (op.data.empty() || op.data.end()[-1] != 0 || op.data.end()[-2] != 0))
+            op.data.insert(op.data.end(), {0, 0});
         return;
     }
     throw ParseError("unknown data: expected \"text\", dword:, hex:, hex(N): or -");
@@ -294,12 +348,6 @@ void ExportKey(std::string& out, const RegistryKey& key) {
     for (const RegValue& value : key.Values())
         ExportValue(out, value);
     out += "\r\n";
-    for (const std::string& name : key.SubkeyNames()) {
-        // Opened by its stored path so that a subkey deleted meanwhile is simply left out.
-        const std::string child = key.path().empty() ? name : key.path() + '\\' + name;
-        if (const RegistryKey sub = RegistryKey::Open(key.root(), child, false))
-            ExportKey(out, sub);
-    }
 }
 
 } // namespace
@@ -339,36 +387,35 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
     if (!decoded.ok)
         return fail(static_cast<int>(std::max<std::size_t>(lines.size(), 1)),
                     "the file ends in the middle of a UTF-16 character");
-
-    std::size_t i = 0;
-    while (i < lines.size() && TrimBlanks(lines[i]).empty())
-        ++i;
-    if (i == lines.size())
+    if (lines.empty())
         return fail(1, "the file is empty");
-    const std::string_view header = TrimBlanks(lines[i]);
     bool unicodeFile;
-    if (header == kHeader5)
+    if (lines[0] == kHeader5)
         unicodeFile = true;
-    else if (EqualsNoCase(header, kHeader4))
+    else if (lines[0] == kHeader4)
         unicodeFile = false;
+    else if (content.size() >= 2 && content[0] != 0 && content[1] == 0)
+        return fail(1, "a UTF-16 file must start with its byte-order mark (FF FE)");
     else
-        return fail(static_cast<int>(i + 1), "not a registry file: the first line must be \"" +
-                                                 std::string(kHeader5) + "\" or \"" +
-                                                 std::string(kHeader4) + "\"");
-    ++i;
+        return fail(1, "not a registry file: the first line must be exactly \"" +
+                           std::string(kHeader5) + "\" or \"" + std::string(kHeader4) + "\"");
 
-    std::optional<RegKeyName> current;
+    // The key that values go to; none after a deletion, and a skipped one after a key line
+    // that Windows ignores, whose values are dropped with it.
+    enum class Current { None, Key, Skipped } state = Current::None;
+    RegKeyName current;
     try {
-        for (; i < lines.size(); ++i) {
+        for (std::size_t i = 1; i < lines.size(); ++i) {
             lineNo = static_cast<int>(i + 1);
-            std::string line(TrimBlanks(lines[i]));
-            if (line.empty() || line.front() == ';')
+            if (IsCommentOrBlank(lines[i]))
                 continue;
-            if (line.front() == '[') {
+            const std::string_view text = TrimLeadingBlanks(lines[i]);
+            if (text.front() == '[') {
+                // Blanks after "]" are dropped; blanks before it are part of the key's name.
+                const std::string_view line = TrimTrailingBlanks(text);
                 if (line.back() != ']')
                     throw ParseError("a key line must end with \"]\"");
-                std::string_view inner(line);
-                inner = inner.substr(1, inner.size() - 2);
+                std::string_view inner = line.substr(1, line.size() - 2);
                 RegOp op;
                 op.line = lineNo;
                 op.kind = RegOpKind::OpenKey;
@@ -376,36 +423,48 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
                     op.kind = RegOpKind::DeleteKey;
                     inner.remove_prefix(1);
                 }
-                const auto key = ParseKeyName(TrimBlanks(inner));
+                if (!inner.empty() && (inner.front() == ' ' || inner.front() == '\t')) {
+                    state = Current::Skipped;
+                    continue;
+                }
+                const auto key = ParseKeyName(inner);
                 if (!key)
                     throw ParseError("\"" + std::string(inner) +
                                      "\" is not a key of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER");
+                CheckName(inner, "the key name");
                 if (op.kind == RegOpKind::DeleteKey && key->path.empty())
                     throw ParseError("a whole hive cannot be deleted");
+                if (KeyDepth(key->path) > kMaxKeyDepth)
+                    throw ParseError("the key is " + std::to_string(KeyDepth(key->path)) +
+                                     " levels deep; keys nest at most " +
+                                     std::to_string(kMaxKeyDepth) + " levels");
                 op.key = *key;
-                if (op.kind == RegOpKind::OpenKey)
-                    current = *key;
-                else
-                    current.reset();
+                state = op.kind == RegOpKind::OpenKey ? Current::Key : Current::None;
+                current = *key;
                 result.ops.push_back(std::move(op));
                 continue;
             }
-            if (line.front() != '"' && line.front() != '@')
+            if (text.front() != '"' && text.front() != '@')
                 throw ParseError("neither a [key], a \"value\"=, @= nor a ; comment");
-            // regedit continues long lines with a backslash at the end.
-            while (line.back() == '\\') {
+            // regedit continues long lines with a backslash at the end; comment and blank lines
+            // may come between, and a file that ends instead gives what the lines hold.
+            std::string line(TrimTrailingBlanks(StripComment(text)));
+            while (!line.empty() && line.back() == '\\') {
                 line.pop_back();
-                if (++i == lines.size())
-                    throw ParseError("the file ends inside a continued line");
-                line += TrimBlanks(lines[i]);
+                while (i + 1 < lines.size() && IsCommentOrBlank(lines[i + 1]))
+                    ++i;
+                if (i + 1 == lines.size())
+                    break;
+                line += TrimBlanks(StripComment(lines[++i]));
             }
-            if (!current)
+            if (state == Current::None)
                 throw ParseError("a value must follow the [key] it belongs to");
             RegOp op;
             op.line = lineNo;
-            op.key = *current;
+            op.key = current;
             ParseValue(line, op, unicodeFile);
-            result.ops.push_back(std::move(op));
+            if (state == Current::Key)
+                result.ops.push_back(std::move(op));
         }
     } catch (const ParseError& e) {
         return fail(lineNo, e.message());
@@ -462,7 +521,7 @@ bool ApplyRegOps(const std::vector<RegOp>& ops, std::string* error) {
 
 Bytes ExportRegFile(const RegistryKey& key) {
     std::string text = std::string(kHeader5) + "\r\n\r\n";
-    ExportKey(text, key);
+    WalkKeyTree(key, [&](const RegistryKey& each) { ExportKey(text, each); });
     Bytes out = {0xFF, 0xFE};
     const Bytes body = Utf8ToUtf16Le(text);
     out.insert(out.end(), body.begin(), body.end());

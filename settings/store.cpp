@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +20,7 @@ constexpr int kApplicationId = 0x51565247; // "QVRG"
 constexpr int kSchemaVersion = 1;
 // A writer of another process holds the lock for a few milliseconds; waiting longer than this
 // means something is stuck, and the write is refused rather than hanging the window.
-constexpr int kBusyTimeoutMs = 5000;
+std::atomic<int> busyTimeoutMs{5000};
 constexpr std::int64_t kHiveKeyId = 1;
 
 constexpr const char* kSchema = R"sql(
@@ -76,8 +77,10 @@ constexpr std::array<const char*, kSqlCount> kSqlText = {
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "SELECT name FROM vals WHERE key = ?1 ORDER BY id",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id",
-    "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold",
-    "DELETE FROM keys WHERE fold = ?1 OR (fold >= ?2 AND fold < ?3)",
+    "SELECT id, name, path FROM keys WHERE parent = ?1 ORDER BY fold",
+    "WITH RECURSIVE tree(id) AS (SELECT id FROM keys WHERE fold = ?1 "
+    "UNION SELECT k.id FROM keys k JOIN tree t ON k.parent = t.id) "
+    "DELETE FROM keys WHERE id IN tree OR (fold >= ?2 AND fold < ?3)",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
@@ -135,6 +138,12 @@ public:
     sqlite3* db() const { return db_.get(); }
     bool readOnly() const { return readOnly_; }
 
+    void ApplyBusyTimeout() {
+        const int wanted = busyTimeoutMs.load(std::memory_order_relaxed);
+        if (busyMs_ != wanted && sqlite3_busy_timeout(db(), wanted) == SQLITE_OK)
+            busyMs_ = wanted;
+    }
+
     sqlite3_stmt* Statement(Sql which) {
         StmtPtr& stmt = statements_[which];
         if (!stmt) {
@@ -159,6 +168,7 @@ private:
     DbPtr db_;
     std::array<StmtPtr, kSqlCount> statements_;
     bool readOnly_ = false;
+    int busyMs_ = 0;
     // A connection inherited through fork() belongs to the parent: it is dropped unclosed.
     bool abandoned_ = false;
     pid_t pid_ = 0;
@@ -274,6 +284,28 @@ int ExecSimple(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
 }
 
+// The store is private to its user: modes loosened by hand go back to the owner alone. SQLite
+// creates -wal and -shm with the database's mode of that moment, so a session on a read-only
+// database leaves them read-only behind it; once the database may be written again they must
+// be too, or every later write fails through them.
+void MakePrivate(const std::string& file) {
+    struct stat db {};
+    if (::stat(file.c_str(), &db) != 0)
+        return;
+    if ((db.st_mode & 07777) != (db.st_mode & 0600))
+        ::chmod(file.c_str(), db.st_mode & 0600);
+    const mode_t writable = (db.st_mode & S_IWUSR) ? 0600 : 0;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string side = file + suffix;
+        struct stat st {};
+        if (::stat(side.c_str(), &st) != 0)
+            continue;
+        const mode_t wanted = (st.st_mode & 0600) | writable;
+        if ((st.st_mode & 07777) != wanted)
+            ::chmod(side.c_str(), wanted);
+    }
+}
+
 } // namespace
 
 void Hive::Exec(Sql which) {
@@ -288,9 +320,14 @@ std::shared_ptr<Hive> Hive::For(RootKey root, std::string* why) {
     const std::string file = HiveFile(root).string();
     if (slot) {
         struct stat st {};
+        // A connection that found the store read-only stays so: it is opened again once the
+        // user has given the permission back.
         if (slot->pid_ == ::getpid() && slot->file_ == file && ::stat(file.c_str(), &st) == 0 &&
-            st.st_dev == slot->dev_ && st.st_ino == slot->ino_)
+            st.st_dev == slot->dev_ && st.st_ino == slot->ino_ &&
+            !(slot->readOnly_ && ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0)) {
+            slot->ApplyBusyTimeout();
             return slot;
+        }
         if (slot->pid_ != ::getpid())
             slot->abandoned_ = true;
         slot.reset();
@@ -311,6 +348,7 @@ std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
     // gives the -wal and -shm files the same mode.
     if (const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); fd >= 0)
         ::close(fd);
+    MakePrivate(file);
 
     auto hive = std::make_shared<Hive>();
     hive->pid_ = ::getpid();
@@ -336,7 +374,7 @@ std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
 bool Hive::Prepare(std::string* why) {
     sqlite3* db = db_.get();
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    ApplyBusyTimeout();
     readOnly_ = sqlite3_db_readonly(db, "main") == 1;
     const auto failed = [&] {
         *why = sqlite3_errmsg(db);
@@ -377,7 +415,7 @@ bool Hive::Prepare(std::string* why) {
             const int rc = ExecSimple(db, "PRAGMA journal_mode=WAL");
             if (rc == SQLITE_OK)
                 break;
-            if ((rc & 0xFF) != SQLITE_BUSY || waited >= kBusyTimeoutMs)
+            if ((rc & 0xFF) != SQLITE_BUSY || waited >= busyMs_)
                 return failed();
             ::usleep(1000);
         }
@@ -429,6 +467,15 @@ std::filesystem::path HiveFile(RootKey root) {
     return StoreFolder() / (root == RootKey::LocalMachine ? "machine.db" : "user.db");
 }
 
+std::size_t KeyDepth(std::string_view path) {
+    return SplitKeyPath(path).size();
+}
+
+std::chrono::milliseconds SetStoreBusyTimeout(std::chrono::milliseconds wait) {
+    return std::chrono::milliseconds(
+        busyTimeoutMs.exchange(static_cast<int>(wait.count()), std::memory_order_relaxed));
+}
+
 RegistryKey RegistryKey::Open(RootKey root, std::string_view path, bool create, OpenStatus* status,
                               std::string* why) {
     OpenStatus dummy;
@@ -452,6 +499,13 @@ RegistryKey RegistryKey::Open(RootKey root, std::string_view path, bool create, 
         if (hive->readOnly()) {
             if (why)
                 *why = "the store is read-only";
+            return {};
+        }
+        if (names.size() > kMaxKeyDepth) {
+            if (why)
+                *why = "the key is " + std::to_string(names.size()) +
+                       " levels deep; keys nest at most " + std::to_string(kMaxKeyDepth) +
+                       " levels";
             return {};
         }
         WriteScope scope(*hive);
@@ -530,8 +584,64 @@ std::vector<std::string> RegistryKey::SubkeyNames() const {
     Query q(*hive_, kSubkeys);
     q.Bind(1, id_);
     while (q.Step())
-        names.push_back(q.Text(0));
+        names.push_back(q.Text(1));
     return names;
+}
+
+std::vector<RegistryKey> RegistryKey::Subkeys() const {
+    std::vector<RegistryKey> keys;
+    if (!hive_)
+        return keys;
+    Query q(*hive_, kSubkeys);
+    q.Bind(1, id_);
+    while (q.Step()) {
+        std::string name = q.Text(1);
+        std::string path = q.Text(2);
+        const std::string expected = path_.empty() ? name : path_ + '\\' + name;
+        if (name.empty() || name.find('\\') != std::string::npos || path != expected) {
+            std::string self = HiveName(root_);
+            if (!path_.empty())
+                self += '\\' + path_;
+            const std::string problem =
+                name.empty() ? "a subkey with an empty name"
+                : name.find('\\') != std::string::npos
+                    ? "a subkey whose name \"" + name + "\" holds a backslash"
+                    : "a subkey \"" + name + "\" recorded under the path \"" + path + "\"";
+            throw StoreError("the store is damaged: the key " + self + " has " + problem +
+                                 " (row " + std::to_string(q.Int(0)) + ")",
+                             SQLITE_CORRUPT);
+        }
+        keys.push_back(RegistryKey(hive_, root_, q.Int(0), std::move(path)));
+    }
+    return keys;
+}
+
+void WalkKeyTree(const RegistryKey& top, const std::function<void(const RegistryKey&)>& visit) {
+    if (!top)
+        return;
+    // One read transaction, so that keys changed by another process meanwhile are seen
+    // either all before or all after the change. Inside a caller's transaction it joins that.
+    Hive& hive = *top.hive_;
+    const bool own = sqlite3_get_autocommit(hive.db()) != 0;
+    if (own && ExecSimple(hive.db(), "BEGIN") != SQLITE_OK)
+        hive.Fail(sqlite3_errcode(hive.db()));
+    struct End {
+        sqlite3* db;
+        bool own;
+        ~End() {
+            if (own)
+                ExecSimple(db, "ROLLBACK");
+        }
+    } end{hive.db(), own};
+    std::vector<RegistryKey> pending{top};
+    while (!pending.empty()) {
+        const RegistryKey key = std::move(pending.back());
+        pending.pop_back();
+        visit(key);
+        std::vector<RegistryKey> children = key.Subkeys();
+        pending.insert(pending.end(), std::make_move_iterator(children.rbegin()),
+                       std::make_move_iterator(children.rend()));
+    }
 }
 
 void RegistryKey::SetValue(std::string_view name, RegType type,
@@ -597,7 +707,9 @@ bool DeleteKeyTreeInStore(RootKey root, std::string_view path) {
     WriteScope scope(*hive);
     {
         // Every descendant's folded path starts with the key's own and a backslash, and ']'
-        // is the character right after the backslash.
+        // is the character right after the backslash. The rows that name a key of the tree as
+        // their parent go too, whatever path a damaged row claims, or they would keep the
+        // tree from being deleted.
         Query q(*hive, kDeleteTree);
         q.Bind(1, fold).Bind(2, fold + '\\').Bind(3, fold + ']').Step();
     }

@@ -10,8 +10,10 @@
 // processes. The connection of a hive is kept open per thread and reopened when the store
 // folder changes, the file is replaced or the process has forked.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -48,6 +50,17 @@ struct RegValue {
 
 // "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER".
 const char* HiveName(RootKey root);
+
+// The registry's own limit on how deep keys nest below the hive. Deeper keys are never created:
+// the store's rows carry their whole path, so depth would cost its square in space.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+// How many key names `path` holds, counted as Open counts them.
+std::size_t KeyDepth(std::string_view path);
+
+// How long a write waits for another process's write lock before it is refused (5 s unless
+// changed). Applies to every connection of the process from its next operation on; returns the
+// wait it replaces.
+std::chrono::milliseconds SetStoreBusyTimeout(std::chrono::milliseconds wait);
 // The database file of a hive in the current store folder.
 std::filesystem::path HiveFile(RootKey root);
 
@@ -81,7 +94,8 @@ public:
 
     // Opens `path` (key names joined by backslashes; empty names from doubled, leading or
     // trailing backslashes are skipped, so "" is the hive itself). With create, every missing
-    // key on the way is created. `why`, when given, receives a readable reason on failure.
+    // key on the way is created; a path deeper than kMaxKeyDepth is refused (Unavailable).
+    // `why`, when given, receives a readable reason on failure.
     static RegistryKey Open(RootKey root, std::string_view path, bool create,
                             OpenStatus* status = nullptr, std::string* why = nullptr);
 
@@ -97,6 +111,11 @@ public:
     std::vector<std::string> ValueNames() const;
     std::vector<RegValue> Values() const;
     std::vector<std::string> SubkeyNames() const;
+    // Handles of the direct subkeys in enumeration order. A row that no key of the registry
+    // could be (an empty name, a backslash in the name, a path that does not continue this
+    // key's) throws StoreError naming the key, as a store that was damaged or edited by hand
+    // may hold them.
+    std::vector<RegistryKey> Subkeys() const;
 
     // Creates or replaces the value whatever its old type; a replaced value keeps its name's
     // letter case and its place in the enumeration. Throws StoreError when refused.
@@ -105,6 +124,7 @@ public:
     bool DeleteValue(std::string_view name) const;
 
 private:
+    friend void WalkKeyTree(const RegistryKey&, const std::function<void(const RegistryKey&)>&);
     RegistryKey(std::shared_ptr<Hive> hive, RootKey root, std::int64_t id, std::string path)
         : hive_(std::move(hive)), root_(root), id_(id), path_(std::move(path)) {}
 
@@ -122,6 +142,12 @@ struct ValueLookup {
     std::optional<RegValue> value;
 };
 ValueLookup LookUpValue(RootKey root, std::string_view path, std::string_view name);
+
+// Calls `visit` for `top` and every key below it, depth first in enumeration order, all read
+// from one snapshot of the store. The walk keeps its own stack, so no depth of keys can exhaust
+// the call stack. Throws StoreError (also for a damaged row, see Subkeys) and whatever `visit`
+// throws.
+void WalkKeyTree(const RegistryKey& top, const std::function<void(const RegistryKey&)>& visit);
 
 // True when the key exists; never creates anything.
 bool KeyExistsInStore(RootKey root, std::string_view path);

@@ -8,6 +8,7 @@
 #include "core/store_folder.h"
 #include "settings/registry.h"
 #include "settings/store.h"
+#include "tests/settings/store_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -384,6 +385,7 @@ TEST_F(ProfilesTest, AProfileIsSavedWholeOrNotAtAll) {
     const std::vector<RegValue> before = Key("Dial Net").Values();
 
     // Another program holds the store's write lock for longer than a save waits.
+    const test::ShortBusyTimeout shortWait;
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(HiveFile(RootKey::LocalMachine).c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);

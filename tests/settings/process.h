@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,8 +29,10 @@ inline std::string ReadAll(FILE* file) {
     return text;
 }
 
+// `inChild`, when given, runs in the child just before the program starts (to set a limit).
 inline ProcessResult RunProgram(const std::vector<std::string>& args,
-                                const std::string& input = {}) {
+                                const std::string& input = {},
+                                const std::function<void()>& inChild = {}) {
     FILE* in = std::tmpfile();
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
@@ -42,6 +45,8 @@ inline ProcessResult RunProgram(const std::vector<std::string>& args,
         ::dup2(fileno(in), STDIN_FILENO);
         ::dup2(fileno(out), STDOUT_FILENO);
         ::dup2(fileno(err), STDERR_FILENO);
+        if (inChild)
+            inChild();
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -42,6 +43,19 @@ protected:
     }
 };
 
+// For a test that holds the write lock itself: the refusal it waits for comes after a short
+// wait instead of the store's 5 s. The wait's length decides nothing, the held lock does.
+class ShortBusyTimeout {
+public:
+    ShortBusyTimeout() : saved_(SetStoreBusyTimeout(std::chrono::milliseconds(20))) {}
+    ~ShortBusyTimeout() { SetStoreBusyTimeout(saved_); }
+    ShortBusyTimeout(const ShortBusyTimeout&) = delete;
+    ShortBusyTimeout& operator=(const ShortBusyTimeout&) = delete;
+
+private:
+    std::chrono::milliseconds saved_;
+};
+
 inline Bytes BytesOf(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
@@ -54,16 +68,19 @@ struct KeyContent {
     bool operator==(const KeyContent&) const = default;
 };
 
-inline void Collect(const RegistryKey& key, std::vector<KeyContent>& out) {
-    out.push_back({key.path(), key.Values()});
-    for (const std::string& name : key.SubkeyNames())
-        Collect(RegistryKey::Open(key.root(), key.path() + '\\' + name, false), out);
+inline void PrintTo(const KeyContent& key, std::ostream* out) {
+    *out << "[" << key.path << "]";
+    for (const RegValue& value : key.values) {
+        *out << " \"" << value.name << "\"=" << value.type << ":";
+        for (const std::uint8_t b : value.data)
+            *out << ' ' << static_cast<int>(b);
+    }
 }
 
 inline std::vector<KeyContent> Tree(RootKey root, const std::string& path) {
     std::vector<KeyContent> out;
-    if (const RegistryKey key = RegistryKey::Open(root, path, false))
-        Collect(key, out);
+    WalkKeyTree(RegistryKey::Open(root, path, false),
+                [&](const RegistryKey& key) { out.push_back({key.path(), key.Values()}); });
     return out;
 }
 

@@ -21,20 +21,24 @@ class ProcessesTest : public StoreTest {};
 
 std::string IntegrityCheck() {
     sqlite3* raw = nullptr;
-    if (sqlite3_open_v2((StoreFolder() / "machine.db").c_str(), &raw, SQLITE_OPEN_READONLY,
+    // Opened as the next writer opens it: a writer killed while it set the store up may leave
+    // a journal that only a connection allowed to write rolls back.
+    if (sqlite3_open_v2((StoreFolder() / "machine.db").c_str(), &raw, SQLITE_OPEN_READWRITE,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(raw);
         return "cannot open";
     }
     std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
     std::string result;
-    sqlite3_exec(
-        db.get(), "PRAGMA integrity_check; PRAGMA foreign_key_check;",
-        [](void* out, int, char** values, char**) {
-            *static_cast<std::string*>(out) += std::string(values[0] ? values[0] : "NULL") + ";";
-            return 0;
-        },
-        &result, nullptr);
+    if (sqlite3_exec(
+            db.get(), "PRAGMA integrity_check; PRAGMA foreign_key_check;",
+            [](void* out, int, char** values, char**) {
+                *static_cast<std::string*>(out) +=
+                    std::string(values[0] ? values[0] : "NULL") + ";";
+                return 0;
+            },
+            &result, nullptr) != SQLITE_OK)
+        result += std::string("failed: ") + sqlite3_errmsg(db.get());
     return result;
 }
 
@@ -133,17 +137,25 @@ TEST_F(ProcessesTest, KilledWriterLosesNoAcknowledgedWrite) {
             ::_exit(127);
         }
         ::close(fds[1]);
-        // Let it run for a random while; the first rounds also kill it before its first write.
+        std::string text;
+        char buf[4096];
+        ssize_t n;
+        // The first rounds kill it at once, mostly before its first write (it may be setting
+        // up the store); the others once it has reported its first write, after a random while.
+        // What is checked below holds whatever that while was.
+        if (round >= 2) {
+            while (text.find('\n') == std::string::npos &&
+                   (n = ::read(fds[0], buf, sizeof buf)) > 0)
+                text.append(buf, static_cast<std::size_t>(n));
+            ASSERT_NE(text.find('\n'), std::string::npos) << "the writer ended before its first write";
+        }
         const int waitMs =
-            round < 2 ? static_cast<int>(random() % 3) : static_cast<int>(5 + random() % 120);
+            round < 2 ? static_cast<int>(random() % 3) : static_cast<int>(random() % 120);
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << status;
-        std::string text;
-        char buf[4096];
-        ssize_t n;
         while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
             text.append(buf, static_cast<std::size_t>(n));
         ::close(fds[0]);
@@ -177,7 +189,6 @@ TEST_F(ProcessesTest, KilledWriterLosesNoAcknowledgedWrite) {
     std::size_t total = 0;
     for (const auto& a : acknowledged)
         total += a.size();
-    EXPECT_GT(total, 0u) << "no write was ever reported";
     RecordProperty("acknowledged", static_cast<int>(total));
 }
 

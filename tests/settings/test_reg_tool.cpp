@@ -1,5 +1,6 @@
 // quorvane-reg as a user runs it: what it prints, what it changes, and how it refuses bad input.
 
+#include "core/text_codec.h"
 #include "tests/settings/process.h"
 #include "tests/settings/store_fixture.h"
 
@@ -15,11 +16,17 @@ const std::string kPath = "Software\\Morvath Software\\Quorvane v4.8\\Providers\
 
 class RegToolTest : public StoreTest {};
 
+Bytes Utf16(std::string_view text) {
+    return Utf8ToUtf16Le(text);
+}
+
 TEST_F(RegToolTest, AddsEachTypeWithTheRightBytes) {
     struct Case {
         std::vector<std::string> args;
         RegValue stored;
     } cases[] = {
+        // Without /v or /ve the key's unnamed value is set, as reg add does.
+        {{}, {"", REG_SZ, {0}}},
         {{"/v", "eProv", "/d", "Dial Net"},
          {"eProv", REG_SZ, BytesOf(std::string_view("Dial Net\0", 9))}},
         {{"/v", "Path", "/t", "reg_expand_sz", "/d", "%HOME%"},
@@ -33,6 +40,19 @@ TEST_F(RegToolTest, AddsEachTypeWithTheRightBytes) {
         {{"/v", "LastDate", "/t", "REG_BINARY", "/d", "0000000080A2E640"},
          {"LastDate", REG_BINARY, {0, 0, 0, 0, 0x80, 0xA2, 0xE6, 0x40}}},
         {{"/ve", "/d", "default"}, {"", REG_SZ, BytesOf(std::string_view("default\0", 8))}},
+        {{"/v", "MRU", "/t", "REG_MULTI_SZ", "/d", "fax\\0mail\\0"},
+         {"MRU", REG_MULTI_SZ, Utf16(std::string_view("fax\0mail\0\0", 10))}},
+        {{"/v", "Hash", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#\xC3\x9Cnet"},
+         {"Hash", REG_MULTI_SZ, Utf16(std::string_view("a\0\xC3\x9Cnet\0\0", 9))}},
+        {{"/v", "NoStrings", "/t", "REG_MULTI_SZ"}, {"NoStrings", REG_MULTI_SZ, {0, 0, 0, 0}}},
+        {{"/v", "Q", "/t", "REG_QWORD", "/d", "0x0102030405060708"},
+         {"Q", REG_QWORD, {8, 7, 6, 5, 4, 3, 2, 1}}},
+        {{"/v", "QMax", "/t", "reg_qword", "/d", "18446744073709551615"},
+         {"QMax", REG_QWORD, Bytes(8, 0xFF)}},
+        {{"/v", "QNeg", "/t", "REG_QWORD", "/d", "-2"},
+         {"QNeg", REG_QWORD, {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}},
+        {{"/v", "Marker", "/t", "REG_NONE"}, {"Marker", REG_NONE, {}}},
+        {{"/v", "Raw", "/t", "REG_NONE", "/d", "00fF"}, {"Raw", REG_NONE, {0x00, 0xFF}}},
     };
     for (Case& c : cases) {
         std::vector<std::string> args = {"add", kKey};
@@ -87,7 +107,19 @@ TEST_F(RegToolTest, QueryShowsValuesAndSubkeysLikeReg) {
                          full + "\\Sub\n");
     r = Reg({"query", "hkey_local_machine\\software", "/s"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_THAT(r.out, HasSubstr(full + "\\Sub\n    x    REG_DWORD    0x1\n"));
+    EXPECT_THAT(r.out, HasSubstr(full + "\\Sub\n    x    REG_DWORD    0x1\n\n"));
+    // A blank line ends each key's values, also of a key without subkeys or of one value.
+    r = Reg({"query", kKey + "\\Sub"});
+    EXPECT_EQ(r.out, "\n" + full + "\\Sub\n    x    REG_DWORD    0x1\n\n");
+    r = Reg({"query", kKey, "/v", "today"});
+    EXPECT_EQ(r.out, "\n" + full + "\n    Today    REG_DWORD    0x1e\n\n");
+    ASSERT_EQ(Reg({"add", kKey, "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0b", "/f"}).status, 0);
+    ASSERT_EQ(Reg({"add", kKey, "/v", "q", "/t", "REG_QWORD", "/d", "0x100000000", "/f"}).status,
+              0);
+    r = Reg({"query", kKey, "/v", "m"});
+    EXPECT_THAT(r.out, HasSubstr("    m    REG_MULTI_SZ    a\\0b\n\n"));
+    r = Reg({"query", kKey, "/v", "q"});
+    EXPECT_THAT(r.out, HasSubstr("    q    REG_QWORD    0x100000000\n\n"));
 
     r = Reg({"query", kKey, "/v", "Missing"});
     EXPECT_EQ(r.status, 1);
@@ -108,11 +140,28 @@ TEST_F(RegToolTest, RefusesBadCommandLines) {
         {"add", kKey, "/v", "n", "/t", "REG_DWORD", "/d", "abc"},
         {"add", kKey, "/v", "n", "/t", "REG_DWORD", "/d", "4294967296"},
         {"add", kKey, "/v", "n", "/t", "REG_BINARY", "/d", "123"},
-        {"add", kKey, "/v", "n", "/t", "REG_QWORD", "/d", "1"},
+        {"add", kKey, "/v", "n", "/t", "REG_QWORD", "/d", "18446744073709551616"},
+        {"add", kKey, "/v", "n", "/t", "REG_QWORD", "/d", "0x"},
+        {"add", kKey, "/v", "n", "/t", "REG_DWORD", "/d", " 5"},
+        {"add", kKey, "/v", "n", "/t", "REG_LINK", "/d", "x"},
+        {"add", kKey, "/v", "n", "/t", "REG_NONE", "/d", "xyz"},
+        {"add", kKey, "/v", "n", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"},
+        {"add", kKey, "/v", "n", "/t", "REG_MULTI_SZ", "/s", "ab", "/d", "a"},
+        {"add", kKey, "/v", "n", "/s", "#", "/d", "a"},
         {"add", kKey, "/v"},
         {"query", kKey, "/y"},
         {"export", kKey},
         {"import"},
+        // What reg refuses: a switch twice, switches that exclude each other, a hive with a
+        // trailing backslash.
+        {"query", kKey, "/s", "/S"},
+        {"add", kKey, "/v", "a", "/v", "b"},
+        {"add", kKey, "/f", "-f"},
+        {"add", kKey, "/v", "a", "/ve"},
+        {"delete", kKey, "/ve", "/va"},
+        {"delete", kKey, "/v", "a", "/va"},
+        {"query", "HKLM\\"},
+        {"add", "HKEY_CURRENT_USER\\"},
     };
     for (const auto& args : cases) {
         const ProcessResult r = Reg(args);
@@ -124,6 +173,7 @@ TEST_F(RegToolTest, RefusesBadCommandLines) {
     }
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software"))
         << "a refused command changed the store";
+    EXPECT_FALSE(Stored(HKEY_CURRENT_USER, "", "")) << "a refused command changed the store";
     EXPECT_EQ(Reg({"/?"}).status, 0);
 }
 

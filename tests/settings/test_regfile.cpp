@@ -134,36 +134,124 @@ TEST_F(RegFileTest, ReadsRegedit4InTheAnsiCodePage) {
     EXPECT_EQ(ReadStringByPath(HKEY_LOCAL_MACHINE, "Providers\\\xC3\x9Cnet\\Path"), "%T%");
 }
 
+// Small files as Windows' registry editor takes them, each imported by quorvane-reg into a
+// store that holds T\Keep: what the store holds afterwards below T.
+TEST_F(RegFileTest, ImportsWhatWindowsImports) {
+    const RegValue keep{"v", REG_DWORD, {1, 0, 0, 0}};
+    const std::vector<KeyContent> before = {{"T", {}}, {"T\\Keep", {keep}}};
+    const auto with = [&](std::vector<KeyContent> added) {
+        std::vector<KeyContent> tree = before;
+        tree.insert(tree.end(), added.begin(), added.end());
+        return tree;
+    };
+    const std::string v5 = "Windows Registry Editor Version 5.00\r\n";
+    struct Case {
+        const char* what;
+        Bytes file;
+        std::vector<KeyContent> after;
+    } cases[] = {
+        {"blanks at the end of a key name are part of it",
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Name \t]  \r\n\"v\"=dword:2\r\n"),
+         with({{"T\\Name \t", {{"v", REG_DWORD, {2, 0, 0, 0}}}}})},
+        {"a blank after [ makes a line that creates nothing, nor do its values go anywhere",
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Keep]\r\n[ HKEY_LOCAL_MACHINE\\T\\New]\r\n"
+                 "\"v\"=dword:2\r\n[\tHKEY_LOCAL_MACHINE\\T\\Keep]\r\n\"w\"=dword:3\r\n"),
+         before},
+        {"a blank after [- makes a line that deletes nothing",
+         BytesOf("REGEDIT4\r\n[- HKEY_LOCAL_MACHINE\\T\\Keep]\r\n[-\tHKEY_LOCAL_MACHINE\\T]\r\n"),
+         before},
+        {"REGEDIT4's hex(7) is 8-bit text, stored as UTF-16; hex(2) and hex(7) get their NUL",
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\M]\r\n\"m\"=hex(7):61,00,e4,00,00\r\n"
+                 "\"short\"=hex(7):61,00,62\r\n\"e\"=hex(2):25,41,25\r\n"),
+         with({{"T\\M",
+                {{"m", REG_MULTI_SZ, {0x61, 0, 0, 0, 0xE4, 0, 0, 0, 0, 0}},
+                 {"short", REG_MULTI_SZ, {0x61, 0, 0, 0, 0x62, 0, 0, 0}},
+                 {"e", REG_EXPAND_SZ, BytesOf(std::string_view("%A%\0", 4))}}}})},
+        {"hex(2) and hex(7) of a version 5 file get their NUL, other types are kept",
+         Utf16File(v5 + "[HKEY_LOCAL_MACHINE\\T\\N]\r\n\"e\"=hex(2):41,00\r\n"
+                        "\"m\"=hex(7):61,00\r\n\"s\"=hex(1):41,00\r\n\"b\"=hex(3):41,00\r\n"),
+         with({{"T\\N",
+                {{"e", REG_EXPAND_SZ, {'A', 0}},
+                 {"m", REG_MULTI_SZ, {0x61, 0, 0, 0}},
+                 {"s", REG_SZ, {'A'}},
+                 {"b", REG_BINARY, {0x41, 0}}}}})},
+        {"comments",
+         BytesOf("REGEDIT4\r\n# a comment\r\n; another\r\n[HKEY_LOCAL_MACHINE\\T\\Rem]\r\n"
+                 "\"d\"=dword:5 ; five\r\n\"s;\\\"\"=\"a;b\" ;\"comment\"\r\n"
+                 "\"h\"=hex:01,\\ ; goes on\r\n; between\r\n\r\n  02,\\\r\n# and\r\n  03\r\n"),
+         with({{"T\\Rem",
+                {{"d", REG_DWORD, {5, 0, 0, 0}},
+                 {"s;\"", REG_SZ, {'a', ';', 'b', 0}},
+                 {"h", REG_BINARY, {1, 2, 3}}}}})},
+        {"a file that ends inside a continued line, without a final newline",
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"h\"=hex:01,02,\\"),
+         with({{"T\\Tail", {{"h", REG_BINARY, {1, 2}}}}})},
+        {"a file that ends after a continued line and a blank one",
+         BytesOf("REGEDIT4\n[HKEY_LOCAL_MACHINE\\T\\Tail]\n\"h\"=hex:01,\\\n\n"),
+         with({{"T\\Tail", {{"h", REG_BINARY, {1}}}}})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "T");
+        PutRaw(HKEY_LOCAL_MACHINE, "T\\Keep", keep.name, keep.type, keep.data);
+        const ProcessResult r = Reg({"import", WriteFile("case.reg", c.file)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Tree(HKEY_LOCAL_MACHINE, "T"), c.after);
+    }
+}
+
+Bytes Utf16WithoutMark(const std::string& text) {
+    return Utf8ToUtf16Le(text);
+}
+
+std::string Repeat(const std::string& text, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 TEST(RegFileParseTest, AnErrorNamesItsLineAndKeepsNothing) {
     struct Case {
         const char* what;
-        std::string file;
+        Bytes file;
         int line;
     } cases[] = {
-        {"no header", "[HKEY_LOCAL_MACHINE\\A]\n", 1},
-        {"empty file", "", 1},
-        {"unknown hive", "REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n", 2},
-        {"value before any key", "REGEDIT4\n\n\"a\"=\"b\"\n", 3},
-        {"value after a deletion", "REGEDIT4\n[-HKLM\\A]\n\"a\"=\"b\"\n", 3},
-        {"bad dword", "REGEDIT4\n[HKLM\\A]\n\"a\"=dword:123456789\n", 3},
-        {"dword of letters", "REGEDIT4\n[HKLM\\A]\n\"a\"=dword:xyz\n", 3},
-        {"bad hex byte", "REGEDIT4\n[HKLM\\A]\n\"ok\"=hex:01\n\"a\"=hex:01,zz\n", 4},
-        {"three-digit byte", "REGEDIT4\n[HKLM\\A]\n\"a\"=hex:100\n", 3},
-        {"unclosed name", "REGEDIT4\n[HKLM\\A]\n\"a=\"b\"\n", 3},
-        {"unclosed text", "REGEDIT4\n[HKLM\\A]\n\"a\"=\"b\n", 3},
-        {"single backslash", "REGEDIT4\n[HKLM\\A]\n\"a\"=\"C:\\temp\"\n", 3},
-        {"no equals sign", "REGEDIT4\n[HKLM\\A]\n\"a\" dword:1\n", 3},
-        {"unknown data", "REGEDIT4\n[HKLM\\A]\n\"a\"=qword:1\n", 3},
-        {"unclosed key", "REGEDIT4\n[HKLM\\A\n", 2},
-        {"stray text", "REGEDIT4\n[HKLM\\A]\nhello\n", 3},
-        {"continuation at the end", "REGEDIT4\n[HKLM\\A]\n\n\"a\"=hex:01,\\\n", 4},
-        {"bad byte after continuation", "REGEDIT4\n[HKLM\\A]\n\"a\"=hex:01,\\\n  0g\n", 3},
-        {"whole hive deleted", "REGEDIT4\n[-HKEY_LOCAL_MACHINE]\n", 2},
-        {"odd UTF-16 text", "Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"a\"=hex(2):41\n",
+        {"header below a blank line", BytesOf("\nREGEDIT4\n[HKLM\\A]\n"), 1},
+        {"header in other letters", BytesOf("regedit4\n[HKLM\\A]\n"), 1},
+        {"header of another version",
+         BytesOf("Windows Registry Editor Version 5.0\n[HKLM\\A]\n"), 1},
+        {"UTF-16 without its byte-order mark",
+         Utf16WithoutMark("Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n"), 1},
+        {"key deeper than the registry allows",
+         BytesOf("REGEDIT4\n\n[HKLM" + Repeat("\\k", kMaxKeyDepth + 1) + "]\n"), 3},
+        {"unpaired surrogates in a key name",
+         Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\\xC3\xFF]\r\n"), 3},
+        {"unpaired surrogate in a value name",
+         Utf16File("Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"\xC3\"=dword:1\r\n"), 3},
+        {"no header", BytesOf("[HKEY_LOCAL_MACHINE\\A]\n"), 1},
+        {"empty file", BytesOf(""), 1},
+        {"unknown hive", BytesOf("REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n"), 2},
+        {"value before any key", BytesOf("REGEDIT4\n\n\"a\"=\"b\"\n"), 3},
+        {"value after a deletion", BytesOf("REGEDIT4\n[-HKLM\\A]\n\"a\"=\"b\"\n"), 3},
+        {"bad dword", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a\"=dword:123456789\n"), 3},
+        {"dword of letters", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a\"=dword:xyz\n"), 3},
+        {"bad hex byte", BytesOf("REGEDIT4\n[HKLM\\A]\n\"ok\"=hex:01\n\"a\"=hex:01,zz\n"), 4},
+        {"three-digit byte", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a\"=hex:100\n"), 3},
+        {"unclosed name", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a=\"b\"\n"), 3},
+        {"unclosed text", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a\"=\"b\n"), 3},
+        {"single backslash", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a\"=\"C:\\temp\"\n"), 3},
+        {"no equals sign", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a\" dword:1\n"), 3},
+        {"unknown data", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a\"=qword:1\n"), 3},
+        {"unclosed key", BytesOf("REGEDIT4\n[HKLM\\A\n"), 2},
+        {"stray text", BytesOf("REGEDIT4\n[HKLM\\A]\nhello\n"), 3},
+        {"bad byte after continuation", BytesOf("REGEDIT4\n[HKLM\\A]\n\"a\"=hex:01,\\\n  0g\n"), 3},
+        {"whole hive deleted", BytesOf("REGEDIT4\n[-HKEY_LOCAL_MACHINE]\n"), 2},
+        {"odd UTF-16 text", BytesOf("Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"a\"=hex(2):41\n"),
          3},
     };
     for (const Case& c : cases) {
-        const RegFileParse parsed = ParseRegFile(BytesOf(c.file));
+        const RegFileParse parsed = ParseRegFile(c.file);
         EXPECT_EQ(parsed.errorLine, c.line) << c.what << ": " << parsed.error;
         EXPECT_FALSE(parsed.error.empty()) << c.what;
         EXPECT_TRUE(parsed.ops.empty()) << c.what;

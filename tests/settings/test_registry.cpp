@@ -271,6 +271,7 @@ TEST_F(RegistryTest, DeleteKeyTreeTakesExactlyTheKeyAndWhatIsBelowIt) {
 // A write that the store refuses (here: another process holds the write lock for longer than
 // the store waits) raises the error with the name, and nothing is written.
 TEST_F(RegistryTest, RefusedWriteRaisesFailedToSetData) {
+    const ShortBusyTimeout shortWait;
     ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, P("Today"), Variant(1), vkInteger));
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open((StoreFolder() / "machine.db").c_str(), &raw), SQLITE_OK);

@@ -1,0 +1,286 @@
+// The store after a stumble: permissions taken and given back, keys nested deeper than the
+// registry allows, rows that a damaged or hand-edited store may hold, and what a killed export
+// leaves behind.
+
+#include "settings/regfile.h"
+#include "core/text_codec.h"
+#include "tests/settings/process.h"
+#include "tests/settings/store_fixture.h"
+#include "tests/support/files.h"
+
+#include <sqlite3.h>
+
+#include <fstream>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quorvane::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+class RecoveryTest : public StoreTest {};
+
+mode_t ModeOf(const std::filesystem::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Runs SQL on a hive's database as a hand edit would; answers SQLite's complaint, "" when none.
+std::string EditByHand(const char* file, const std::string& sql) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2((StoreFolder() / file).c_str(), &raw, SQLITE_OPEN_READWRITE,
+                                   nullptr);
+    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+    if (rc != SQLITE_OK)
+        return "cannot open";
+    return sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK
+               ? ""
+               : sqlite3_errmsg(raw);
+}
+
+// Runs `steps` in a child process, as an ordinary user when the test runs as root (file modes
+// do not bind root), with the store folder handed to that user. Answers what went wrong.
+std::string AsPlainUser(const std::function<std::string()>& steps) {
+    constexpr uid_t kNobody = 65534;
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(StoreFolder()))
+            if (::chown(entry.path().c_str(), kNobody, kNobody) != 0)
+                return "cannot hand over " + entry.path().string();
+        if (::chown(StoreFolder().c_str(), kNobody, kNobody) != 0)
+            return "cannot hand over the store folder";
+    }
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::string failure;
+        if (root &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            failure = "cannot become an ordinary user";
+        else
+            failure = steps();
+        (void)!::write(fds[1], failure.data(), failure.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string failure;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        failure.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status))
+        failure += "the child process crashed";
+    return failure;
+}
+
+// A user makes the store read-only, reads it, and gives the permission back: the -wal and
+// -shm files that the read left behind read-only must not keep every later write out, neither
+// for a new process nor for one that has had the store open all along.
+TEST_F(RecoveryTest, ReadOnlyStoreIsWritableAgainOncePermissionIsBack) {
+    const std::filesystem::path db = HiveFile(HKEY_CURRENT_USER);
+    const std::string failure = AsPlainUser([&]() -> std::string {
+        const auto reg = [](std::vector<std::string> args) {
+            const ProcessResult r = Reg(std::move(args));
+            return r.status == 0 ? std::string() : r.err + " ";
+        };
+        // Made by a process that has ended, so that no connection keeps -wal and -shm.
+        std::string failed = reg({"add", "HKCU\\K", "/v", "a", "/d", "1", "/f"});
+        ::chmod(db.c_str(), 0400);
+        failed += reg({"query", "HKCU\\K"});
+        if (ModeOf(db.string() + "-shm") != 0400)
+            return "the read-only read left no read-only -shm behind: nothing is tested";
+        ::chmod(db.c_str(), 0600);
+        failed += reg({"add", "HKCU\\K", "/v", "b", "/d", "2", "/f"});
+        failed += reg({"query", "HKCU\\K", "/v", "b"});
+
+        // This process finds the store read-only and keeps its connection.
+        ::chmod(db.c_str(), 0400);
+        if (ReadStringByPath(HKEY_CURRENT_USER, "K\\b") != "2")
+            failed += "the read-only store cannot be read ";
+        if (WriteValueByPath(HKEY_CURRENT_USER, "K\\c", Variant(3), vkInteger))
+            failed += "a read-only store took a write ";
+        ::chmod(db.c_str(), 0600);
+        if (!WriteValueByPath(HKEY_CURRENT_USER, "K\\c", Variant(3), vkInteger))
+            failed += "the write after the permission came back was refused ";
+        return failed;
+    });
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(ValueExistsByPath(HKEY_CURRENT_USER, "K\\c"));
+}
+
+TEST_F(RecoveryTest, LooseModesAreMadePrivateAgain) {
+    ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "K\\a", Variant(1), vkInteger));
+    const std::filesystem::path db = HiveFile(HKEY_LOCAL_MACHINE);
+    // This process keeps the store open, so -wal and -shm are there too.
+    const std::vector<std::filesystem::path> files = {db, db.string() + "-wal",
+                                                      db.string() + "-shm"};
+    ASSERT_EQ(::chmod(StoreFolder().c_str(), 0755), 0);
+    for (const auto& file : files)
+        ASSERT_EQ(::chmod(file.c_str(), 0644), 0) << file;
+    ASSERT_EQ(Reg({"query", "HKLM\\K"}).status, 0);
+    EXPECT_EQ(ModeOf(StoreFolder()), 0700u);
+    for (const auto& file : files)
+        EXPECT_EQ(ModeOf(file), 0600u) << file;
+}
+
+std::string DeepPath(std::size_t depth) {
+    std::string path = "Deep";
+    for (std::size_t level = 1; level < depth; ++level)
+        path += "\\k";
+    return path;
+}
+
+TEST_F(RecoveryTest, KeysDeeperThanTheRegistryAllowsAreRefused) {
+    ProcessResult r = Reg({"add", "HKLM\\" + DeepPath(kMaxKeyDepth), "/v", "v", "/f"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DeepPath(kMaxKeyDepth)));
+
+    r = Reg({"add", "HKLM\\" + DeepPath(kMaxKeyDepth + 1), "/v", "v", "/f"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("at most 512 levels"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DeepPath(kMaxKeyDepth + 1)));
+    EXPECT_FALSE(
+        WriteValueByPath(HKEY_LOCAL_MACHINE, DeepPath(kMaxKeyDepth + 1) + "\\v", Variant(1),
+                         vkInteger));
+
+    const std::string file = (StoreFolder() / "deep.reg").string();
+    std::ofstream(file) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Other]\n\"v\"=dword:1\n\n"
+                        << "[HKEY_LOCAL_MACHINE\\" << DeepPath(kMaxKeyDepth + 1) << "]\n";
+    r = Reg({"import", file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("line 6"));
+    EXPECT_THAT(r.err, HasSubstr("at most 512 levels"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Other"));
+}
+
+// A store made deeper than the limit by hand (as older versions let an import do) is walked
+// by query /s, export and delete with a stack far too small for a walk that recurses per level.
+TEST_F(RecoveryTest, WalksOverADeepTreeDoNotRecurse) {
+    constexpr int kDepth = 2000;
+    ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "Other\\v", Variant(1), vkInteger));
+    ASSERT_EQ(EditByHand("machine.db",
+                         "WITH RECURSIVE chain(n, path) AS (SELECT 1, 'Deep' UNION ALL "
+                         "SELECT n + 1, path || '\\k' FROM chain WHERE n < " +
+                             std::to_string(kDepth) +
+                             ") INSERT INTO keys(id, parent, name, path, fold) "
+                             "SELECT 1000000 + n, CASE n WHEN 1 THEN 1 ELSE 999999 + n END, "
+                             "CASE n WHEN 1 THEN 'Deep' ELSE 'k' END, path, upper(path) "
+                             "FROM chain"),
+              "");
+    const auto smallStack = [] {
+        const rlimit limit{256 * 1024, 256 * 1024};
+        ::setrlimit(RLIMIT_STACK, &limit);
+    };
+    const std::string deepest = "HKEY_LOCAL_MACHINE\\" + DeepPath(kDepth) + "\n";
+
+    ProcessResult r = RunProgram({QUORVANE_REG_TOOL, "query", "HKLM\\Deep", "/s"}, {}, smallStack);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr(deepest));
+
+    const std::string file = (StoreFolder() / "deep.reg").string();
+    r = RunProgram({QUORVANE_REG_TOOL, "export", "HKLM\\Deep", file}, {}, smallStack);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string exported = ReadBytes(file);
+    const Bytes bytes(exported.begin(), exported.end());
+    const std::string text = Utf16LeToUtf8(bytes.data() + 2, bytes.size() - 2);
+    EXPECT_THAT(text, HasSubstr("[" + deepest.substr(0, deepest.size() - 1) + "]\r\n"));
+    // Deeper than an import takes: it is refused at the first key past the limit.
+    const RegFileParse parsed = ParseRegFile(bytes);
+    EXPECT_EQ(parsed.errorLine, 3 + 2 * static_cast<int>(kMaxKeyDepth)) << parsed.error;
+
+    r = RunProgram({QUORVANE_REG_TOOL, "delete", "HKLM\\Deep", "/f"}, {}, smallStack);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Deep"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Other"));
+}
+
+// Rows that no registry key could be, as a damaged or hand-edited store may hold them: every
+// walk stops with an error that names the key, and nothing crashes or runs on forever.
+TEST_F(RecoveryTest, DamagedRowsGiveAnErrorNamingTheKey) {
+    struct Case {
+        const char* what;
+        const char* row; // name, path and fold of a subkey of HKLM\A\B
+        const char* message;
+    } cases[] = {
+        {"empty name", "'', 'A\\B\\', 'A\\B\\'", "a subkey with an empty name"},
+        {"backslash in the name", "'x\\y', 'A\\B\\x\\y', 'A\\B\\X\\Y'", "holds a backslash"},
+        {"path of another key", "'C', 'Z\\C', 'Z\\C'", "recorded under the path \"Z\\C\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "A");
+        ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "A\\B\\v", Variant(1), vkInteger));
+        ASSERT_EQ(EditByHand("machine.db",
+                             std::string("INSERT INTO keys(parent, name, path, fold) SELECT id, ") +
+                                 c.row + " FROM keys WHERE fold = 'A\\B'"),
+                  "");
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"query", "HKLM\\A", "/s"},
+              std::vector<std::string>{"export", "HKLM\\A", (StoreFolder() / "a.reg").string(),
+                                       "/y"}}) {
+            const ProcessResult r = Reg(args);
+            EXPECT_EQ(r.status, 1) << args[0] << ": " << r.err;
+            EXPECT_THAT(r.err, HasSubstr("the store is damaged: the key HKEY_LOCAL_MACHINE\\A\\B "
+                                         "has "))
+                << args[0];
+            EXPECT_THAT(r.err, HasSubstr(c.message)) << args[0];
+        }
+        try {
+            WalkKeyTree(RegistryKey::Open(HKEY_LOCAL_MACHINE, "A", false), [](auto&) {});
+            ADD_FAILURE() << "walked over the damaged row";
+        } catch (const StoreError& e) {
+            EXPECT_THAT(e.what(), HasSubstr(c.message));
+        }
+        // The rest of the store is still at hand, and the damaged tree can be deleted.
+        EXPECT_EQ(Reg({"query", "HKLM\\A\\B", "/v", "v"}).status, 0);
+        EXPECT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, "A"));
+    }
+}
+
+// An export killed before it renamed its temporary file leaves that file behind; the next
+// export to the same file removes it, and only what is stale and ours.
+TEST_F(RecoveryTest, ExportRemovesTheTemporaryFilesOfKilledExports) {
+    ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "K\\a", Variant(1), vkInteger));
+    const std::filesystem::path folder = StoreFolder() / "backups";
+    std::filesystem::create_directory(folder);
+    // A process that is gone: one that has ended and been waited for.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const auto temp = [&](const std::string& target, long pid) {
+        return folder / ("." + target + ".quorvane-reg-" + std::to_string(pid) + ".tmp");
+    };
+    const std::filesystem::path stale = temp("backup.reg", gone);
+    const std::filesystem::path live = temp("backup.reg", ::getpid());
+    const std::filesystem::path otherTarget = temp("other.reg", gone);
+    const std::filesystem::path users = folder / ".backup.reg.quorvane-reg-notes.tmp";
+    for (const auto& file : {stale, live, otherTarget, users})
+        std::ofstream(file) << "half an export";
+
+    const ProcessResult r = Reg({"export", "HKLM\\K", (folder / "backup.reg").string(), "/y"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(live)) << "its process still runs";
+    EXPECT_TRUE(std::filesystem::exists(otherTarget)) << "an export to another file";
+    EXPECT_TRUE(std::filesystem::exists(users)) << "not a name of ours";
+    EXPECT_TRUE(std::filesystem::exists(folder / "backup.reg"));
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++files;
+    EXPECT_EQ(files, 4u) << "the export left a temporary file of its own";
+}
+
+} // namespace
+} // namespace quorvane::test
