@@ -91,47 +91,6 @@ std::optional<std::int64_t> ParseInteger(std::string_view text) {
     return value;
 }
 
-std::optional<double> ParseDecimal(std::string_view text) {
-    std::string_view s = TrimBlanks(text);
-    std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        ++i;
-    std::size_t digits = 0;
-    while (i < s.size() && IsDigit(s[i])) {
-        ++i;
-        ++digits;
-    }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && IsDigit(s[i])) {
-            ++i;
-            ++digits;
-        }
-    }
-    if (digits == 0)
-        return std::nullopt;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-            ++i;
-        std::size_t expDigits = 0;
-        while (i < s.size() && IsDigit(s[i])) {
-            ++i;
-            ++expDigits;
-        }
-        if (expDigits == 0)
-            return std::nullopt;
-    }
-    if (i != s.size())
-        return std::nullopt;
-    const std::string copy(s);
-    errno = 0;
-    const double value = std::strtod(copy.c_str(), nullptr);
-    if (!std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 std::optional<double> ParsePrice(std::string_view text) {
     if (auto plain = ParseDecimal(text))
         return plain;

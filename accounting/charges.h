@@ -16,10 +16,6 @@ namespace quorvane {
 // sign and decimal digits, or "$" and hexadecimal digits, and nothing after. Empty is none.
 std::optional<std::int64_t> ParseInteger(std::string_view text);
 
-// A decimal number with "." as the decimal point: optional blanks, optional sign, digits, an
-// optional exponent, optional trailing blanks.
-std::optional<double> ParseDecimal(std::string_view text);
-
 // A price as the price field shows it: a decimal number, or one whose whole part is grouped in
 // threes with the regional thousands separator ("1,000.00", or "1.000.00" where the separator
 // is the point), since that is how the field itself writes prices of 1000 and more.

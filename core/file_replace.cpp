@@ -1,26 +1,55 @@
 #include "core/file_replace.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <cstdio>
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
-#include <random>
+#include <filesystem>
 #include <unistd.h>
 
 namespace quorvane {
+
+namespace {
+
+// The temporary files are hidden beside their target and named after it and their process, so
+// that one a killed process left behind can be known as ours and as stale.
+std::string TemporaryPrefix(const std::string& base) {
+    return "." + base + ".quorvane-";
+}
+
+// Removes the temporary files for the same target whose process is gone.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base) {
+    const std::string prefix = TemporaryPrefix(base);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(prefix) || !name.ends_with(".tmp"))
+            continue;
+        const std::string pid = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c)) != 0;
+            }))
+            continue;
+        const long owner = std::strtol(pid.c_str(), nullptr, 10);
+        if (owner > 0 && ::kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(it->path(), ec);
+    }
+}
+
+} // namespace
 
 FileReplacement::FileReplacement(const std::string& target, mode_t mode) : target_(target) {
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-        temp_ = folder + "." + base + "." + suffix + ".tmp";
-        fd_.reset(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-        if (fd_ || errno != EEXIST)
-            break;
-    }
+    RemoveStaleTemporaries(folder, base);
+    temp_ = folder + TemporaryPrefix(base) + std::to_string(::getpid()) + ".tmp";
+    // A file of that name is a stale one of a process that had our number before.
+    ::unlink(temp_.c_str());
+    fd_.reset(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (!fd_) {
         error_ = errno;
         temp_.clear();

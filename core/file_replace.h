@@ -12,9 +12,10 @@ namespace quorvane {
 
 class FileReplacement {
 public:
-    // Creates the temporary file beside `target` (a hidden ".<name>.<random>.tmp"), `mode`
-    // subject to the umask as for any new file. `target` must not be a symbolic link the caller
-    // wants kept: the rename replaces whatever the name is.
+    // Creates the temporary file beside `target` (a hidden ".<name>.quorvane-<pid>.tmp"), `mode`
+    // subject to the umask as for any new file, after removing those that processes since gone
+    // (killed before their rename) left for the same target. `target` must not be a symbolic
+    // link the caller wants kept: the rename replaces whatever the name is.
     FileReplacement(const std::string& target, mode_t mode);
     // Removes the temporary file unless the replacement was committed.
     ~FileReplacement();

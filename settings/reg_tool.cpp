@@ -1,6 +1,9 @@
 // quorvane-reg: the store's command-line editor, used the way the Windows reg command is.
 // Exit codes: 0 done, 1 the operation failed or was declined, 2 the command line is wrong.
 
+#include "core/bytes.h"
+#include "core/file_replace.h"
+#include "core/text.h"
 #include "core/text_codec.h"
 #include "settings/regfile.h"
 #include "settings/store.h"
@@ -8,9 +11,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -78,17 +81,11 @@ private:
     std::string message_;
 };
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return text;
-}
-
 // A switch only when it is one we know: absolute file names also start with "/".
 std::optional<std::string> SwitchName(const std::string& arg) {
     if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-'))
         return std::nullopt;
-    const std::string name = Lower(arg.substr(1));
+    const std::string name = AsciiLower(arg.substr(1));
     for (const char* known : {"v", "ve", "va", "s", "t", "d", "f", "y", "?", "h", "-help"})
         if (name == known)
             return name;
@@ -99,7 +96,7 @@ Args ParseArgs(int argc, char** argv) {
     Args args;
     if (argc < 2)
         throw UsageError("an operation is missing");
-    args.op = Lower(argv[1]);
+    args.op = AsciiLower(argv[1]);
     bool switches = true;
     std::vector<std::string> seen;
     for (int i = 2; i < argc; ++i) {
@@ -210,7 +207,7 @@ bool Ask(const std::string& question) {
     std::string answer;
     if (!std::getline(std::cin, answer))
         answer.clear();
-    answer = Lower(answer);
+    answer = AsciiLower(answer);
     if (answer == "y" || answer == "yes")
         return true;
     std::cout << "The operation was cancelled.\n";
@@ -235,10 +232,8 @@ const char* TypeName(RegType type) {
 
 std::string ShowData(const RegValue& value) {
     const auto le = [&] {
-        unsigned long long v = 0;
-        for (std::size_t i = value.data.size(); i-- > 0;)
-            v = v << 8 | value.data[i];
-        return v;
+        return static_cast<unsigned long long>(
+            ReadLittleEndian(value.data.data(), value.data.size()));
     };
     char buf[32];
     if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ)) {
@@ -323,7 +318,7 @@ int Query(const Args& args) {
 // signed type's least, or 0x and hex digits.
 Bytes NumberArg(const std::string& text, int bytes, const char* typeName) {
     const int bits = 8 * bytes;
-    const bool hex = Lower(text.substr(0, 2)) == "0x";
+    const bool hex = AsciiLower(text.substr(0, 2)) == "0x";
     const bool negative = !hex && !text.empty() && text[0] == '-';
     // Only digits after the sign or the 0x: strtoull would also take blanks and a minus.
     const std::string digits = text.substr(hex ? 2 : negative ? 1 : 0);
@@ -348,10 +343,7 @@ Bytes NumberArg(const std::string& text, int bytes, const char* typeName) {
                          " to " + high + ", or 0x and up to " + std::to_string(bytes * 2) +
                          " hex digits");
     }
-    Bytes data;
-    for (int i = 0; i < bytes; ++i)
-        data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    return data;
+    return LittleEndianBytes(static_cast<std::uint64_t>(v), static_cast<std::size_t>(bytes));
 }
 
 Bytes HexArg(const std::string& text, const char* typeName) {
@@ -408,7 +400,7 @@ Bytes MultiTextArg(const std::string& text, const std::optional<std::string>& se
 
 Bytes DataArg(const Args& args, RegType& type) {
     const std::string typeName = args.type.value_or("REG_SZ");
-    const std::string t = Lower(typeName);
+    const std::string t = AsciiLower(typeName);
     const std::string text = args.data.value_or("");
     if (args.separator && t != "reg_multi_sz")
         throw UsageError("/s separates the strings of REG_MULTI_SZ data only");
@@ -491,71 +483,6 @@ int Delete(const Args& args) {
     return kOk;
 }
 
-// The temporary file of an export is hidden beside its target and named after the target and
-// the process, so that one a killed export left behind can be known as ours and as stale.
-std::string TemporaryPrefix(const std::filesystem::path& file) {
-    return "." + file.filename().string() + ".quorvane-reg-";
-}
-
-// Removes the temporary files of exports to `file` whose process is gone.
-void RemoveStaleTemporaries(const std::filesystem::path& file) {
-    const std::string prefix = TemporaryPrefix(file);
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!name.starts_with(prefix) || !name.ends_with(".tmp"))
-            continue;
-        const std::string pid = name.substr(prefix.size(), name.size() - prefix.size() - 4);
-        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) {
-                return std::isdigit(static_cast<unsigned char>(c)) != 0;
-            }))
-            continue;
-        const long owner = std::strtol(pid.c_str(), nullptr, 10);
-        if (owner > 0 && ::kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH)
-            std::filesystem::remove(it->path(), ec);
-    }
-}
-
-// Written beside the target and renamed over it, so an existing file is never left half
-// written.
-bool WriteFileAtomically(const std::string& file, const Bytes& content, std::string& why) {
-    RemoveStaleTemporaries(file);
-    const std::filesystem::path target(file);
-    const std::string temp =
-        (target.parent_path() / (TemporaryPrefix(target) + std::to_string(::getpid()) + ".tmp"))
-            .string();
-    // A file of that name is a stale one of a process that had our number before.
-    ::unlink(temp.c_str());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    if (!ok)
-        why = std::strerror(errno);
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), file.c_str()) != 0) {
-        why = std::strerror(errno);
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
-}
-
 int Export(const Args& args) {
     Allow(args, 2, "y");
     const RegKeyName name = KeyArg(args.positional[0]);
@@ -569,9 +496,9 @@ int Export(const Args& args) {
     if (!args.overwrite && ::stat(file.c_str(), &st) == 0 &&
         !Ask("File " + file + " already exists. Overwrite"))
         return kFailed;
-    std::string why;
-    if (!WriteFileAtomically(file, content, why))
-        return Failed("cannot write " + file + ": " + why);
+    FileReplacement out(file, 0600);
+    if (!out.Write(content.data(), content.size()) || !out.Commit())
+        return Failed("cannot write " + file + ": " + std::strerror(out.error()));
     std::cout << "The operation completed successfully.\n";
     return kOk;
 }

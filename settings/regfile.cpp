@@ -1,5 +1,7 @@
 #include "settings/regfile.h"
 
+#include "core/bytes.h"
+#include "core/text.h"
 #include "core/text_codec.h"
 
 #include <algorithm>
@@ -13,41 +15,9 @@ namespace {
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
-               return lower(x) == lower(y);
-           });
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-std::string_view TrimLeadingBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    return text;
-}
-
-std::string_view TrimTrailingBlanks(std::string_view text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    return TrimTrailingBlanks(TrimLeadingBlanks(text));
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return text.size() >= prefix.size() &&
+           EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::optional<std::uint32_t> ParseHex32(std::string_view text) {
@@ -55,7 +25,7 @@ std::optional<std::uint32_t> ParseHex32(std::string_view text) {
         return std::nullopt;
     std::uint32_t value = 0;
     for (const char c : text) {
-        const int d = HexDigit(c);
+        const int d = HexDigitValue(c);
         if (d < 0)
             return std::nullopt;
         value = value << 4 | static_cast<std::uint32_t>(d);
@@ -245,8 +215,7 @@ void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
         if (!value)
             throw ParseError("a dword needs 1 to 8 hex digits");
         op.type = REG_DWORD;
-        for (int i = 0; i < 4; ++i)
-            op.data.push_back(static_cast<std::uint8_t>(*value >> (8 * i)));
+        op.data = LittleEndianBytes(*value, 4);
         return;
     }
     if (StartsWithNoCase(rest, "hex:")) {
@@ -322,8 +291,7 @@ void ExportValue(std::string& out, const RegValue& value) {
     }
     if (value.type == REG_DWORD && value.data.size() == 4) {
         char buf[16];
-        const std::uint32_t v = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                                static_cast<std::uint32_t>(value.data[3]) << 24;
+        const auto v = static_cast<std::uint32_t>(ReadLittleEndian(value.data.data(), 4));
         std::snprintf(buf, sizeof buf, "%08x", v);
         out += name + "=dword:" + buf + "\r\n";
         return;
@@ -356,9 +324,11 @@ std::optional<RegKeyName> ParseKeyName(std::string_view text) {
     const std::size_t cut = text.find('\\');
     const std::string_view root = text.substr(0, cut);
     RegKeyName name;
-    if (EqualsNoCase(root, "HKEY_LOCAL_MACHINE") || EqualsNoCase(root, "HKLM"))
+    if (EqualsIgnoringAsciiCase(root, "HKEY_LOCAL_MACHINE") ||
+        EqualsIgnoringAsciiCase(root, "HKLM"))
         name.root = RootKey::LocalMachine;
-    else if (EqualsNoCase(root, "HKEY_CURRENT_USER") || EqualsNoCase(root, "HKCU"))
+    else if (EqualsIgnoringAsciiCase(root, "HKEY_CURRENT_USER") ||
+             EqualsIgnoringAsciiCase(root, "HKCU"))
         name.root = RootKey::CurrentUser;
     else
         return std::nullopt;

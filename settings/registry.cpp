@@ -1,6 +1,8 @@
 #include "settings/registry.h"
 
+#include "core/bytes.h"
 #include "core/regional.h"
+#include "core/text.h"
 
 #include <bit>
 #include <charconv>
@@ -37,11 +39,9 @@ const char* TypeName(Variant::Type type) {
                         ") into type (" + to + ")");
 }
 
+// Blanks around the number, and a plus sign before it, are allowed as the variant allows them.
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
+    text = TrimBlanks(text);
     if (text.size() > 1 && text.front() == '+' && text[1] != '-')
         text.remove_prefix(1);
     return text;
@@ -57,12 +57,7 @@ template <typename T> std::optional<T> ParseWhole(std::string_view text) {
 
 // Numbers in texts always use "." whatever the locale says, as everywhere in the program.
 std::optional<double> ParseNumber(std::string_view text) {
-    text = Trim(text);
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
-        return std::nullopt;
-    return value;
+    return ParseDecimal(Trim(text));
 }
 
 // Round half to even, the rounding of the registry's original variant conversions.
@@ -111,18 +106,6 @@ std::string FormatDateTime(DateTime value) {
     return FormatShortDate(value) + ' ' + FormatLongTime(value);
 }
 
-void PutLe(Bytes& out, std::uint64_t value, int size) {
-    for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-std::uint64_t GetLe(const Bytes& data) {
-    std::uint64_t value = 0;
-    for (std::size_t i = data.size(); i-- > 0;)
-        value = (value << 8) | data[i];
-    return value;
-}
-
 struct Encoded {
     RegType type;
     Bytes data;
@@ -134,11 +117,11 @@ Encoded Encode(const Variant& value, int kind) {
     switch (kind) {
     case vkInteger:
         out.type = REG_DWORD;
-        PutLe(out.data, static_cast<std::uint32_t>(value.toInt()), 4);
+        out.data = LittleEndianBytes(static_cast<std::uint32_t>(value.toInt()), 4);
         break;
     case vkBool:
         out.type = REG_DWORD;
-        PutLe(out.data, value.toBool() ? 1 : 0, 4);
+        out.data = LittleEndianBytes(value.toBool() ? 1 : 0, 4);
         break;
     case vkString: {
         out.type = REG_SZ;
@@ -148,10 +131,10 @@ Encoded Encode(const Variant& value, int kind) {
         break;
     }
     case vkCurrency:
-        PutLe(out.data, static_cast<std::uint64_t>(value.toCurrency()), 8);
+        out.data = LittleEndianBytes(static_cast<std::uint64_t>(value.toCurrency()), 8);
         break;
     default: // vkDate, vkFloat, vkTime
-        PutLe(out.data, std::bit_cast<std::uint64_t>(value.toDouble()), 8);
+        out.data = LittleEndianBytes(std::bit_cast<std::uint64_t>(value.toDouble()), 8);
         break;
     }
     return out;
@@ -168,8 +151,9 @@ Variant Decode(const RegValue& stored, int kind, const std::string& name) {
         if (stored.type != REG_DWORD || stored.data.size() != 4)
             InvalidType(name);
         if (kind == vkBool)
-            return Variant(GetLe(stored.data) != 0);
-        return Variant(static_cast<std::int32_t>(static_cast<std::uint32_t>(GetLe(stored.data))));
+            return Variant(ReadLittleEndian(stored.data.data(), stored.data.size()) != 0);
+        return Variant(static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(ReadLittleEndian(stored.data.data(), stored.data.size()))));
     case vkString: {
         if (stored.type != REG_SZ && stored.type != REG_EXPAND_SZ)
             InvalidType(name);
@@ -182,10 +166,13 @@ Variant Decode(const RegValue& stored, int kind, const std::string& name) {
         if (stored.type != REG_BINARY || stored.data.size() != 8)
             InvalidType(name);
         if (kind == vkCurrency)
-            return Variant::FromCurrency(static_cast<std::int64_t>(GetLe(stored.data)));
+            return Variant::FromCurrency(static_cast<std::int64_t>(
+                ReadLittleEndian(stored.data.data(), stored.data.size())));
         if (kind == vkFloat)
-            return Variant(std::bit_cast<double>(GetLe(stored.data)));
-        return Variant::FromDate(std::bit_cast<double>(GetLe(stored.data)));
+            return Variant(
+                std::bit_cast<double>(ReadLittleEndian(stored.data.data(), stored.data.size())));
+        return Variant::FromDate(
+            std::bit_cast<double>(ReadLittleEndian(stored.data.data(), stored.data.size())));
     }
 }
 
@@ -261,9 +248,7 @@ bool Variant::toBool() const {
         return double_ != 0;
     case Type::String: {
         const std::string_view text = Trim(text_);
-        std::string lower(text);
-        for (char& c : lower)
-            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        const std::string lower = AsciiLower(text);
         if (lower == "true")
             return true;
         if (lower == "false")

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 namespace quorvane {
 namespace {
 
@@ -26,6 +29,28 @@ TEST(StringHelpers, Cases) {
     EXPECT_EQ(LastChar("Key\\"), '\\');
     EXPECT_EQ(DropLastChar("Key\\"), "Key");
     EXPECT_EQ(DropLastChar(""), "");
+}
+
+TEST(ParseDecimal, APointWhateverTheLocaleSays) {
+    // The window's toolkit switches the C library to the user's locale, whose decimal mark may
+    // be a comma; prices are still written with a point.
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+    EXPECT_EQ(ParseDecimal("2.50"), 2.5);
+    EXPECT_EQ(ParseDecimal(" +1e3\t"), 1000.0);
+    EXPECT_EQ(ParseDecimal("2,50"), std::nullopt);
+    EXPECT_EQ(ParseDecimal("1e999"), std::nullopt);
+    EXPECT_EQ(ParseDecimal("."), std::nullopt);
+    std::setlocale(LC_NUMERIC, before.c_str());
+}
+
+TEST(TextHelpers, TrimsFoldsAndHexDigits) {
+    EXPECT_EQ(TrimBlanks(" \ta b\t "), "a b");
+    EXPECT_EQ(AsciiLower("REG_Sz-\xC3\x84"), "reg_sz-\xC3\x84");
+    EXPECT_TRUE(EqualsIgnoringAsciiCase("HKLM", "hklm"));
+    EXPECT_FALSE(EqualsIgnoringAsciiCase("HKLM", "HKLM "));
+    EXPECT_EQ(HexDigitValue('f'), 15);
+    EXPECT_EQ(HexDigitValue('G'), -1);
 }
 
 } // namespace

@@ -260,12 +260,12 @@ TEST_F(RecoveryTest, ExportRemovesTheTemporaryFilesOfKilledExports) {
     ASSERT_GT(gone, 0);
     ::waitpid(gone, nullptr, 0);
     const auto temp = [&](const std::string& target, long pid) {
-        return folder / ("." + target + ".quorvane-reg-" + std::to_string(pid) + ".tmp");
+        return folder / ("." + target + ".quorvane-" + std::to_string(pid) + ".tmp");
     };
     const std::filesystem::path stale = temp("backup.reg", gone);
     const std::filesystem::path live = temp("backup.reg", ::getpid());
     const std::filesystem::path otherTarget = temp("other.reg", gone);
-    const std::filesystem::path users = folder / ".backup.reg.quorvane-reg-notes.tmp";
+    const std::filesystem::path users = folder / ".backup.reg.quorvane-notes.tmp";
     for (const auto& file : {stale, live, otherTarget, users})
         std::ofstream(file) << "half an export";
 
