@@ -1,7 +1,7 @@
 #include "watch/dialup_profiles.h"
 
 #include "settings/registry.h"
-#include "settings/text_codec.h"
+#include "core/text_codec.h"
 
 #include <algorithm>
 #include <cstdlib>

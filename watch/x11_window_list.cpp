@@ -1,6 +1,6 @@
 #include "watch/x11_window_list.h"
 
-#include "settings/text_codec.h"
+#include "core/text_codec.h"
 #include "watch/xcb_handles.h"
 
 #include <algorithm>
