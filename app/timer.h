@@ -86,6 +86,8 @@ public:
     void StopSession();
     // The four totals and the charges into their read-outs.
     void ShowAllTimers();
+    // The dial-up connections' names as cbProv's list; its text, the seek text, stays as it is.
+    void FillDialUpProfiles();
     // The taskbar text from the timer cbMinimizedTime names (Elapsed when none is selected).
     void UpdateMinimizedCaption();
     // Where the watching tick reads the desktop's window captions; the desktop's own unless a

@@ -45,6 +45,7 @@ void TfrmTimer::StartUpSequence() {
     Guarded([this] {
         FillProviderList(true);
         TransferProviderSettings(true, Timers);
+        FillDialUpProfiles();
     });
     StartWatchingOrSession();
 }

@@ -9,6 +9,7 @@
 #include "core/regional.h"
 #include "serial/comm32.h"
 #include "watch/com_port_probe.h"
+#include "watch/dialup_profiles.h"
 #include "watch/windows_list.h"
 
 #include <QCheckBox>
@@ -198,6 +199,18 @@ void TfrmTimer::ShowAllTimers() {
     lInsidePeak->setText(QString::fromStdString(DurationText(Timers.InsidePeak)));
     lOutsidePeak->setText(QString::fromStdString(DurationText(Timers.OutsidePeak)));
     lCharges->setText(FormatCharges());
+}
+
+void TfrmTimer::FillDialUpProfiles() {
+    const QString seekText = cbProv->currentText();
+    const QSignalBlocker quiet(cbProv);
+    cbProv->clear();
+    for (const std::string& name : DialUpProfileNames())
+        cbProv->addItem(QString::fromStdString(name));
+    cbProv->setCurrentIndex(-1);
+    cbProv->setEditText(seekText);
+    // Where no captions can be read, say so beside the seek text rather than watch in vain.
+    lCaptionNote->setVisible(cbProv->isVisibleTo(pgDetection) && !windowTitles_->CaptionsReadable());
 }
 
 void TfrmTimer::UpdateMinimizedCaption() {
