@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <deque>
+#include <exception>
 #include <vector>
 
 namespace quorvane {
@@ -23,6 +24,17 @@ int AskConfirm(const QString& text);
 // The box that reports an error that ended a user action (a stored value of the wrong type, a
 // sound that cannot be played): captioned "Error", with a critical icon and one "OK" button.
 void ShowError(const QString& text);
+
+// Runs a user action (a click, a tick); an error inside it (a stored value of the wrong type, a
+// store that refuses a write) ends that action and is shown in the error box: it must not
+// unwind through Qt's event loop.
+template <class Action> void Guarded(Action&& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        ShowError(QString::fromStdString(error.what()));
+    }
+}
 
 // While one exists, the boxes record what they would show and AskConfirm answers from the
 // queue (mrCancel once the queue is empty).

@@ -8,7 +8,11 @@
 #include "app/profile_form.h"
 #include "app/save_dialog.h"
 #include "app/x11_icon_name.h"
+#include "accounting/session_tick.h"
 #include "core/regional.h"
+#include "serial/comm32.h"
+#include "watch/com_port_probe.h"
+#include "watch/windows_list.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,6 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStyle>
@@ -182,6 +187,7 @@ TfrmTimer::TfrmTimer(QWidget* parent)
     connect(Leave, &QToolButton::clicked, this, &TfrmTimer::LeaveClick);
     connect(Ask4Help, &QToolButton::clicked, this, &TfrmTimer::Ask4HelpClick);
     ConnectProviderHandlers();
+    ConnectSessionHandlers();
 
     FormCreate();
 
@@ -326,6 +332,13 @@ void TfrmTimer::CreateDetectionPage() {
     cbProv->hide();
     KeepRoomWhenHidden(lProvider);
     KeepRoomWhenHidden(cbProv);
+    // Not a setting, so not among the components: why a seek text can never match here.
+    lCaptionNote = WordWrapped(new QLabel(page));
+    lCaptionNote->setObjectName(QStringLiteral("lCaptionNote"));
+    lCaptionNote->setText(
+        QStringLiteral("Window captions cannot be read on this desktop (no X display), so the "
+                       "TCP/IP method cannot see a connection."));
+    lCaptionNote->hide();
 
     auto* port = new QGridLayout(pCOMPort);
     port->addWidget(lblCOMPort, 0, 0);
@@ -336,6 +349,15 @@ void TfrmTimer::CreateDetectionPage() {
     port->addWidget(seDelaySec, 1, 3);
     port->addWidget(lblSec, 1, 4);
     port->setColumnStretch(5, 1);
+    // Which device the port number means on Linux; not a setting, so not among the components.
+    lPortDevice = new QLabel(pCOMPort);
+    lPortDevice->setObjectName(QStringLiteral("lPortDevice"));
+    port->addWidget(lPortDevice, 2, 0, 1, 6);
+    const auto showDevice = [this] {
+        lPortDevice->setText(QString::fromStdString(ComPortDeviceText(seCOMPort->value())));
+    };
+    connect(seCOMPort, &QSpinBox::valueChanged, this, showDevice);
+    showDevice();
 
     auto* body = static_cast<QVBoxLayout*>(page->layout());
     body->addWidget(Detect1);
@@ -345,6 +367,7 @@ void TfrmTimer::CreateDetectionPage() {
     body->addSpacing(8);
     body->addWidget(lProvider);
     body->addWidget(cbProv);
+    body->addWidget(lCaptionNote);
     body->addWidget(pCOMPort);
     body->addStretch();
 }
@@ -686,7 +709,15 @@ void TfrmTimer::CreateNonVisual() {
     sdBrowse->DefaultExt = QStringLiteral("WAV");
     components.push_back(sdBrowse);
 
+    Comm32 = std::make_unique<TComm32>();
+    Comm32->SetBaudRate(14400);
+    // The serial threads' notifications are served here, on the window's thread.
+    auto* commNotifier = new QSocketNotifier(Comm32->NotifyHandle(), QSocketNotifier::Read, this);
+    connect(commNotifier, &QSocketNotifier::activated, this, [this] { Comm32->ProcessMessages(); });
+
     mpWav = std::make_unique<WavPlayer>();
+    session_ = std::make_unique<SessionTick>(Timers);
+    windowTitles_ = &DesktopWindowTitles();
 }
 
 void TfrmTimer::FormCreate() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 class QCheckBox;
+class QCloseEvent;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -28,11 +29,14 @@ class QToolButton;
 
 namespace quorvane {
 
+class SessionTick;
 class TAboutBox;
+class TComm32;
 class THelpViewer;
 class TImageList;
 class TSaveDialog;
 class WavPlayer;
+class WindowTitleSource;
 
 // The user's guide, looked for in the executable's folder.
 inline constexpr char kHelpFileName[] = "quorvane.hlp";
@@ -71,6 +75,24 @@ public:
 
     // The program's running totals: the loaded provider's four timers and the alarm flag.
     TimerSet Timers;
+
+    // The selected detection method: 0 TCP/IP, 1 COM Port, 2 Manual (also when none is).
+    int DetectionMethod() const;
+    // Begins a session: the buttons' states, the lamp, the first-tick flag, tOnLine started.
+    void StartSession();
+    // Ends a session (or none): the buttons' states, the lamp, tOnLine stopped, the provider
+    // saved with its totals, the log line written when logging is on, and the program ended
+    // when "Close Quorvane on disconnect" is checked.
+    void StopSession();
+    // The four totals and the charges into their read-outs.
+    void ShowAllTimers();
+    // The dial-up connections' names as cbProv's list; its text, the seek text, stays as it is.
+    void FillDialUpProfiles();
+    // The taskbar text from the timer cbMinimizedTime names (Elapsed when none is selected).
+    void UpdateMinimizedCaption();
+    // Where the watching tick reads the desktop's window captions; the desktop's own unless a
+    // test gives another.
+    void SetWindowTitleSource(WindowTitleSource& source) { windowTitles_ = &source; }
 
     // Window to store (load false) or store to window (load true) for the provider named in
     // cbProvider, with its four totals in `timers`.
@@ -143,6 +165,10 @@ public:
     QLabel* lblMin;
     QSpinBox* seDelaySec;
     QLabel* lblSec;
+    // Shown with the seek text when this desktop offers no window captions to read.
+    QLabel* lCaptionNote;
+    // The device that the COM port number means.
+    QLabel* lPortDevice;
 
     // "Billing".
     QCheckBox* ckEnableBilling;
@@ -230,7 +256,8 @@ public:
     QTimer* tWatching;
     TSaveDialog* sdBrowse;
     std::unique_ptr<WavPlayer> mpWav;
-    // The serial component Comm32 joins here, after sdBrowse, when the COM Port probe arrives.
+    // The serial port component of the COM Port probe.
+    std::unique_ptr<TComm32> Comm32;
 
     // Created after the window's creation steps; shown by the About command.
     TAboutBox* AboutBox;
@@ -256,8 +283,17 @@ public slots:
     void ckEnableLoggingClick();
     void eFreeHoursChange();
 
+    // Sessions: the two timers and the three buttons that steer detection.
+    void tOnLineTimer();
+    void tWatchingTimer();
+    void sbWatchingClick();
+    void sbManualClick();
+    void sbOverRideClick();
+
 protected:
     void changeEvent(QEvent* event) override;
+    // Closing the window stops a running session, saves, and ends the program.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     template <class T> T* Make(QWidget* parent, const char* name);
@@ -274,12 +310,20 @@ private:
     void CreateNonVisual();
 
     void ConnectProviderHandlers();
+    void ConnectSessionHandlers();
+    void StartSessionOnTimerPage();
+    // The COM Port branch of the watching tick: a port that cannot be opened means online.
+    void ProbeComPort();
+    // Watching or a manual session, as the loaded provider's toggles say.
+    void StartWatchingOrSession();
     void FormCreate();
     // Loads the default provider, brings the totals up to date and starts watching or a manual
     // session as the provider's toggles say.
     void StartUpSequence();
     void StartMinimised();
 
+    std::unique_ptr<SessionTick> session_;
+    WindowTitleSource* windowTitles_ = nullptr;
     QString applicationTitle_;
     QString helpFolder_;
     QSystemTrayIcon* trayIcon_ = nullptr;

@@ -17,23 +17,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <exception>
-
 namespace quorvane {
-
-namespace {
-
-// An error inside a user action (a stored value of the wrong type, a store that refuses a write)
-// ends that action and is shown; it must not unwind through Qt's event loop.
-template <class Action> void Guarded(Action&& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        ShowError(QString::fromStdString(error.what()));
-    }
-}
-
-} // namespace
 
 void TfrmTimer::ConnectProviderHandlers() {
     connect(btnSave, &QPushButton::clicked, this, &TfrmTimer::btnSaveClick);
@@ -61,7 +45,9 @@ void TfrmTimer::StartUpSequence() {
     Guarded([this] {
         FillProviderList(true);
         TransferProviderSettings(true, Timers);
+        FillDialUpProfiles();
     });
+    StartWatchingOrSession();
 }
 
 bool TfrmTimer::TransferProviderSettings(bool load, TimerSet& timers) {

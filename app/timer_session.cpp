@@ -1,0 +1,256 @@
+// The main window's sessions: the watching tick with its three detection methods, the buttons
+// that steer it, the once-a-second session tick and its read-outs, and the close of the window.
+#include "app/timer.h"
+
+#include "accounting/charges.h"
+#include "accounting/session_tick.h"
+#include "app/messages.h"
+#include "core/clock.h"
+#include "core/regional.h"
+#include "serial/comm32.h"
+#include "watch/com_port_probe.h"
+#include "watch/dialup_profiles.h"
+#include "watch/windows_list.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+
+namespace quorvane {
+
+namespace {
+
+constexpr int kManual = 2;
+
+void SetFontColour(QLabel* label, const QColor& colour) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+} // namespace
+
+void TfrmTimer::ConnectSessionHandlers() {
+    connect(tOnLine, &QTimer::timeout, this, &TfrmTimer::tOnLineTimer);
+    connect(tWatching, &QTimer::timeout, this, &TfrmTimer::tWatchingTimer);
+    connect(sbWatching, &QToolButton::clicked, this, &TfrmTimer::sbWatchingClick);
+    connect(sbManual, &QToolButton::clicked, this, &TfrmTimer::sbManualClick);
+    connect(sbOverRide, &QToolButton::clicked, this, &TfrmTimer::sbOverRideClick);
+}
+
+int TfrmTimer::DetectionMethod() const {
+    const int index = cbDetection->currentIndex();
+    return index < 0 ? kManual : index;
+}
+
+void TfrmTimer::StartSession() {
+    sbWatching->setEnabled(false);
+    sbOverRide->setEnabled(true);
+    LockWhileWatching();
+    sbManual->setEnabled(DetectionMethod() == kManual);
+    SetTag(tOnLine, 1);
+    if (!ckColoredIconWatching->isChecked())
+        SetStateIcon(0);
+    tOnLine->start();
+    SetFontColour(lElapsed, QColor(0, 255, 0));
+}
+
+void TfrmTimer::StopSession() {
+    const bool wasRunning = tOnLine->isActive();
+    sbWatching->setEnabled(DetectionMethod() != kManual);
+    sbOverRide->setEnabled(false);
+    sbManual->setEnabled(DetectionMethod() == kManual);
+    LockWhileWatching();
+    SetTag(tOnLine, 0);
+    if (!ckColoredIconWatching->isChecked())
+        SetStateIcon(1);
+    tOnLine->stop();
+    SetFontColour(lElapsed, QColor(255, 0, 0));
+    // Both peak sides up to the session's last tick before the totals are stored.
+    if (wasRunning)
+        session_->SettleForSave();
+    TransferProviderSettings(false, Timers);
+    if (ckEnableLogging->isChecked())
+        WriteSessionLog(Timers, FormatCharges());
+    if (ckCloseOnDisconnect->isChecked())
+        QCoreApplication::exit(0);
+}
+
+void TfrmTimer::StartSessionOnTimerPage() {
+    StartSession();
+    SetActivePage(QStringLiteral("Timer"));
+}
+
+void TfrmTimer::tWatchingTimer() {
+    switch (DetectionMethod()) {
+    case 0: {
+        TWindowsList list(*windowTitles_);
+        list.AcceptEmptyNames = false;
+        list.FillWindowList();
+        const bool online = FindSeekText(list, cbProv->currentText().toStdString()) >= 0;
+        Guarded([&] {
+            if (online && !tOnLine->isActive())
+                StartSessionOnTimerPage();
+            else if (!online && tOnLine->isActive())
+                StopSession();
+        });
+        break;
+    }
+    case 1:
+        ProbeComPort();
+        break;
+    default:
+        sbManualClick();
+        break;
+    }
+}
+
+void TfrmTimer::ProbeComPort() {
+    const bool online = ComPortInUse(*Comm32, seCOMPort->value());
+    // Outside the probe's guard: a failed save or log write at the session's end is the user's
+    // to know, and taking it for "online" would restart the session on a free port every second.
+    Guarded([&] {
+        if (online && !tOnLine->isActive())
+            StartSessionOnTimerPage();
+        else if (!online && tOnLine->isActive())
+            StopSession();
+    });
+}
+
+void TfrmTimer::sbWatchingClick() {
+    const bool down = sbWatching->isChecked();
+    if (down)
+        tWatching->start();
+    else
+        tWatching->stop();
+    LockWhileWatching();
+    if (ckColoredIconWatching->isChecked())
+        SetStateIcon(down ? 0 : 1);
+}
+
+void TfrmTimer::sbManualClick() {
+    Guarded([this] {
+        if (sbManual->isChecked())
+            StartSessionOnTimerPage();
+        else
+            StopSession();
+    });
+}
+
+void TfrmTimer::sbOverRideClick() {
+    if (DetectionMethod() == kManual) {
+        ckCloseOnDisconnect->setChecked(false);
+        sbManualClick();
+    } else {
+        tWatching->stop();
+    }
+    Guarded([this] { StopSession(); });
+}
+
+void TfrmTimer::tOnLineTimer() {
+    SessionTickInputs inputs;
+    if (ckEnablePeak->isChecked()) {
+        const auto start = ParseTime(eStart->text().toStdString());
+        const auto stop = ParseTime(eStop->text().toStdString());
+        // The page's checks keep both texts clock times; should one not be, the peak totals wait.
+        if (start && stop) {
+            inputs.peakEnabled = true;
+            inputs.peakStart = *start;
+            inputs.peakStop = *stop;
+        }
+    }
+    if (DetectionMethod() == 1) {
+        inputs.comPortMode = true;
+        inputs.delayMinutes = seDelayMin->value();
+        inputs.delaySeconds = seDelaySec->value();
+    }
+    const DateTime now = Now();
+    Guarded([&] {
+        const TickResult result =
+            session_->Tick(now, Tag(tOnLine) == 1, inputs,
+                           [this] { TransferProviderSettings(false, Timers); });
+        if (result.skipped)
+            return;
+        SetTag(tOnLine, 0);
+        if (result.startMoved)
+            lStart->setText(QString::fromStdString(FormatLongTime(session_->Values().StartTime)));
+        lCharges->setText(FormatCharges());
+        if (result.wroteInsidePeak)
+            lInsidePeak->setText(QString::fromStdString(DurationText(Timers.InsidePeak)));
+        if (result.wroteOutsidePeak)
+            lOutsidePeak->setText(QString::fromStdString(DurationText(Timers.OutsidePeak)));
+        lCurrent->setText(QString::fromStdString(FormatLongTime(now)));
+        lElapsed->setText(QString::fromStdString(DurationText(session_->Values().Elapsed)));
+        lToday->setText(QString::fromStdString(DurationText(Timers.Today)));
+        lTotalTime->setText(QString::fromStdString(DurationText(Timers.TotalTime)));
+        UpdateMinimizedCaption();
+    });
+}
+
+void TfrmTimer::ShowAllTimers() {
+    lToday->setText(QString::fromStdString(DurationText(Timers.Today)));
+    lTotalTime->setText(QString::fromStdString(DurationText(Timers.TotalTime)));
+    lInsidePeak->setText(QString::fromStdString(DurationText(Timers.InsidePeak)));
+    lOutsidePeak->setText(QString::fromStdString(DurationText(Timers.OutsidePeak)));
+    lCharges->setText(FormatCharges());
+}
+
+void TfrmTimer::FillDialUpProfiles() {
+    const QString seekText = cbProv->currentText();
+    const QSignalBlocker quiet(cbProv);
+    cbProv->clear();
+    for (const std::string& name : DialUpProfileNames())
+        cbProv->addItem(QString::fromStdString(name));
+    cbProv->setCurrentIndex(-1);
+    cbProv->setEditText(seekText);
+    // Where no captions can be read, say so beside the seek text rather than watch in vain.
+    lCaptionNote->setVisible(cbProv->isVisibleTo(pgDetection) && !windowTitles_->CaptionsReadable());
+}
+
+void TfrmTimer::UpdateMinimizedCaption() {
+    if (cbMinimizedTime->currentIndex() < 0)
+        cbMinimizedTime->setCurrentIndex(2);
+    switch (cbMinimizedTime->currentIndex()) {
+    case 0:
+        SetApplicationTitle(QStringLiteral("T: ") + lToday->text());
+        break;
+    case 1:
+        SetApplicationTitle(QStringLiteral("Tot: ") + lTotalTime->text());
+        break;
+    default:
+        SetApplicationTitle(QStringLiteral("E: ") + lElapsed->text());
+        break;
+    }
+}
+
+void TfrmTimer::StartWatchingOrSession() {
+    if (ckWatchOnRun->isChecked() && DetectionMethod() != kManual) {
+        sbWatching->setChecked(true);
+        sbWatchingClick();
+    }
+    if (ckStartWhenRun->isChecked() && DetectionMethod() == kManual) {
+        sbManual->setChecked(true);
+        sbManualClick();
+    }
+}
+
+void TfrmTimer::closeEvent(QCloseEvent* event) {
+    Guarded([this] {
+        if (tOnLine->isActive()) {
+            StopSession();
+            TransferProviderSettings(false, Timers);
+        }
+    });
+    OnRestore();
+    event->accept();
+    // Closing the main window ends the program, also while the tray icon would keep it alive.
+    QCoreApplication::quit();
+}
+
+} // namespace quorvane

@@ -1,0 +1,318 @@
+// Sessions on the real window: the Manual button, Override, watching with each method, the icon
+// rules, the session tick's read-outs on a moved clock, the day change, start-up toggles and the
+// close of the window. Window captions come from a fixed list here; the X11 scan itself is tested
+// on Xvfb with real windows.
+#include "app/messages.h"
+#include "app/timer.h"
+#include "core/clock.h"
+#include "core/regional.h"
+#include "core/store_folder.h"
+#include "settings/profiles.h"
+#include "settings/registry.h"
+#include "support/files.h"
+#include "watch/windows_list.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+using namespace quorvane;
+
+namespace {
+
+const DateTime kMorning = EncodeDate(2026, 3, 7) + EncodeTime(10, 0, 0);
+
+class Sessions : public testing::Test {
+protected:
+    void SetUp() override {
+        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
+                testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::remove_all(home_);
+        setenv("QUORVANE_HOME", home_.c_str(), 1);
+        ASSERT_TRUE(EnsureStoreFolder());
+        Regional() = RegionalSettings{};
+    }
+    void TearDown() override {
+        Regional() = saved_;
+        setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1);
+    }
+
+    // A provider that logs its sessions, with the method given.
+    void Provider(TfrmTimer& w, int method) {
+        w.cbProvider->setEditText(QStringLiteral("Dial Net"));
+        w.cbDetection->setCurrentIndex(method);
+        w.ckEnableLogging->setChecked(true);
+        w.eLogFile->setText(QString::fromStdString(Log().string()));
+        w.cbProv->setEditText(QStringLiteral("MyISP"));
+    }
+    std::filesystem::path Log() const { return home_ / "sessions.txt"; }
+    int LogLines() const {
+        const std::string text = test::ReadBytes(Log());
+        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    }
+    static std::int32_t Stored(const char* total) {
+        Variant value;
+        ReadValueByPath(RootKey::LocalMachine, ProviderKeyPath("Dial Net") + total, vkInteger,
+                        value);
+        return value.isEmpty() ? -1 : value.toInt();
+    }
+    void Tick(TfrmTimer& w, double seconds) {
+        clock_.AdvanceSeconds(seconds);
+        w.tOnLineTimer();
+    }
+
+    RegionalSettings saved_ = Regional();
+    std::filesystem::path home_;
+    ManualClock clock_{kMorning};
+    ModalScript boxes_;
+};
+
+TEST_F(Sessions, AManualSessionIsTimedSavedAndLogged) {
+    TfrmTimer w;
+    Provider(w, 2);
+    w.Timers = {false, 0, 0, 100, 1000};
+    w.sbManual->click();
+    EXPECT_TRUE(w.tOnLine->isActive());
+    EXPECT_EQ(Tag(w.tOnLine), 1);
+    EXPECT_EQ(w.ActivePageName(), "Timer");
+    EXPECT_FALSE(w.sbWatching->isEnabled());
+    EXPECT_TRUE(w.sbOverRide->isEnabled());
+    EXPECT_TRUE(w.sbManual->isEnabled());
+    EXPECT_EQ(w.lElapsed->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+
+    Tick(w, 1);
+    EXPECT_EQ(Tag(w.tOnLine), 0);
+    EXPECT_EQ(w.lStart->text(), "10:00:01 AM");
+    EXPECT_EQ(w.lCurrent->text(), w.lStart->text());
+    EXPECT_EQ(w.lElapsed->text(), "000:00:00");
+    EXPECT_EQ(w.lToday->text(), "000:01:40");
+    Tick(w, 5); // a stall of five seconds loses nothing
+    EXPECT_EQ(w.lElapsed->text(), "000:00:05");
+    EXPECT_EQ(w.lToday->text(), "000:01:45");
+    EXPECT_EQ(w.lTotalTime->text(), "000:16:45");
+    EXPECT_EQ(w.lStart->text(), "10:00:01 AM");
+    EXPECT_EQ(w.ApplicationTitle(), "E: 000:00:05");
+
+    w.sbManual->click(); // released: the session ends
+    EXPECT_FALSE(w.tOnLine->isActive());
+    EXPECT_FALSE(w.sbOverRide->isEnabled());
+    EXPECT_EQ(w.lElapsed->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(Stored("Today"), 105);
+    EXPECT_EQ(Stored("TotalTime"), 1005);
+    const std::string log = test::ReadBytes(Log());
+    EXPECT_EQ(LogLines(), 1);
+    EXPECT_NE(log.find("  Total: 000:16:45  Charges: "), std::string::npos) << log;
+}
+
+TEST_F(Sessions, StopSessionWithoutASessionStillSavesAndLogs) {
+    TfrmTimer w;
+    Provider(w, 0);
+    w.Timers.Today = 42;
+    w.StopSession();
+    EXPECT_EQ(Stored("Today"), 42);
+    EXPECT_EQ(LogLines(), 1);
+    EXPECT_TRUE(w.sbWatching->isEnabled());
+    EXPECT_FALSE(w.sbManual->isEnabled());
+}
+
+TEST_F(Sessions, OverrideInManualModeStopsOnceAndKeepsTheButtonDown) {
+    TfrmTimer w;
+    Provider(w, 2);
+    w.ckCloseOnDisconnect->setChecked(true);
+    w.sbManual->click();
+    Tick(w, 1);
+    Tick(w, 3);
+    w.sbOverRide->click();
+    EXPECT_FALSE(w.ckCloseOnDisconnect->isChecked()); // so Override never ends the program
+    EXPECT_FALSE(w.tOnLine->isActive());
+    EXPECT_TRUE(w.sbManual->isChecked());
+    EXPECT_EQ(w.ActivePageName(), "Timer");
+    EXPECT_EQ(LogLines(), 1);
+    EXPECT_EQ(Stored("Today"), 3);
+
+    w.sbManual->click(); // released afterwards: one more stop
+    EXPECT_EQ(LogLines(), 2);
+}
+
+TEST_F(Sessions, OverrideWhileWatchingLeavesWatchingOffButTheButtonDown) {
+    FixedWindowTitles desktop;
+    desktop.titles = {{1, "Connected to MyISP"}};
+    TfrmTimer w;
+    w.SetWindowTitleSource(desktop);
+    Provider(w, 0);
+    w.sbWatching->click();
+    ASSERT_TRUE(w.tWatching->isActive());
+    w.tWatchingTimer();
+    ASSERT_TRUE(w.tOnLine->isActive());
+    w.sbOverRide->click();
+    EXPECT_FALSE(w.tOnLine->isActive());
+    EXPECT_FALSE(w.tWatching->isActive());
+    EXPECT_TRUE(w.sbWatching->isChecked());
+    EXPECT_EQ(LogLines(), 1);
+    for (QWidget* locked : {static_cast<QWidget*>(w.btnSave), static_cast<QWidget*>(w.sbNext),
+                            static_cast<QWidget*>(w.AboutUs)})
+        EXPECT_FALSE(locked->isEnabled()) << locked->objectName().toStdString();
+    w.sbWatching->click(); // released
+    w.sbWatching->click(); // and pressed again: watching resumes
+    EXPECT_TRUE(w.tWatching->isActive());
+}
+
+TEST_F(Sessions, ACaptionSessionEndsWithItsWindowAndTheNextWindowStartsANewOne) {
+    FixedWindowTitles desktop;
+    TfrmTimer w;
+    w.SetWindowTitleSource(desktop);
+    Provider(w, 0);
+    w.sbWatching->click();
+    const auto watch = [&](std::vector<WindowTitle> titles) {
+        desktop.titles = std::move(titles);
+        w.tWatchingTimer();
+        return w.tOnLine->isActive();
+    };
+    EXPECT_FALSE(watch({{1, "MyISP - Connected"}, {2, "Connected to MyISP (2)"}}));
+    EXPECT_TRUE(watch({{3, "Editor"}, {1, "Connected to MyISP"}, {4, "MYISP"}}));
+    EXPECT_EQ(w.ActivePageName(), "Timer");
+    Tick(w, 1);
+    Tick(w, 10);
+    EXPECT_TRUE(watch({{1, "Connected to MyISP"}})); // still online: nothing changes
+    EXPECT_EQ(Tag(w.tOnLine), 0);
+    EXPECT_FALSE(watch({}));
+    EXPECT_EQ(Stored("Today"), 10);
+    EXPECT_EQ(LogLines(), 1);
+    EXPECT_TRUE(watch({{5, "myisp"}}));
+    EXPECT_EQ(Tag(w.tOnLine), 1); // a new session: its own first tick
+}
+
+TEST_F(Sessions, TheMethodTurnedToManualWhileWatchingActsAsTheManualButton) {
+    FixedWindowTitles desktop;
+    TfrmTimer w;
+    w.SetWindowTitleSource(desktop);
+    Provider(w, 0);
+    w.sbWatching->click();
+    w.cbDetection->setCurrentIndex(2);
+    w.sbManual->setChecked(true);
+    w.tWatchingTimer();
+    EXPECT_TRUE(w.tOnLine->isActive());
+    EXPECT_TRUE(w.tWatching->isActive());
+    w.sbManual->setChecked(false);
+    w.tWatchingTimer();
+    EXPECT_FALSE(w.tOnLine->isActive());
+}
+
+TEST_F(Sessions, TheLampFollowsTheSessionOrWatchingAsTheToggleSays) {
+    struct Case {
+        bool colouredForWatching;
+        bool greenAfterWatchingOn, greenAfterStart, greenAfterStop, greenAfterWatchingOff;
+    };
+    for (const Case c : {Case{false, false, true, false, false}, Case{true, true, true, true, false}}) {
+        FixedWindowTitles desktop;
+        TfrmTimer w;
+        w.SetWindowTitleSource(desktop);
+        Provider(w, 0);
+        w.ckColoredIconWatching->setChecked(c.colouredForWatching);
+        w.SetStateIcon(1);
+        const auto green = [&] {
+            const QImage shown = w.windowIcon().pixmap(16, 16).toImage();
+            const QRgb centre = shown.pixel(8, 8);
+            return qGreen(centre) > qRed(centre);
+        };
+        w.sbWatching->click();
+        EXPECT_EQ(green(), c.greenAfterWatchingOn) << c.colouredForWatching;
+        desktop.titles = {{1, "Connected to MyISP"}};
+        w.tWatchingTimer();
+        EXPECT_EQ(green(), c.greenAfterStart) << c.colouredForWatching;
+        desktop.titles.clear();
+        w.tWatchingTimer();
+        EXPECT_EQ(green(), c.greenAfterStop) << c.colouredForWatching;
+        w.sbWatching->click();
+        EXPECT_EQ(green(), c.greenAfterWatchingOff) << c.colouredForWatching;
+    }
+}
+
+TEST_F(Sessions, AtMidnightTheOldDayIsSavedAndTodayStartsAgain) {
+    clock_.Set(EncodeDate(2026, 3, 7) + EncodeTime(23, 59, 50));
+    TfrmTimer w;
+    Provider(w, 2);
+    w.Timers = {false, 0, 0, 600, 5000};
+    w.sbManual->click();
+    Tick(w, 0);
+    Tick(w, 9); // 23:59:59
+    Tick(w, 1); // 00:00:00 of the next day
+    EXPECT_EQ(Stored("Today"), 600 + 10); // the old day as it ended, saved at the change
+    EXPECT_EQ(w.Timers.Today, 0);
+    EXPECT_EQ(w.lElapsed->text(), "000:00:00");
+    Tick(w, 10);
+    EXPECT_EQ(w.lToday->text(), "000:00:10");
+    EXPECT_EQ(w.Timers.TotalTime, 5000 + 20); // no drop
+    EXPECT_EQ(w.lStart->text(), "11:59:50 PM");
+}
+
+TEST_F(Sessions, NoTimerSelectedForTheTaskbarMeansElapsed) {
+    TfrmTimer w;
+    Provider(w, 2);
+    w.cbMinimizedTime->setCurrentIndex(-1);
+    w.sbManual->click();
+    Tick(w, 1);
+    Tick(w, 7);
+    EXPECT_EQ(w.cbMinimizedTime->currentIndex(), 2);
+    EXPECT_EQ(w.ApplicationTitle(), "E: 000:00:07");
+    w.cbMinimizedTime->setCurrentIndex(0);
+    w.UpdateMinimizedCaption();
+    EXPECT_EQ(w.ApplicationTitle(), "T: " + w.lToday->text());
+}
+
+// Providers stored with their toggles; the window's start-up acts on the default one.
+TEST_F(Sessions, StartUpTogglesActOnlyWithTheirMethod) {
+    struct Case {
+        int method;
+        bool watchOnRun, startWhenRun;
+        bool watching, session;
+    };
+    const Case cases[] = {
+        {0, true, true, true, false}, {1, true, false, true, false}, {2, true, false, false, false},
+        {2, true, true, false, true}, {0, false, true, false, false},
+    };
+    for (const Case& c : cases) {
+        {
+            TfrmTimer setup;
+            setup.cbProvider->setEditText(QStringLiteral("Dial Net"));
+            setup.cbDetection->setCurrentIndex(c.method);
+            setup.ckWatchOnRun->setChecked(c.watchOnRun);
+            setup.ckStartWhenRun->setChecked(c.startWhenRun);
+            setup.ckSetAsDefault->setChecked(true);
+            ASSERT_TRUE(setup.TransferProviderSettings(false, setup.Timers));
+        }
+        TfrmTimer w;
+        EXPECT_EQ(w.tWatching->isActive(), c.watching) << c.method;
+        EXPECT_EQ(w.sbWatching->isChecked(), c.watching) << c.method;
+        EXPECT_EQ(w.tOnLine->isActive(), c.session) << c.method;
+        w.tOnLine->stop();
+    }
+}
+
+TEST_F(Sessions, ClosingTheWindowStopsTheSessionSavesLogsAndEnds) {
+    TfrmTimer w;
+    Provider(w, 2);
+    w.sbManual->click();
+    Tick(w, 1);
+    Tick(w, 30);
+    QTimer::singleShot(0, &w, [&w] { w.close(); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(w.tOnLine->isActive());
+    EXPECT_EQ(Stored("Today"), 30);
+    EXPECT_EQ(LogLines(), 1);
+}
+
+} // namespace
