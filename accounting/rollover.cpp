@@ -57,12 +57,11 @@ CycleDecision DecideCycleClear(int cycleDay, std::optional<DateTime> lastClear, 
     decision.record = *start;
     if (!decision.clear)
         return decision;
-    decision.message =
-        *start == today
-            ? "Since today is day " + std::to_string(DayOfDate(today)) +
-                  ", all Timers have been cleared."
-            : "Since a new billing cycle began on " + FormatShortDate(*start) +
-                  ", all Timers have been cleared.";
+    decision.message = *start == today
+                           ? "Since today is day " + std::to_string(DayOfDate(today)) +
+                                 ", all Timers have been cleared."
+                           : "Since a new billing cycle began on " + FormatShortDate(*start) +
+                                 ", all Timers have been cleared.";
     return decision;
 }
 

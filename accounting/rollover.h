@@ -16,8 +16,11 @@
 //                  if (c.clear) { ShowInformation(c.message); ClearTimers(Timers);
 //                                 tick.TotalsChanged() when a session runs; save }
 //   Loading a provider: if (!StoredTodayHolds(ReadLastSaveDate(name), today)) Today = 0.
-// Store before showing: a modal box runs its own event loop, in which the rollover timer may
-// fire again, and it must then find the day already taken.
+//   A repeating timer (each second is cheap enough), lastCheck first set at start-up:
+//                  previous = lastCheck; lastCheck = Now();
+//                  if (RolloverDue(previous, lastCheck)) { CheckNewDay; CheckCycleDay; }
+// Remember the moment and store before showing: a modal box runs its own event loop, in which
+// the timer may fire again, and it must then find the day already taken.
 
 #include "core/datetime.h"
 
@@ -45,8 +48,8 @@ NewDayDecision DecideNewDay(std::optional<DateTime> lastDate, DateTime today);
 std::optional<DateTime> CycleStart(int cycleDay, DateTime today);
 
 struct CycleDecision {
-    bool clear = false;              // show `message`, then clear all four totals
-    std::optional<DateTime> record;  // store this as the provider's last clear
+    bool clear = false;             // show `message`, then clear all four totals
+    std::optional<DateTime> record; // store this as the provider's last clear
     std::string message;
 };
 

@@ -63,7 +63,8 @@ bool WriteLastCycleClear(std::string_view provider, DateTime cycleStart, bool cl
     return WriteTogether([&] {
         return WriteValueByPath(kHive, key + "LastCycleClear",
                                 Variant::FromDate(DateOf(cycleStart)), vkDate) &&
-               (!cleared || WriteValueByPath(kHive, key + "CycleDayChanged", Variant(true), vkBool));
+               (!cleared ||
+                WriteValueByPath(kHive, key + "CycleDayChanged", Variant(true), vkBool));
     });
 }
 

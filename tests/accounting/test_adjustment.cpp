@@ -108,7 +108,9 @@ TEST_F(AdjustDuringSessionTest, AdjustmentGoesOnCountingFromTheAdjustedValue) {
         {AdjustableTimer::Today, {false, 170, 200, 3970, 4070}, {false, 200, 200, 4000, 4100}},
         {AdjustableTimer::TotalTime, {false, 170, 200, 370, 7670}, {false, 200, 200, 400, 7700}},
         {AdjustableTimer::InsidePeak, {false, 3770, 200, 370, 4070}, {false, 3800, 200, 400, 4100}},
-        {AdjustableTimer::OutsidePeak, {false, 170, 3800, 370, 4070}, {false, 200, 3800, 400, 4100}},
+        {AdjustableTimer::OutsidePeak,
+         {false, 170, 3800, 370, 4070},
+         {false, 200, 3800, 400, 4100}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.which));
@@ -161,11 +163,21 @@ TEST_F(AdjustDuringSessionTest, ClearAllWhileDiallingStandsOnceTheDelayIsReached
     };
     const Case cases[] = {
         // 30 s of dialling from 10:00:00; the clear at +10 stands at +30, then 15 s are billed.
-        {"within a day", EncodeDate(2026, 3, 9) + EncodeTime(10, 0, 0), 10, 30, 45,
-         {false, 15, 0, 15, 15}, 0},
+        {"within a day",
+         EncodeDate(2026, 3, 9) + EncodeTime(10, 0, 0),
+         10,
+         30,
+         45,
+         {false, 15, 0, 15, 15},
+         0},
         // Dialling from 23:59:50 over midnight; the clear at +5 stands at +30 on the new day.
-        {"over midnight", EncodeDate(2026, 3, 9) + EncodeTime(23, 59, 50), 5, 30, 40,
-         {false, 0, 10, 10, 10}, 1},
+        {"over midnight",
+         EncodeDate(2026, 3, 9) + EncodeTime(23, 59, 50),
+         5,
+         30,
+         40,
+         {false, 0, 10, 10, 10},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

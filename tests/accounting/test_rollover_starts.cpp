@@ -39,8 +39,8 @@ protected:
     // The export of two providers from the Windows version, with its "LastDate" of 30 November
     // 2026 and "LastDateChanged" already true.
     static void ImportWindowsStore() {
-        const std::string path = std::string(std::getenv("QUORVANE_TEST_DATA")) +
-                                 "/provider-export.reg";
+        const std::string path =
+            std::string(std::getenv("QUORVANE_TEST_DATA")) + "/provider-export.reg";
         std::ifstream in(path, std::ios::binary);
         const Bytes content{std::istreambuf_iterator<char>(in), {}};
         const RegFileParse parsed = ParseRegFile(content);
@@ -141,9 +141,8 @@ TEST_F(RolloverStartsTest, WindowsStoreRollsOverEveryDayAndEveryCycle) {
                   {At(2026, 12, 15, 22), {}, {false, 0, 120, 120, 120}, 0},
                   // Not run on 15 January: the cycle is cleared at the next start, once.
                   {At(2027, 1, 20, 10),
-                   {kNewDay,
-                    "Since a new billing cycle began on 01/15/2027, all Timers have been "
-                    "cleared."},
+                   {kNewDay, "Since a new billing cycle began on 01/15/2027, all Timers have been "
+                             "cleared."},
                    {},
                    60},
                   {At(2027, 1, 21, 10), {kNewDay}, {false, 0, 60, 0, 60}, 0},
@@ -162,9 +161,8 @@ TEST_F(RolloverStartsTest, OldCycleFlagDoesNotStopLaterClears) {
                    100},
                   // Three months not run, over the year's end: one clear.
                   {At(2027, 3, 2, 9),
-                   {kNewDay,
-                    "Since a new billing cycle began on 03/01/2027, all Timers have been "
-                    "cleared."},
+                   {kNewDay, "Since a new billing cycle began on 03/01/2027, all Timers have been "
+                             "cleared."},
                    {},
                    100},
                   {At(2028, 1, 1, 0),
@@ -180,8 +178,8 @@ TEST_F(RolloverStartsTest, OldCycleFlagDoesNotStopLaterClears) {
 }
 
 TEST_F(RolloverStartsTest, FirstRunStoresTheDayAndClearsNothing) {
-    ASSERT_TRUE(SaveProfile("New ISP", {{"seCycleDay", Variant(31), vkInteger}}, {5, 6, 7, 8},
-                            true));
+    ASSERT_TRUE(
+        SaveProfile("New ISP", {{"seCycleDay", Variant(31), vkInteger}}, {5, 6, 7, 8}, true));
     RunStarts("New ISP", {
                              {At(2026, 4, 29, 12), {}, {false, 6, 7, 5, 8}, 0},
                              {At(2026, 4, 29, 13), {}, {false, 6, 7, 5, 8}, 0},

@@ -68,9 +68,10 @@ TEST_F(RolloverStoreTest, CycleClearBesideCycleDayChanged) {
 
 TEST_F(RolloverStoreTest, SaveDateGoesWithTheProfileAndIsNoSetting) {
     const DateTime day = EncodeDate(2026, 12, 31);
-    ASSERT_TRUE(SaveProfile("Dial Net", {{"seCycleDay", Variant(15), vkInteger},
-                                         LastSaveDateSetting(day + EncodeTime(23, 59, 59))},
-                            {10, 20, 30, 40}, false));
+    ASSERT_TRUE(SaveProfile(
+        "Dial Net",
+        {{"seCycleDay", Variant(15), vkInteger}, LastSaveDateSetting(day + EncodeTime(23, 59, 59))},
+        {10, 20, 30, 40}, false));
     EXPECT_EQ(ReadLastSaveDate("Dial Net"), day);
     EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kDialNet, "LastSaveDate"),
               (RegValue{"LastSaveDate", REG_BINARY, DateBytes(day)}));
@@ -105,7 +106,10 @@ TEST_F(RolloverStoreTest, ValueOfAnotherTypeIsReported) {
     };
     const Case cases[] = {
         {kProduct, "LastDate", REG_DWORD, kTrue, [] { ReadLastDate(); }},
-        {kDialNet, "LastCycleClear", REG_BINARY, {1, 2, 3, 4},
+        {kDialNet,
+         "LastCycleClear",
+         REG_BINARY,
+         {1, 2, 3, 4},
          [] { ReadLastCycleClear("Dial Net"); }},
         {kDialNet, "LastSaveDate", REG_SZ, BytesOf(std::string("2026-03-09") + '\0'),
          [] { ReadLastSaveDate("Dial Net"); }},
