@@ -24,6 +24,13 @@ Duration ToDuration(std::int64_t seconds) {
         std::min<std::int64_t>(seconds, std::numeric_limits<Duration>::max()));
 }
 
+// A total from its copy at the session's start and what the session added. A copy falls below
+// zero only after TotalsChanged; a clock set back or a peak period changed after that must still
+// not take the total below zero.
+Duration Total(Duration atStart, std::int64_t added) {
+    return ToDuration(std::max<std::int64_t>(atStart + added, 0));
+}
+
 // How many of the moments 0, 1, ..., n - 1 (seconds counted from some midnight) fall on a
 // second of the day from `first` to `last`, both included.
 std::int64_t MomentsWithin(std::int64_t n, int first, int last) {
@@ -48,16 +55,16 @@ SessionTick::Sides SessionTick::Split(Duration elapsed) const {
 
 void SessionTick::WritePeak(const Sides& sides, bool inside, bool outside) {
     if (inside)
-        timers_.InsidePeak = values_.InsidePeakAtStart + sides.inside;
+        timers_.InsidePeak = Total(values_.InsidePeakAtStart, sides.inside);
     if (outside)
-        timers_.OutsidePeak = values_.OutsidePeakAtStart + sides.outside;
+        timers_.OutsidePeak = Total(values_.OutsidePeakAtStart, sides.outside);
 }
 
 Duration SessionTick::Advance(DateTime now) {
     const Duration elapsed = ToDuration(std::abs(SecondsBetween(values_.SessionStart, now)));
     values_.Elapsed = elapsed;
-    timers_.Today = values_.TodayAtStart + elapsed;
-    timers_.TotalTime = values_.TotalTimeAtStart + elapsed;
+    timers_.Today = Total(values_.TodayAtStart, elapsed);
+    timers_.TotalTime = Total(values_.TotalTimeAtStart, elapsed);
     return elapsed;
 }
 
@@ -77,7 +84,7 @@ TickResult SessionTick::Tick(DateTime now, bool firstTick, const SessionTickInpu
             now, now, timers_.Today, timers_.TotalTime, timers_.InsidePeak, timers_.OutsidePeak, 0};
         delayPending_ = true;
         dialledTotal_ = 0;
-        dialledSides_ = {};
+        unbilled_ = {};
         result.firstTick = result.startMoved = true;
     }
 
@@ -90,9 +97,10 @@ TickResult SessionTick::Tick(DateTime now, bool firstTick, const SessionTickInpu
         if (SecondsBetween(values_.SessionStart, now) >= left) {
             values_.SessionStart += static_cast<double>(left) * kOneSecond;
             values_.StartTime = values_.SessionStart;
-            values_.TotalTimeAtStart -= dialledTotal_;
-            values_.InsidePeakAtStart -= dialledSides_.inside;
-            values_.OutsidePeakAtStart -= dialledSides_.outside;
+            values_.TodayAtStart -= unbilled_.today;
+            values_.TotalTimeAtStart -= unbilled_.total;
+            values_.InsidePeakAtStart -= unbilled_.sides.inside;
+            values_.OutsidePeakAtStart -= unbilled_.sides.outside;
             delayPending_ = false;
             restarted = result.startMoved = true;
         }
@@ -116,9 +124,12 @@ TickResult SessionTick::Tick(DateTime now, bool firstTick, const SessionTickInpu
         }
         if (delayPending_ && delay > 0) {
             dialledTotal_ += elapsed;
-            dialledSides_.inside += sides.inside;
-            dialledSides_.outside += sides.outside;
+            unbilled_.total += elapsed;
+            unbilled_.sides.inside += sides.inside;
+            unbilled_.sides.outside += sides.outside;
         }
+        // The old day's dialling went with the old day's Today.
+        unbilled_.today = 0;
         values_.TodayAtStart = 0;
         values_.TotalTimeAtStart = timers_.TotalTime;
         values_.InsidePeakAtStart = timers_.InsidePeak;
@@ -143,6 +154,23 @@ TickResult SessionTick::Tick(DateTime now, bool firstTick, const SessionTickInpu
 void SessionTick::SettleForSave() {
     if (started_ && inputs_.peakEnabled)
         WritePeak(Split(values_.Elapsed), true, true);
+}
+
+void SessionTick::TotalsChanged() {
+    if (!started_)
+        return;
+    // Split by the last tick's period, as the next tick will reckon: the copies are what the
+    // new totals would have been at the session's start.
+    const Duration elapsed = values_.Elapsed;
+    const Sides sides = Split(elapsed);
+    values_.TodayAtStart = timers_.Today - elapsed;
+    values_.TotalTimeAtStart = timers_.TotalTime - elapsed;
+    values_.InsidePeakAtStart = timers_.InsidePeak - sides.inside;
+    values_.OutsidePeakAtStart = timers_.OutsidePeak - sides.outside;
+    // Reaching the delay drops the seconds since SessionStart; those up to now are in the values
+    // just set, so they are given back then instead of taken off.
+    if (delayPending_)
+        unbilled_ = {-elapsed, -elapsed, {-sides.inside, -sides.outside}};
 }
 
 } // namespace quorvane

@@ -16,6 +16,8 @@
 //                  lToday, lTotalTime, lCharges; lInsidePeak / lOutsidePeak as r says.
 //   StopSession:   tick.SettleForSave(); then save and log.
 //   Any other save while a session runs (window close, provider Save): SettleForSave() first.
+//   The totals set from outside while a session runs (an adjustment, Clear All, a billing-cycle
+//   clear): TotalsChanged(), and the session goes on counting from them.
 
 #include "accounting/timevalues.h"
 
@@ -79,6 +81,12 @@ public:
     // peak period was off then or no session has ticked yet. Call before saving the totals.
     void SettleForSave();
 
+    // The TimerSet's totals were set from outside: the session goes on from them, so the next
+    // tick adds only the seconds since the last one. While the dialling delay runs, the values
+    // set stand once it is reached (the dialling before the change is taken to be in them).
+    // Nothing to do, and harmless, when no session has ticked.
+    void TotalsChanged();
+
     const SessionValues& Values() const { return values_; }
 
 private:
@@ -97,10 +105,16 @@ private:
     SessionTickInputs inputs_;
     bool started_ = false;
     bool delayPending_ = false;
-    // Dialling seconds already carried into the AtStart copies by a day change, while the
-    // delay was still running; taken off again when it is reached.
+    // Dialling time that earlier days of the session have already used up.
     Duration dialledTotal_ = 0;
-    Sides dialledSides_;
+    // Dialling seconds the AtStart copies hold (carried in by a day change, or taken out by
+    // TotalsChanged), taken off again when the delay is reached.
+    struct Unbilled {
+        Duration today = 0;
+        Duration total = 0;
+        Sides sides;
+    };
+    Unbilled unbilled_;
     bool inSave_ = false;
 };
 
