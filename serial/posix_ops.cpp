@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <linux/serial.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -53,6 +54,20 @@ void* PosixOps::LocalAlloc(std::size_t size) {
     return std::calloc(1, size == 0 ? 1 : size);
 }
 
+void PosixOps::LocalFree(void* block) {
+    std::free(block);
+}
+
+std::int64_t PosixOps::SteadyMs() {
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int PosixOps::Link(const char* from, const char* to) {
+    return ::link(from, to);
+}
+
 void PosixOps::DebugOutput(const char* text) {
     static const bool enabled = std::getenv("QUORVANE_DEBUG") != nullptr;
     if (enabled)
@@ -82,7 +97,7 @@ void* LocalAlloc(std::size_t size) {
 }
 
 void LocalFree(void* block) {
-    std::free(block);
+    Ops().LocalFree(block);
 }
 
 void OutputDebugString(const char* text) {

@@ -50,6 +50,12 @@ public:
     // A zero-filled block that may cross threads, released with LocalFree; nullptr (errno set)
     // when there is no memory.
     virtual void* LocalAlloc(std::size_t size);
+    virtual void LocalFree(void* block);
+    // The steady clock in milliseconds (CLOCK_MONOTONIC): the read interval and the line-error
+    // sampling count on it, and a wait's time-out is measured on it.
+    virtual std::int64_t SteadyMs();
+    // link(2), with which a lock file is taken under its name.
+    virtual int Link(const char* from, const char* to);
     // The debug output channel: standard error, only when QUORVANE_DEBUG is set.
     virtual void DebugOutput(const char* text);
 };
