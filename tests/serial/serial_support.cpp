@@ -198,7 +198,8 @@ int FakeOps::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
         return (p.events & POLLIN) && ::isatty(p.fd);
     });
     blocked = true;
-    readerWaiting = reader;
+    if (reader)
+        readerWaiting = true;
     int r;
     if (fakeClock_ && timeoutMs > 0) {
         // The time-out in fake time: short real waits, each followed by a look at the clock.
@@ -212,7 +213,8 @@ int FakeOps::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
         r = PosixOps::Poll(fds, count, timeoutMs);
     }
     const int code = errno;
-    readerWaiting = false;
+    if (reader)
+        readerWaiting = false;
     blocked = false;
     errno = code;
     return r;

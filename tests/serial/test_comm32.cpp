@@ -33,6 +33,7 @@ protected:
     ScopedEnv home{"QUORVANE_HOME", (dir.Path() / "home").string()};
     ScopedEnv lockDir{"QUORVANE_LOCK_DIR", (dir.Path() / "lock").string()};
     Pty pty;
+    std::optional<FakeOps> fakeOps; // outlives the port: TearDown stops it first
     TComm32 comm;
     std::vector<std::string> data;
     std::vector<TObject*> hangups;
@@ -156,7 +157,7 @@ TEST_F(Comm32Test, DataBothWays) {
 // A block ends 250 ms after its last byte, on the steady clock, or at once when the buffer is
 // full. The clock moves only when the test says so; each step is taken once the reader waits.
 TEST_F(Comm32Test, BurstsEndAfter250msOfQuiet) {
-    FakeOps fake;
+    FakeOps& fake = fakeOps.emplace();
     fake.UseFakeClock();
     ASSERT_TRUE(comm.StartComm());
     long sent = 0;
@@ -357,7 +358,7 @@ TEST_F(Comm32Test, LogLines) {
         std::fclose(f);
     }
     comm.SetCommsLogFileName(log.string());
-    FakeOps fake;
+    FakeOps& fake = fakeOps.emplace();
     ASSERT_TRUE(comm.StartComm());
     EXPECT_EQ(ReadBytes(log), "");
     ASSERT_TRUE(WaitUntil([&] { return fake.readerWaiting.load(); }));
