@@ -30,14 +30,6 @@ namespace fs = std::filesystem;
 // Tries at taking one lock name while others keep leaving stale locks there.
 constexpr int kLockTries = 3;
 
-void Debug(const std::string& text) {
-    OutputDebugString(text.c_str());
-}
-
-std::string ErrorText(int code) {
-    return std::strerror(code);
-}
-
 // The lock files that opens of this process hold now: a lock naming this process is live only
 // when it is one of these.
 std::mutex ownMutex;
@@ -116,13 +108,13 @@ bool LockHeld(const std::string& path, std::string& why) {
         if (!fd) {
             if (errno == ENOENT)
                 return false;
-            why = "lock file " + path + " cannot be read (" + ErrorText(errno) + ")";
+            why = "lock file " + path + " cannot be read (" + StrError(errno) + ")";
             return true;
         }
         char text[64];
         const ssize_t n = ::read(fd.Get(), text, sizeof text);
         if (n < 0) {
-            why = "lock file " + path + " cannot be read (" + ErrorText(errno) + ")";
+            why = "lock file " + path + " cannot be read (" + StrError(errno) + ")";
             return true;
         }
         const pid_t pid = LockPid(text, static_cast<std::size_t>(n));
@@ -147,10 +139,10 @@ bool LockHeld(const std::string& path, std::string& why) {
         if (!SameFile(read, now))
             continue;
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-            why = "stale lock file " + path + " cannot be removed (" + ErrorText(errno) + ")";
+            why = "stale lock file " + path + " cannot be removed (" + StrError(errno) + ")";
             return true;
         }
-        Debug("Removed stale lock file " + path + " of process " + std::to_string(pid));
+        OutputDebugString("Removed stale lock file " + path + " of process " + std::to_string(pid));
         return false;
     }
     why = "lock file " + path + " keeps changing";
@@ -267,7 +259,7 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
         const TFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                             0644));
         if (!fd) {
-            Debug("No lock file of our own in " + dir.string() + " (" + ErrorText(errno) + ")");
+            OutputDebugString("No lock file of our own in " + dir.string() + " (" + StrError(errno) + ")");
             return true;
         }
         char text[16];
@@ -277,7 +269,7 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
         if (::fchmod(fd.Get(), 0644) != 0 ||
             ::write(fd.Get(), text, static_cast<std::size_t>(length)) != length ||
             ::fstat(fd.Get(), &st) != 0) {
-            Debug("No lock file of our own in " + dir.string() + " (" + ErrorText(errno) + ")");
+            OutputDebugString("No lock file of our own in " + dir.string() + " (" + StrError(errno) + ")");
             ::unlink(temp.c_str());
             return true;
         }
@@ -301,7 +293,7 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
                 const int error = errno;
                 RemoveOwnLock(path);
                 if (error != EEXIST) {
-                    Debug("No lock file " + path + " of our own (" + ErrorText(error) + ")");
+                    OutputDebugString("No lock file " + path + " of our own (" + StrError(error) + ")");
                     settled = true;
                 } else {
                     held = LockHeld(path, why);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <linux/serial.h>
 #include <sys/eventfd.h>
@@ -102,6 +103,14 @@ void LocalFree(void* block) {
 
 void OutputDebugString(const char* text) {
     Ops().DebugOutput(text);
+}
+
+void OutputDebugString(const std::string& text) {
+    Ops().DebugOutput(text.c_str());
+}
+
+std::string StrError(int code) {
+    return std::strerror(code);
 }
 
 DWORD GetLastError() {

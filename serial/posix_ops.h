@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
 
 namespace quorvane {
@@ -69,6 +70,9 @@ void SetPosixOps(PosixOps* ops);
 void* LocalAlloc(std::size_t size);
 void LocalFree(void* block);
 void OutputDebugString(const char* text);
+void OutputDebugString(const std::string& text);
+// The system's English text for an errno value.
+std::string StrError(int code);
 
 // The calling thread's last error (an errno value; 0 on a new thread).
 DWORD GetLastError();

@@ -40,14 +40,6 @@ long ComNumber(const std::string& name) {
     return n;
 }
 
-void Debug(const std::string& text) {
-    OutputDebugString(text.c_str());
-}
-
-std::string ErrorText(int code) {
-    return std::strerror(code);
-}
-
 // An open that fails with one of these finds no port to use, rather than a port in use.
 bool NotPresentError(int code) {
     switch (code) {
@@ -207,19 +199,19 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
     const std::string path = ResolvePortName(portName);
     std::string port = portName + " (" + path + ")";
     const auto refuse = [&port](TOpenResult result, const std::string& why) {
-        Debug(port + why);
+        OutputDebugString(port + why);
         return result;
     };
     char device[PATH_MAX];
     if (::realpath(path.c_str(), device) == nullptr) {
         const int error = errno;
         return refuse(NotPresentError(error) ? TOpenResult::NotPresent : TOpenResult::CannotOpen,
-                      " is not present: " + ErrorText(error));
+                      " is not present: " + StrError(error));
     }
     port = portName + " (" + device + ")";
     struct stat st;
     if (::stat(device, &st) != 0)
-        return refuse(TOpenResult::NotPresent, " is not present: " + ErrorText(errno));
+        return refuse(TOpenResult::NotPresent, " is not present: " + StrError(errno));
     std::vector<std::string> lockNames;
     if (S_ISCHR(st.st_mode)) {
         lockNames = DeviceLockNames(path, device, st.st_rdev);
@@ -238,9 +230,9 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
                                                        ByProcess(ScanForOpeners(st.st_rdev)));
         if (NotPresentError(openError))
             return refuse(TOpenResult::NotPresent,
-                          " is not present: it cannot be opened (" + ErrorText(openError) + ")");
+                          " is not present: it cannot be opened (" + StrError(openError) + ")");
         return refuse(TOpenResult::CannotOpen,
-                      " cannot be opened (" + ErrorText(openError) + ")");
+                      " cannot be opened (" + StrError(openError) + ")");
     }
     std::unique_ptr<TPortHandles> handles(new TPortHandles);
     handles->port_ = fd;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -325,6 +326,19 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
     if (start < text.size())
         lines.push_back(text.substr(start) + "<no line break>");
     return lines;
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string HdbLock(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
 }
 
 std::string ErrorText(int code) {

@@ -166,6 +166,13 @@ private:
 
 std::vector<std::string> SplitCrLf(const std::string& text);
 
+// Writes `bytes` as the whole file.
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
+// A lock file's text as pppd, minicom and this component write it (HDB): ten characters and a
+// newline.
+std::string HdbLock(pid_t pid);
+
 // "GetLastError returned: \"<the English text of code>\"".
 std::string ErrorText(int code);
 

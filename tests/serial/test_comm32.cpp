@@ -59,11 +59,6 @@ protected:
         return dir.Path() / "lock" /
                ("LCK.." + std::filesystem::path(pty.SlavePath()).filename().string());
     }
-    static std::string HdbPid(pid_t pid) {
-        char text[16];
-        std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
-        return text;
-    }
     void ExpectOpenFails(const char* what) {
         try {
             comm.StartComm();
@@ -113,7 +108,7 @@ TEST_F(Comm32Test, OpenAndClose) {
     EXPECT_TRUE(comm.IsOpen());
     EXPECT_NE(comm.GetReadThread(), nullptr);
     EXPECT_NE(comm.GetWriteThread(), nullptr);
-    EXPECT_EQ(ReadBytes(LockFile()), HdbPid(::getpid()));
+    EXPECT_EQ(ReadBytes(LockFile()), HdbLock(::getpid()));
     const int other = pty.OpenSlave();
     int exclusive = 0;
     EXPECT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
@@ -197,32 +192,6 @@ TEST_F(Comm32Test, BurstsEndAfter250msOfQuiet) {
     EXPECT_EQ(data[4].size(), 904u);
 }
 
-TEST_F(Comm32Test, HeldByALiveLockFile) {
-    OtherProcess other([] {});
-    const std::string lock = HdbPid(other.Pid());
-    {
-        std::FILE* f = std::fopen(LockFile().c_str(), "w");
-        std::fputs(lock.c_str(), f);
-        std::fclose(f);
-    }
-    ExpectOpenFails("Error opening com port");
-    EXPECT_EQ(ReadBytes(LockFile()), lock);
-}
-
-TEST_F(Comm32Test, StaleLockFileIsCleanedUp) {
-    OtherProcess other([] {});
-    other.End();
-    {
-        std::FILE* f = std::fopen(LockFile().c_str(), "w");
-        std::fputs(HdbPid(other.Pid()).c_str(), f);
-        std::fclose(f);
-    }
-    ASSERT_TRUE(comm.StartComm());
-    EXPECT_EQ(ReadBytes(LockFile()), HdbPid(::getpid()));
-    comm.StopComm();
-    EXPECT_FALSE(std::filesystem::exists(LockFile()));
-}
-
 TEST_F(Comm32Test, HeldByAFlockElsewhere) {
     const int other = pty.OpenSlave();
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
@@ -281,7 +250,7 @@ TEST_F(Comm32Test, MissingDevice) {
 
 TEST_F(Comm32Test, NotATerminal) {
     const auto file = dir.Path() / "plain.txt";
-    std::fclose(std::fopen(file.c_str(), "w"));
+    WriteFile(file, "");
     comm.SetCommPort(file.string());
     ExpectOpenFails("File handle is not a comm handle. ");
     comm.SetCommPort("/dev/null");
@@ -352,11 +321,7 @@ TEST_F(Comm32Test, HangupWhenTheLineGoes) {
 
 TEST_F(Comm32Test, LogLines) {
     const auto log = dir.Path() / "comms.log";
-    {
-        std::FILE* f = std::fopen(log.c_str(), "w");
-        std::fputs("old contents\r\n", f);
-        std::fclose(f);
-    }
+    WriteFile(log, "old contents\r\n");
     comm.SetCommsLogFileName(log.string());
     FakeOps& fake = fakeOps.emplace();
     ASSERT_TRUE(comm.StartComm());

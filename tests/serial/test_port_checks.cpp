@@ -13,11 +13,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <linux/capability.h>
 #include <set>
 #include <sched.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,17 +32,33 @@ namespace fs = std::filesystem;
 const std::string kById = "usb-Quorvane_Test_Modem_0042-if00-port0";
 const std::string kByPath = "pci-0000:00:14.0-usb-0:2:1.0-port0";
 
-std::string Hdb(pid_t pid) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
-    return text;
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+// Runs `check` in a child process without CAP_SYS_ADMIN (with which root passes TIOCEXCL) and
+// answers what it said.
+std::string InChildWithoutSysAdmin(const std::function<std::string()>& check) {
+    int out[2];
+    if (::pipe(out) != 0)
+        return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::string said = "CAP_SYS_ADMIN cannot be dropped";
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        if (::syscall(SYS_capget, &header, caps) == 0) {
+            caps[CAP_SYS_ADMIN / 32].effective &= ~(1u << (CAP_SYS_ADMIN % 32));
+            if (::syscall(SYS_capset, &header, caps) == 0)
+                said = check();
+        }
+        [[maybe_unused]] ssize_t n = ::write(out[1], said.data(), said.size());
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string said;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    ::waitpid(child, nullptr, 0);
+    return said;
 }
 
 // The modem is a pseudo-terminal, reached as COM3 through the store folder, and under /dev (a
@@ -134,13 +153,13 @@ TEST_F(PortCheckTest, LockFilesOfTheDeviceUnderOtherNames) {
     OtherProcess dialer([] {});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.writer);
-        WriteFile(Lock(c.name), Hdb(dialer.Pid()));
+        WriteFile(Lock(c.name), HdbLock(dialer.Pid()));
         if (c.thisDevice)
             ExpectHeld("lock file " + Lock(c.name).string() + " of process " +
                        std::to_string(dialer.Pid()));
         else
             ExpectFree();
-        EXPECT_EQ(ReadBytes(Lock(c.name)), Hdb(dialer.Pid()));
+        EXPECT_EQ(ReadBytes(Lock(c.name)), HdbLock(dialer.Pid()));
         fs::remove(Lock(c.name));
     }
 }
@@ -152,7 +171,7 @@ TEST_F(PortCheckTest, OwnLockFilesUnderEveryName) {
         "LCK.." + number,          "LCK..pts_" + number,        "LCK..modem",
         "LCK..serial_by-id_" + kById, "LCK.." + kById,           "LCK..serial_by-path_" + kByPath,
         "LCK.." + kByPath};
-    WriteFile(dir.Path() / "lock" / "LCK..ttyS0", Hdb(1)); // not ours: stays
+    WriteFile(dir.Path() / "lock" / "LCK..ttyS0", HdbLock(1)); // not ours: stays
     const mode_t umask = ::umask(077);
     const bool opened = comm.StartComm();
     ::umask(umask);
@@ -164,7 +183,7 @@ TEST_F(PortCheckTest, OwnLockFilesUnderEveryName) {
         struct stat st;
         ASSERT_EQ(::stat((dir.Path() / "lock" / name).c_str(), &st), 0) << name;
         EXPECT_EQ(st.st_mode & 07777, 0644u) << name;
-        EXPECT_EQ(ReadBytes(dir.Path() / "lock" / name), Hdb(::getpid())) << name;
+        EXPECT_EQ(ReadBytes(dir.Path() / "lock" / name), HdbLock(::getpid())) << name;
     }
     // A dialer of another user reads the lock as pppd does and finds this process in it. The
     // folders are opened to everyone, as /run/lock is.
@@ -202,7 +221,7 @@ TEST_F(PortCheckTest, LockFileFormats) {
         const char* writer;
         std::string (*text)(pid_t);
     } formats[] = {
-        {"HDB: pppd, minicom, cu, Kermit", &Hdb},
+        {"HDB: pppd, minicom, cu, Kermit", &HdbLock},
         {"short text", [](pid_t pid) {
              char text[16];
              std::snprintf(text, sizeof text, "%4d\n", static_cast<int>(pid));
@@ -236,7 +255,7 @@ TEST_F(PortCheckTest, LockFileFormats) {
                 ASSERT_TRUE(comm.StartComm());
                 EXPECT_TRUE(Debugged("Removed stale lock file " + Lock(number).string() +
                                      " of process " + std::to_string(owner.Pid())));
-                EXPECT_EQ(ReadBytes(Lock(number)), Hdb(::getpid()));
+                EXPECT_EQ(ReadBytes(Lock(number)), HdbLock(::getpid()));
                 comm.StopComm();
                 EXPECT_FALSE(fs::exists(Lock(number)));
             }
@@ -273,7 +292,7 @@ TEST_F(PortCheckTest, UnreadableLockFileMeansHeld) {
         fs::remove(path);
     }
     if (::geteuid() != 0) { // root reads every file
-        WriteFile(path, Hdb(1));
+        WriteFile(path, HdbLock(1));
         fs::permissions(path, fs::perms::none);
         ExpectHeld("lock file " + path + " cannot be read (Permission denied)");
     }
@@ -289,7 +308,7 @@ TEST_F(PortCheckTest, LockThatCannotBeTakenMeansHeld) {
     fake.link = [&](const char*, const char* to) -> std::optional<int> {
         if (to == contested) {
             ++tries;
-            WriteFile(contested, Hdb(gone.Pid()));
+            WriteFile(contested, HdbLock(gone.Pid()));
         }
         return std::nullopt;
     };
@@ -301,8 +320,8 @@ TEST_F(PortCheckTest, LockThatCannotBeTakenMeansHeld) {
 // A lock naming this process that no open of ours holds was left behind: replaced, and gone
 // after the close. One that another open of this process holds is live.
 TEST_F(PortCheckTest, LockOfThisProcessLeftBehind) {
-    WriteFile(Lock(number), Hdb(::getpid()));
-    WriteFile(Lock("modem"), Hdb(::getpid()));
+    WriteFile(Lock(number), HdbLock(::getpid()));
+    WriteFile(Lock("modem"), HdbLock(::getpid()));
     ASSERT_TRUE(comm.StartComm());
     EXPECT_TRUE(Debugged("Removed stale lock file " + Lock(number).string() + " of process " +
                          std::to_string(::getpid())));
@@ -345,6 +364,31 @@ TEST_F(PortCheckTest, ProcessWithTheDeviceOpenUnderAnotherPath) {
         fs::remove(opened);
         ExpectFree();
     }
+}
+
+// TIOCEXCL, as screen and others take it, refuses the open; the process holding it is named.
+TEST_F(PortCheckTest, ExclusiveOpenOfAnotherProcessNamesIt) {
+    const std::string slave = modem.SlavePath();
+    OtherProcess holder([&] {
+        const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::ioctl(fd, TIOCEXCL);
+    });
+    const std::string said = InChildWithoutSysAdmin([&] {
+        TComm32 probe;
+        probe.SetCommPort(slave);
+        try {
+            probe.StartComm();
+            probe.StopComm();
+            return std::string("opened");
+        } catch (const ECommsNotPresent&) {
+            return "not present: " + LastDebugLine();
+        } catch (const ECommsError& e) {
+            return e.what() + (" / " + LastDebugLine());
+        }
+    });
+    EXPECT_EQ(said, "Error opening com port / " + slave + " (" + slave +
+                        ") is held: TIOCEXCL refused the open by process " +
+                        std::to_string(holder.Pid()));
 }
 
 TEST_F(PortCheckTest, FlockOfAnotherProcessNamesIt) {
