@@ -252,14 +252,15 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
     Release();
     const fs::path dir = LockDirectory();
     static std::atomic<unsigned> serial{0};
-    const std::string temp = (dir / ("LTMP." + std::to_string(::getpid()) + "." +
-                                     std::to_string(serial.fetch_add(1))))
-                                 .string();
+    const std::string temp =
+        (dir / ("LTMP." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1))))
+            .string();
     {
-        const TFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                            0644));
+        const TFd fd(
+            ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
         if (!fd) {
-            OutputDebugString("No lock file of our own in " + dir.string() + " (" + StrError(errno) + ")");
+            OutputDebugString("No lock file of our own in " + dir.string() + " (" +
+                              StrError(errno) + ")");
             return true;
         }
         char text[16];
@@ -269,7 +270,8 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
         if (::fchmod(fd.Get(), 0644) != 0 ||
             ::write(fd.Get(), text, static_cast<std::size_t>(length)) != length ||
             ::fstat(fd.Get(), &st) != 0) {
-            OutputDebugString("No lock file of our own in " + dir.string() + " (" + StrError(errno) + ")");
+            OutputDebugString("No lock file of our own in " + dir.string() + " (" +
+                              StrError(errno) + ")");
             ::unlink(temp.c_str());
             return true;
         }
@@ -293,7 +295,8 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
                 const int error = errno;
                 RemoveOwnLock(path);
                 if (error != EEXIST) {
-                    OutputDebugString("No lock file " + path + " of our own (" + StrError(error) + ")");
+                    OutputDebugString("No lock file " + path + " of our own (" + StrError(error) +
+                                      ")");
                     settled = true;
                 } else {
                     held = LockHeld(path, why);
@@ -302,8 +305,8 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
         }
         if (!settled) {
             if (!held)
-                why = "lock file " + path + " could not be taken in " +
-                      std::to_string(kLockTries) + " tries";
+                why = "lock file " + path + " could not be taken in " + std::to_string(kLockTries) +
+                      " tries";
             ::unlink(temp.c_str());
             Release();
             return false;

@@ -231,8 +231,7 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
         if (NotPresentError(openError))
             return refuse(TOpenResult::NotPresent,
                           " is not present: it cannot be opened (" + StrError(openError) + ")");
-        return refuse(TOpenResult::CannotOpen,
-                      " cannot be opened (" + StrError(openError) + ")");
+        return refuse(TOpenResult::CannotOpen, " cannot be opened (" + StrError(openError) + ")");
     }
     std::unique_ptr<TPortHandles> handles(new TPortHandles);
     handles->port_ = fd;
@@ -242,12 +241,13 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
         return refuse(TOpenResult::NotACommHandle, " is not a terminal device");
 
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        return refuse(TOpenResult::CannotOpen, " is held: flock is taken" + ByProcess(FlockHolder(fd)));
+        return refuse(TOpenResult::CannotOpen,
+                      " is held: flock is taken" + ByProcess(FlockHolder(fd)));
     int discipline = N_TTY;
     if (::ioctl(fd, TIOCGETD, &discipline) == 0 && discipline != N_TTY)
-        return refuse(TOpenResult::CannotOpen,
-                      " is held: line discipline " + std::to_string(discipline) + " is set" +
-                          ByProcess(ScanForOpeners(st.st_rdev)));
+        return refuse(TOpenResult::CannotOpen, " is held: line discipline " +
+                                                   std::to_string(discipline) + " is set" +
+                                                   ByProcess(ScanForOpeners(st.st_rdev)));
     if (const pid_t other = watch.OpenElsewhere(st.st_rdev))
         return refuse(TOpenResult::CannotOpen,
                       " is held: process " + std::to_string(other) + " has it open");

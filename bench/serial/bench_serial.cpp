@@ -13,15 +13,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <mutex>
+#include <poll.h>
 #include <string>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -98,7 +98,8 @@ private:
                         start = now;
                 } else if (--live == 0) {
                     std::lock_guard lock(mutex_);
-                    holds_.push_back(std::chrono::duration<double, std::micro>(now - start).count());
+                    holds_.push_back(
+                        std::chrono::duration<double, std::micro>(now - start).count());
                     ++count_;
                 }
             }

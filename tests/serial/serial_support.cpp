@@ -195,9 +195,8 @@ int FakeOps::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
             return *r;
     if (timeoutMs == 0)
         return PosixOps::Poll(fds, count, timeoutMs);
-    const bool reader = std::any_of(fds, fds + count, [](const pollfd& p) {
-        return (p.events & POLLIN) && ::isatty(p.fd);
-    });
+    const bool reader = std::any_of(
+        fds, fds + count, [](const pollfd& p) { return (p.events & POLLIN) && ::isatty(p.fd); });
     blocked = true;
     if (reader)
         readerWaiting = true;

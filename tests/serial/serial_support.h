@@ -113,8 +113,8 @@ public:
     std::atomic<bool> blocked{false}; // a thread is inside a wait that may block
     // A thread waits for the port to become readable (the reader, between its bytes).
     std::atomic<bool> readerWaiting{false};
-    std::atomic<long> bytesRead{0};   // what reads of the port gave
-    std::atomic<long> liveBlocks{0};  // blocks from LocalAlloc not released yet
+    std::atomic<long> bytesRead{0};  // what reads of the port gave
+    std::atomic<long> liveBlocks{0}; // blocks from LocalAlloc not released yet
     std::vector<std::string> DebugLines();
 
     // From now on the steady clock stands still until AdvanceClock moves it, and a wait with a

@@ -166,7 +166,8 @@ TEST_F(Comm32Test, BurstsEndAfter250msOfQuiet) {
     const auto advance = [&](std::int64_t ms, std::size_t blocks) {
         const long looks = fake.clockLooks;
         fake.AdvanceClock(ms);
-        return Pump([&] { return data.size() == blocks && (blocks > 0 || fake.clockLooks > looks); });
+        return Pump(
+            [&] { return data.size() == blocks && (blocks > 0 || fake.clockLooks > looks); });
     };
     ASSERT_TRUE(WaitUntil([&] { return fake.readerWaiting.load(); }));
     ASSERT_TRUE(send("abc"));

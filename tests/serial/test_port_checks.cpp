@@ -14,8 +14,8 @@
 #include <fcntl.h>
 #include <functional>
 #include <linux/capability.h>
-#include <set>
 #include <sched.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -78,8 +78,8 @@ protected:
 
     void SetUp() override {
         const fs::path dev = dir.Path() / "dev";
-        for (const char* folder : {"lock", "home/ports", "dev/serial/by-id", "dev/serial/by-path",
-                                   "dev/usb_modems"})
+        for (const char* folder :
+             {"lock", "home/ports", "dev/serial/by-id", "dev/serial/by-path", "dev/usb_modems"})
             fs::create_directories(dir.Path() / folder);
         fs::create_symlink("/dev/pts", dev / "pts");
         fs::create_symlink(modem.SlavePath(), dev / "modem");
@@ -167,10 +167,10 @@ TEST_F(PortCheckTest, LockFilesOfTheDeviceUnderOtherNames) {
 // While the port is open, its lock file stands under every name that a program may look for,
 // readable by every user whatever our umask; closing removes all of them and nothing else.
 TEST_F(PortCheckTest, OwnLockFilesUnderEveryName) {
-    const std::set<std::string> names = {
-        "LCK.." + number,          "LCK..pts_" + number,        "LCK..modem",
-        "LCK..serial_by-id_" + kById, "LCK.." + kById,           "LCK..serial_by-path_" + kByPath,
-        "LCK.." + kByPath};
+    const std::set<std::string> names = {"LCK.." + number, "LCK..pts_" + number,
+                                         "LCK..modem",     "LCK..serial_by-id_" + kById,
+                                         "LCK.." + kById,  "LCK..serial_by-path_" + kByPath,
+                                         "LCK.." + kByPath};
     WriteFile(dir.Path() / "lock" / "LCK..ttyS0", HdbLock(1)); // not ours: stays
     const mode_t umask = ::umask(077);
     const bool opened = comm.StartComm();
@@ -222,13 +222,15 @@ TEST_F(PortCheckTest, LockFileFormats) {
         std::string (*text)(pid_t);
     } formats[] = {
         {"HDB: pppd, minicom, cu, Kermit", &HdbLock},
-        {"short text", [](pid_t pid) {
+        {"short text",
+         [](pid_t pid) {
              char text[16];
              std::snprintf(text, sizeof text, "%4d\n", static_cast<int>(pid));
              return std::string(text);
          }},
         {"digits alone: socat", [](pid_t pid) { return std::to_string(pid); }},
-        {"binary", [](pid_t pid) {
+        {"binary",
+         [](pid_t pid) {
              const std::int32_t value = pid;
              return std::string(reinterpret_cast<const char*>(&value), sizeof value);
          }},
