@@ -1,22 +1,23 @@
 #pragma once
-// A file descriptor that closes itself, and a walk over a folder's entries on a descriptor.
+// A file descriptor that closes itself (the same as the session log's), and a walk over a
+// folder's entries on a descriptor.
 
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace quorvane {
 
-class TFd {
+class FileDescriptor {
 public:
-    explicit TFd(int fd = -1) : fd_(fd) {}
-    ~TFd() {
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() {
         if (fd_ >= 0)
             ::close(fd_);
     }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
 
-    int Get() const { return fd_; }
+    int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
 
 private:

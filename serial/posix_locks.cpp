@@ -85,9 +85,9 @@ bool ProcessGone(pid_t pid) {
         return true;
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    const TFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    const FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
     char stat[512];
-    const ssize_t n = fd ? ::read(fd.Get(), stat, sizeof stat - 1) : -1;
+    const ssize_t n = fd ? ::read(fd.get(), stat, sizeof stat - 1) : -1;
     if (n <= 0)
         return false; // hidden from us: it exists
     stat[n] = 0;
@@ -104,7 +104,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // when it holds the device.
 bool LockHeld(const std::string& path, std::string& why) {
     for (int look = 0; look < kLockTries; ++look) {
-        const TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        const FileDescriptor fd(
+            ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (!fd) {
             if (errno == ENOENT)
                 return false;
@@ -112,7 +113,7 @@ bool LockHeld(const std::string& path, std::string& why) {
             return true;
         }
         char text[64];
-        const ssize_t n = ::read(fd.Get(), text, sizeof text);
+        const ssize_t n = ::read(fd.get(), text, sizeof text);
         if (n < 0) {
             why = "lock file " + path + " cannot be read (" + StrError(errno) + ")";
             return true;
@@ -131,7 +132,7 @@ bool LockHeld(const std::string& path, std::string& why) {
         // Stale. Removed only while it is still the file that was read: another program may
         // have replaced it meanwhile.
         struct stat read, now;
-        if (::fstat(fd.Get(), &read) != 0 || ::lstat(path.c_str(), &now) != 0) {
+        if (::fstat(fd.get(), &read) != 0 || ::lstat(path.c_str(), &now) != 0) {
             if (errno == ENOENT)
                 return false;
             continue;
@@ -192,10 +193,10 @@ std::vector<std::string> DeviceLockNames(const std::string& given, const std::st
         AddPathNames(names, (root / "modem").string());
     for (const char* folder : {"serial/by-id", "serial/by-path"}) {
         const fs::path dir = root / folder;
-        const TFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fd)
             continue;
-        ForEachEntry(fd.Get(), [&](const char* link) {
+        ForEachEntry(fd.get(), [&](const char* link) {
             if (IsDevice(dir / link, rdev))
                 AddPathNames(names, (dir / link).string());
             return false;
@@ -233,9 +234,9 @@ std::string FindLiveLock(const std::vector<std::string>& names, dev_t rdev) {
     for (const std::string& name : names)
         if (LockHeld((dir / ("LCK.." + name)).string(), why))
             return why;
-    const TFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd) {
-        ForEachEntry(fd.Get(), [&](const char* entry) {
+        ForEachEntry(fd.get(), [&](const char* entry) {
             if (std::strncmp(entry, "LCK..", 5) != 0)
                 return false;
             const std::string name = entry + 5;
@@ -256,7 +257,7 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
         (dir / ("LTMP." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1))))
             .string();
     {
-        const TFd fd(
+        const FileDescriptor fd(
             ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
         if (!fd) {
             OutputDebugString("No lock file of our own in " + dir.string() + " (" +
@@ -267,9 +268,9 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
         const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
         struct stat st;
         // Readable by everyone whatever the umask, so another user's dialer sees it is live.
-        if (::fchmod(fd.Get(), 0644) != 0 ||
-            ::write(fd.Get(), text, static_cast<std::size_t>(length)) != length ||
-            ::fstat(fd.Get(), &st) != 0) {
+        if (::fchmod(fd.get(), 0644) != 0 ||
+            ::write(fd.get(), text, static_cast<std::size_t>(length)) != length ||
+            ::fstat(fd.get(), &st) != 0) {
             OutputDebugString("No lock file of our own in " + dir.string() + " (" +
                               StrError(errno) + ")");
             ::unlink(temp.c_str());

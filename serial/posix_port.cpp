@@ -63,12 +63,12 @@ bool NotPresentError(int code) {
 // One folder read per process and one stat per descriptor; the stat never waits for a network
 // file system to answer.
 pid_t ScanForOpeners(dev_t rdev) {
-    const TFd proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!proc)
         return 0;
     const pid_t self = ::getpid();
     pid_t found = 0;
-    ForEachEntry(proc.Get(), [&](const char* name) {
+    ForEachEntry(proc.get(), [&](const char* name) {
         if (!std::isdigit(static_cast<unsigned char>(name[0])))
             return false;
         const pid_t pid = static_cast<pid_t>(std::atoi(name));
@@ -76,12 +76,12 @@ pid_t ScanForOpeners(dev_t rdev) {
             return false;
         char path[300];
         std::snprintf(path, sizeof path, "%s/fd", name);
-        const TFd fds(::openat(proc.Get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const FileDescriptor fds(::openat(proc.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fds)
             return false;
-        const bool open = ForEachEntry(fds.Get(), [&](const char* fd) {
+        const bool open = ForEachEntry(fds.get(), [&](const char* fd) {
             struct statx st;
-            return ::statx(fds.Get(), fd, AT_STATX_DONT_SYNC, STATX_TYPE, &st) == 0 &&
+            return ::statx(fds.get(), fd, AT_STATX_DONT_SYNC, STATX_TYPE, &st) == 0 &&
                    S_ISCHR(st.stx_mode) && makedev(st.stx_rdev_major, st.stx_rdev_minor) == rdev;
         });
         if (open)
