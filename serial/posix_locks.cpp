@@ -86,13 +86,13 @@ bool ProcessGone(pid_t pid) {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
     const FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
-    char stat[512];
-    const ssize_t n = fd ? ::read(fd.get(), stat, sizeof stat - 1) : -1;
+    char line[512];
+    const ssize_t n = fd ? ::read(fd.get(), line, sizeof line - 1) : -1;
     if (n <= 0)
         return false; // hidden from us: it exists
-    stat[n] = 0;
+    line[n] = 0;
     // "pid (command) S ...": the command may hold blanks and parentheses.
-    const char* close = std::strrchr(stat, ')');
+    const char* close = std::strrchr(line, ')');
     return close != nullptr && close[1] == ' ' && (close[2] == 'Z' || close[2] == 'X');
 }
 
@@ -131,13 +131,13 @@ bool LockHeld(const std::string& path, std::string& why) {
         }
         // Stale. Removed only while it is still the file that was read: another program may
         // have replaced it meanwhile.
-        struct stat read, now;
-        if (::fstat(fd.get(), &read) != 0 || ::lstat(path.c_str(), &now) != 0) {
+        struct stat wasRead, standing;
+        if (::fstat(fd.get(), &wasRead) != 0 || ::lstat(path.c_str(), &standing) != 0) {
             if (errno == ENOENT)
                 return false;
             continue;
         }
-        if (!SameFile(read, now))
+        if (!SameFile(wasRead, standing))
             continue;
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
             why = "stale lock file " + path + " cannot be removed (" + StrError(errno) + ")";
