@@ -174,6 +174,7 @@ int main(int argc, char** argv) {
     const int fds0 = test::CountOpenFds();
     const int threads0 = test::CountThreads();
     const long rss0 = test::ResidentKiB();
+    hangups = 0;
     const auto soakStart = Clock::now();
     for (long i = 0; i < soak; ++i) {
         comm.StartComm();
