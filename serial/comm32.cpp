@@ -66,8 +66,10 @@ bool TComm32::StartComm() {
         break;
     case TOpenResult::CannotOpen:
         throw ECommsError("Error opening com port");
+    case TOpenResult::NotPresent:
+        throw ECommsNotPresent("Error opening com port");
     case TOpenResult::NotACommHandle:
-        throw ECommsError("File handle is not a comm handle. ");
+        throw ECommsNotPresent("File handle is not a comm handle. ");
     }
     CommFile = port->Port();
     // The line settings: only the speed changes; time-outs are the reader's read interval.

@@ -29,6 +29,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A port that is not there or cannot be used (no such device, nothing behind its node, no
+// permission, not a terminal), as against one that another process holds. Same texts as its
+// base class, which is what callers that only ask "could it be opened" catch.
+class ECommsNotPresent : public ECommsError {
+public:
+    using ECommsError::ECommsError;
+};
+
 class TObject {
 public:
     virtual ~TObject() = default;
@@ -51,9 +59,10 @@ public:
 
     // Opens the port and starts both threads: true. False only when CloseEvent cannot be
     // created (the port is closed again). Throws ECommsError: "Already have a comm file open",
-    // "Error opening com port" (missing, or held by another process), "File handle is not a
-    // comm handle. ", "Unable to create Read thread", "Unable to create Write thread" (the last
-    // two leave it half-open: StopComm closes it); EInOutError when the log cannot be created.
+    // "Error opening com port" (held by another process; as ECommsNotPresent when missing or
+    // unusable), "File handle is not a comm handle. " (as ECommsNotPresent), "Unable to create
+    // Read thread", "Unable to create Write thread" (the last two leave it half-open: StopComm
+    // closes it); EInOutError when the log cannot be created.
     bool StartComm();
     // Stops the threads (up to 10 000 ms each), closes the port and the log; nothing when
     // closed. EInOutError when the log cannot be written or closed.

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <linux/serial.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -53,6 +55,20 @@ void* PosixOps::LocalAlloc(std::size_t size) {
     return std::calloc(1, size == 0 ? 1 : size);
 }
 
+void PosixOps::LocalFree(void* block) {
+    std::free(block);
+}
+
+std::int64_t PosixOps::SteadyMs() {
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int PosixOps::Link(const char* from, const char* to) {
+    return ::link(from, to);
+}
+
 void PosixOps::DebugOutput(const char* text) {
     static const bool enabled = std::getenv("QUORVANE_DEBUG") != nullptr;
     if (enabled)
@@ -82,11 +98,19 @@ void* LocalAlloc(std::size_t size) {
 }
 
 void LocalFree(void* block) {
-    std::free(block);
+    Ops().LocalFree(block);
 }
 
 void OutputDebugString(const char* text) {
     Ops().DebugOutput(text);
+}
+
+void OutputDebugString(const std::string& text) {
+    Ops().DebugOutput(text.c_str());
+}
+
+std::string StrError(int code) {
+    return std::strerror(code);
 }
 
 DWORD GetLastError() {

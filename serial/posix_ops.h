@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
 
 namespace quorvane {
@@ -50,6 +51,12 @@ public:
     // A zero-filled block that may cross threads, released with LocalFree; nullptr (errno set)
     // when there is no memory.
     virtual void* LocalAlloc(std::size_t size);
+    virtual void LocalFree(void* block);
+    // The steady clock in milliseconds (CLOCK_MONOTONIC): the read interval and the line-error
+    // sampling count on it, and a wait's time-out is measured on it.
+    virtual std::int64_t SteadyMs();
+    // link(2), with which a lock file is taken under its name.
+    virtual int Link(const char* from, const char* to);
     // The debug output channel: standard error, only when QUORVANE_DEBUG is set.
     virtual void DebugOutput(const char* text);
 };
@@ -63,6 +70,9 @@ void SetPosixOps(PosixOps* ops);
 void* LocalAlloc(std::size_t size);
 void LocalFree(void* block);
 void OutputDebugString(const char* text);
+void OutputDebugString(const std::string& text);
+// The system's English text for an errno value.
+std::string StrError(int code);
 
 // The calling thread's last error (an errno value; 0 on a new thread).
 DWORD GetLastError();

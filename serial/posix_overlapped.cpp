@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <ctime>
 #include <termios.h>
 #include <unistd.h>
 
@@ -47,9 +46,7 @@ PollResult CheckPoll(int result, const pollfd (&fds)[2]) {
 } // namespace
 
 std::int64_t SteadyMs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return Ops().SteadyMs();
 }
 
 bool CreateRecordEvent() {

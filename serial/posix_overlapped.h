@@ -109,6 +109,7 @@ private:
     std::int64_t nextSample_ = -1;
 };
 
+// The steady clock of the installed operations, in milliseconds.
 std::int64_t SteadyMs();
 
 // CreateEvent for a record: false with the last error set when it cannot be created.

@@ -1,7 +1,8 @@
 #include "serial/posix_port.h"
 
-#include "core/store_folder.h"
+#include "serial/posix_fd.h"
 #include "serial/posix_ops.h"
+#include "core/store_folder.h"
 
 #include <cctype>
 #include <cerrno>
@@ -11,26 +12,18 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quorvane {
 
 namespace {
-
-struct linux_dirent64 {
-    ino64_t d_ino;
-    off64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[];
-};
 
 // "COMn" with n from 1 (any letter case): n, else 0.
 long ComNumber(const std::string& name) {
@@ -47,131 +40,81 @@ long ComNumber(const std::string& name) {
     return n;
 }
 
-void Debug(const std::string& text) {
-    OutputDebugString(text.c_str());
-}
-
-// The PID in an HDB lock file (ten characters and a newline; an old binary int is taken too):
-// 0 when there is none to be read.
-pid_t LockFilePid(const std::string& path, bool& exists) {
-    exists = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return 0;
-    exists = true;
-    char text[32] = {};
-    const ssize_t n = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
-    if (n == static_cast<ssize_t>(sizeof(int))) {
-        int binary;
-        std::memcpy(&binary, text, sizeof binary);
-        if (binary > 0)
-            return binary;
-    }
-    if (n <= 0)
-        return 0;
-    char* end = nullptr;
-    const long pid = std::strtol(text, &end, 10);
-    return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
-}
-
-bool Alive(pid_t pid) {
-    return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
-// True when the lock file names a live process other than this one. A stale one is removed.
-bool LockedByOther(const std::string& path) {
-    bool exists;
-    const pid_t pid = LockFilePid(path, exists);
-    if (!exists)
+// An open that fails with one of these finds no port to use, rather than a port in use.
+bool NotPresentError(int code) {
+    switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+    case ENXIO:
+    case ENODEV:
+    case EIO: // a serial node without a UART behind it, a pseudo-terminal not yet unlocked
+    case EACCES:
+    case EPERM:
+        return true;
+    default:
         return false;
-    if (pid != 0 && pid != ::getpid() && Alive(pid))
-        return true;
-    if (pid != ::getpid() && ::unlink(path.c_str()) == 0)
-        Debug("Removed stale lock file " + path);
-    return false;
+    }
 }
 
-// Creates our lock file without ever showing a half-written one: written under a temporary
-// name, then linked. Answers false when another live process got there first; `created` tells
-// whether we now hold one (false also when the folder does not let us).
-bool CreateLockFile(const std::string& path, bool& created) {
-    created = false;
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        Debug("No lock file of our own (" + std::string(std::strerror(errno)) + "): " + path);
-        return true;
-    }
-    char text[16];
-    const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
-    const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
-    ::close(fd);
-    bool free = true;
-    if (written) {
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            if (::link(temp.c_str(), path.c_str()) == 0) {
-                created = true;
-                break;
-            }
-            if (errno != EEXIST || LockedByOther(path)) {
-                free = errno != EEXIST;
-                break;
-            }
-        }
-    }
-    ::unlink(temp.c_str());
-    return free;
-}
-
-// Reads directory entries with getdents64 and calls `each` with every name but "." and "..";
-// stops early when `each` answers true. Answers whether it did.
-template <class F> bool ForEachEntry(int dir, F&& each) {
-    alignas(8) char buffer[16384];
-    for (;;) {
-        const long n = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer);
-        if (n <= 0)
+// Whether a process other than this one has a descriptor open on the device `rdev`, as far as
+// /proc shows (other users' processes are not readable without privileges): its PID, else 0.
+// One folder read per process and one stat per descriptor; the stat never waits for a network
+// file system to answer.
+pid_t ScanForOpeners(dev_t rdev) {
+    const FileDescriptor proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!proc)
+        return 0;
+    const pid_t self = ::getpid();
+    pid_t found = 0;
+    ForEachEntry(proc.get(), [&](const char* name) {
+        if (!std::isdigit(static_cast<unsigned char>(name[0])))
             return false;
-        for (long at = 0; at < n;) {
-            const auto* entry = reinterpret_cast<const linux_dirent64*>(buffer + at);
-            at += entry->d_reclen;
-            const char* name = entry->d_name;
-            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-                continue;
-            if (each(name))
-                return true;
-        }
-    }
-}
-
-// Whether a process other than this one has a descriptor open on `device` (the path the kernel
-// gives for our own descriptor of it), as far as /proc shows: other users' processes are not
-// readable without privileges. One directory read per process and one readlink per descriptor.
-bool ScanForOpeners(const std::string& device) {
-    const int proc = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (proc < 0)
-        return false;
-    char self[16];
-    std::snprintf(self, sizeof self, "%d", static_cast<int>(::getpid()));
-    const bool found = ForEachEntry(proc, [&](const char* pid) {
-        if (!std::isdigit(static_cast<unsigned char>(pid[0])) || std::strcmp(pid, self) == 0)
+        const pid_t pid = static_cast<pid_t>(std::atoi(name));
+        if (pid == self)
             return false;
         char path[300];
-        std::snprintf(path, sizeof path, "%s/fd", pid);
-        const int fds = ::openat(proc, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fds < 0)
+        std::snprintf(path, sizeof path, "%s/fd", name);
+        const FileDescriptor fds(::openat(proc.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fds)
             return false;
-        const bool open = ForEachEntry(fds, [&](const char* fd) {
-            char target[PATH_MAX];
-            const ssize_t n = ::readlinkat(fds, fd, target, sizeof target);
-            return n == static_cast<ssize_t>(device.size()) &&
-                   std::memcmp(target, device.data(), device.size()) == 0;
+        const bool open = ForEachEntry(fds.get(), [&](const char* fd) {
+            struct statx st;
+            return ::statx(fds.get(), fd, AT_STATX_DONT_SYNC, STATX_TYPE, &st) == 0 &&
+                   S_ISCHR(st.stx_mode) && makedev(st.stx_rdev_major, st.stx_rdev_minor) == rdev;
         });
-        ::close(fds);
+        if (open)
+            found = pid;
         return open;
     });
-    ::close(proc);
     return found;
+}
+
+// The process holding the flock on the open file `fd`, from /proc/locks; 0 when not found.
+pid_t FlockHolder(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return 0;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> locks(std::fopen("/proc/locks", "re"),
+                                                          &std::fclose);
+    if (!locks)
+        return 0;
+    char line[256];
+    while (std::fgets(line, sizeof line, locks.get())) {
+        int pid;
+        unsigned major, minor;
+        unsigned long inode;
+        if (std::sscanf(line, "%*d: FLOCK %*s %*s %d %x:%x:%lu", &pid, &major, &minor, &inode) ==
+                4 &&
+            makedev(major, minor) == st.st_dev && inode == st.st_ino)
+            return pid;
+    }
+    return 0;
+}
+
+std::string ByProcess(pid_t pid) {
+    return pid > 0 ? " by process " + std::to_string(pid) : "";
 }
 
 } // namespace
@@ -220,12 +163,12 @@ void TOpenerWatch::AfterOwnOpen() {
         Drain(); // our own open (an open by someone else just then merges with it)
 }
 
-bool TOpenerWatch::OpenElsewhere(const std::string& device) {
-    if (!known_ || held_ || watch_ < 0) {
-        held_ = ScanForOpeners(device);
+pid_t TOpenerWatch::OpenElsewhere(dev_t rdev) {
+    if (!known_ || holder_ != 0 || watch_ < 0) {
+        holder_ = ScanForOpeners(rdev);
         known_ = watch_ >= 0;
     }
-    return held_;
+    return holder_;
 }
 
 std::string ResolvePortName(const std::string& name) {
@@ -245,45 +188,71 @@ std::filesystem::path LockDirectory() {
     return "/var/lock";
 }
 
+std::filesystem::path DeviceDirectory() {
+    if (const char* dir = std::getenv("QUORVANE_DEV_DIR"); dir && *dir)
+        return dir;
+    return "/dev";
+}
+
 TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
                                std::unique_ptr<TPortHandles>& out) {
     const std::string path = ResolvePortName(portName);
+    std::string port = portName + " (" + path + ")";
+    const auto refuse = [&port](TOpenResult result, const std::string& why) {
+        OutputDebugString(port + why);
+        return result;
+    };
     char device[PATH_MAX];
-    if (::realpath(path.c_str(), device) == nullptr)
-        return TOpenResult::CannotOpen;
-    const char* slash = std::strrchr(device, '/');
-    const std::string lockFile =
-        (LockDirectory() / ("LCK.." + std::string(slash ? slash + 1 : device))).string();
-
-    // Before the device is touched: a port that a dialer has locked is not even opened.
-    if (LockedByOther(lockFile))
-        return TOpenResult::CannotOpen;
+    if (::realpath(path.c_str(), device) == nullptr) {
+        const int error = errno;
+        return refuse(NotPresentError(error) ? TOpenResult::NotPresent : TOpenResult::CannotOpen,
+                      " is not present: " + StrError(error));
+    }
+    port = portName + " (" + device + ")";
+    struct stat st;
+    if (::stat(device, &st) != 0)
+        return refuse(TOpenResult::NotPresent, " is not present: " + StrError(errno));
+    std::vector<std::string> lockNames;
+    if (S_ISCHR(st.st_mode)) {
+        lockNames = DeviceLockNames(path, device, st.st_rdev);
+        // Before the device is touched: a port that a dialer has locked is not even opened.
+        if (const std::string why = FindLiveLock(lockNames, st.st_rdev); !why.empty())
+            return refuse(TOpenResult::CannotOpen, " is held: " + why);
+    }
 
     watch.BeforeOwnOpen(device);
     const int fd = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int openError = errno;
     watch.AfterOwnOpen();
-    if (fd < 0)
-        return TOpenResult::CannotOpen; // missing, no permission, or TIOCEXCL (EBUSY)
+    if (fd < 0) {
+        if (openError == EBUSY)
+            return refuse(TOpenResult::CannotOpen, " is held: TIOCEXCL refused the open" +
+                                                       ByProcess(ScanForOpeners(st.st_rdev)));
+        if (NotPresentError(openError))
+            return refuse(TOpenResult::NotPresent,
+                          " is not present: it cannot be opened (" + StrError(openError) + ")");
+        return refuse(TOpenResult::CannotOpen, " cannot be opened (" + StrError(openError) + ")");
+    }
     std::unique_ptr<TPortHandles> handles(new TPortHandles);
     handles->port_ = fd;
 
-    struct stat st;
     termios settings;
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::tcgetattr(fd, &settings) != 0)
-        return TOpenResult::NotACommHandle;
+        return refuse(TOpenResult::NotACommHandle, " is not a terminal device");
 
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        return TOpenResult::CannotOpen;
+        return refuse(TOpenResult::CannotOpen,
+                      " is held: flock is taken" + ByProcess(FlockHolder(fd)));
     int discipline = N_TTY;
     if (::ioctl(fd, TIOCGETD, &discipline) == 0 && discipline != N_TTY)
-        return TOpenResult::CannotOpen;
-    if (watch.OpenElsewhere(device))
-        return TOpenResult::CannotOpen;
-    bool created = false;
-    if (!CreateLockFile(lockFile, created))
-        return TOpenResult::CannotOpen;
-    if (created)
-        handles->lockFile_ = lockFile;
+        return refuse(TOpenResult::CannotOpen, " is held: line discipline " +
+                                                   std::to_string(discipline) + " is set" +
+                                                   ByProcess(ScanForOpeners(st.st_rdev)));
+    if (const pid_t other = watch.OpenElsewhere(st.st_rdev))
+        return refuse(TOpenResult::CannotOpen,
+                      " is held: process " + std::to_string(other) + " has it open");
+    if (std::string why; !handles->locks_.Take(lockNames, why))
+        return refuse(TOpenResult::CannotOpen, " is held: " + why);
     handles->exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
     out = std::move(handles);
     return TOpenResult::Opened;
@@ -295,10 +264,10 @@ TPortHandles::~TPortHandles() {
     if (port_ >= 0) {
         if (exclusive_)
             ::ioctl(port_, TIOCNXCL);
-        if (!lockFile_.empty())
-            ::unlink(lockFile_.c_str());
         ::close(port_);
     }
+    // Only after the port is let go: until then a dialer must still see it as held.
+    locks_.Release();
 }
 
 void TPortHandles::SetBaudRate(int rate) {

@@ -6,33 +6,46 @@
 // O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, so opening never waits for a modem's carrier.
 //
 // A port counts as held by another process when any of these says so:
-// - a UUCP lock file LCK..<device name> (HDB: the PID as ten characters and a newline) in the
-//   lock folder whose PID is alive and not ours (pppd and the dialers hold ports this way);
+// - a live UUCP lock file in the lock folder under any name that Linux programs give this device
+//   (posix_locks.h has the names, the formats and what counts as stale);
 // - flock(LOCK_EX|LOCK_NB) is refused, or TIOCEXCL refuses the open (EBUSY);
 // - a line discipline other than the terminal's own is set on it (pppd's N_PPP);
-// - another process has the device open, as far as /proc lets us see its descriptors. The scan
-//   of /proc costs a readlink per descriptor of every process, so a "free" answer is kept and
-//   the scan repeated only when inotify reports an open of the device that was not ours.
-// A lock file whose PID is dead is removed. While open, the port holds its own lock file, the
-// flock and TIOCEXCL; closing releases all three.
+// - another process has the device open (the same st_rdev behind one of its /proc/PID/fd
+//   entries), as far as /proc lets us see its descriptors. The scan costs a stat per descriptor
+//   of every process, so a "free" answer is kept and the scan repeated only when inotify
+//   reports an open of the device's node that was not ours.
+// While open, the port holds its lock files (one under each of the device's names), the flock
+// and TIOCEXCL; closing releases all of them.
 //
 // The lock folder is $QUORVANE_LOCK_DIR when set, else /var/lock. When it is missing or not
 // writable, other programs' lock files are still honoured as far as they can be read, and the
 // port is held without a lock file of its own (flock and TIOCEXCL still keep it exclusive).
+//
+// A port that is missing or cannot be used (no such node, no device behind it, no permission,
+// not a terminal) is told apart from one that is held. With QUORVANE_DEBUG set, every refusal
+// names the check that fired and the process or lock file behind it.
+
+#include "serial/posix_locks.h"
 
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 
 namespace quorvane {
 
 std::string ResolvePortName(const std::string& name);
 std::filesystem::path LockDirectory();
+// Where the device nodes and their links are looked for: /dev. Tests, which cannot make links
+// in /dev, point $QUORVANE_DEV_DIR at a folder of their own.
+std::filesystem::path DeviceDirectory();
 
 // Whether another process has a device open: a /proc scan, whose "no" is kept for one device
-// until inotify reports an open of it that was not ours (a "yes" is checked again every time).
-// inotify merges an open by someone else in the very moment of our own open with ours; such an
-// opener is seen at the next open or close by anybody else. Without inotify every look scans.
+// until inotify reports an open of its node that was not ours (a "yes" is checked again every
+// time). inotify merges an open by someone else in the very moment of our own open with ours;
+// such an opener is seen at the next open by anybody else. An open through another node of the
+// same device (not a link to this one, as in a container's own /dev) is seen only by a scan:
+// after the next open of this node. Without inotify every look scans.
 class TOpenerWatch {
 public:
     TOpenerWatch();
@@ -43,8 +56,8 @@ public:
     // Around each open of ours, so that it is not taken for someone else's.
     void BeforeOwnOpen(const std::string& device);
     void AfterOwnOpen();
-    // `device` is the device's path as the kernel shows it in /proc/<pid>/fd.
-    bool OpenElsewhere(const std::string& device);
+    // The PID of another process with the device `rdev` open; 0 when there is none.
+    pid_t OpenElsewhere(dev_t rdev);
 
 private:
     bool Drain();
@@ -52,10 +65,12 @@ private:
     int watch_ = -1;
     std::string device_;
     bool known_ = false;
-    bool held_ = false;
+    pid_t holder_ = 0;
 };
 
-enum class TOpenResult { Opened, CannotOpen, NotACommHandle };
+// CannotOpen: held by another process, or refused for a reason of this process's own (out of
+// descriptors). NotPresent: no such device, or not usable (no permission, nothing behind it).
+enum class TOpenResult { Opened, CannotOpen, NotPresent, NotACommHandle };
 
 // The system resources of one open port session: the port, its lock file and the stop event.
 // Destroying it closes the stop event, then the port (with its locks).
@@ -80,7 +95,7 @@ private:
     TPortHandles() = default;
     int port_ = -1;
     bool exclusive_ = false; // TIOCEXCL is ours to take back
-    std::string lockFile_;   // empty: none of ours
+    TLockFiles locks_;
 };
 
 // Sets the speed of a terminal device in both directions (any rate the driver accepts).

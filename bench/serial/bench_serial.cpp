@@ -1,5 +1,7 @@
 // Figures of the serial component on a free pseudo-terminal:
 // - one StartComm + StopComm cycle, as the COM Port probe makes once a second: median and p99;
+// - how long that probe holds the port: from its first lock file to the last one removed, as a
+//   watcher of the lock folder sees it; a dialer that starts meanwhile is refused;
 // - a soak of many cycles: open descriptors, threads and resident memory before and after;
 // - the time StopComm takes from its stop signal to both threads ended, with a read and a send
 //   pending.
@@ -9,16 +11,22 @@
 #include "support/process_stats.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -44,6 +52,67 @@ void Report(const char* what, const Figures& f, std::size_t n) {
     std::printf("%-44s median %8.1f us   p99 %8.1f us   max %8.1f us   (n=%zu)\n", what, f.median,
                 f.p99, f.max, n);
 }
+
+// Watches the lock folder from a thread of its own and times each stretch during which at least
+// one LCK.. file stands there, from the event of the first one created to that of the last one
+// removed. Both ends come through the same wake-up, so its delay mostly cancels out.
+class HoldWatch {
+public:
+    explicit HoldWatch(const char* folder)
+        : inotify_(::inotify_init1(IN_CLOEXEC)), stop_(::eventfd(0, EFD_CLOEXEC)) {
+        ::inotify_add_watch(inotify_, folder, IN_CREATE | IN_DELETE);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~HoldWatch() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(stop_, &one, sizeof one);
+        thread_.join();
+        ::close(inotify_);
+        ::close(stop_);
+    }
+    std::size_t Holds() const { return count_.load(); }
+    std::vector<double> Durations() {
+        std::lock_guard lock(mutex_);
+        return holds_;
+    }
+
+private:
+    void Run() {
+        int live = 0;
+        Clock::time_point start;
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            pollfd fds[2] = {{inotify_, POLLIN, 0}, {stop_, POLLIN, 0}};
+            ::poll(fds, 2, -1);
+            if (fds[1].revents & POLLIN)
+                return;
+            const ssize_t n = ::read(inotify_, buffer, sizeof buffer);
+            const auto now = Clock::now();
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->len == 0 || std::strncmp(event->name, "LCK..", 5) != 0)
+                    continue;
+                if (event->mask & IN_CREATE) {
+                    if (live++ == 0)
+                        start = now;
+                } else if (--live == 0) {
+                    std::lock_guard lock(mutex_);
+                    holds_.push_back(
+                        std::chrono::duration<double, std::micro>(now - start).count());
+                    ++count_;
+                }
+            }
+        }
+    }
+
+    int inotify_;
+    int stop_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<double> holds_;
+    std::atomic<std::size_t> count_{0};
+};
 
 void DrainMaster(int master) {
     char buffer[65536];
@@ -87,10 +156,25 @@ int main(int argc, char** argv) {
     }
     Report("StartComm + StopComm (free pty)", Summarise(cycle), cycle.size());
 
-    // 2. Soak.
+    // 2. How long each probe holds the port.
+    {
+        HoldWatch watch(lockDir);
+        for (std::size_t i = 1; i <= 5000; ++i) {
+            comm.StartComm();
+            comm.StopComm();
+            comm.ProcessMessages();
+            while (watch.Holds() < i) // one probe at a time, so no event is lost
+                std::this_thread::yield();
+        }
+        const std::vector<double> holds = watch.Durations();
+        Report("port held, first lock file to last removed", Summarise(holds), holds.size());
+    }
+
+    // 3. Soak.
     const int fds0 = test::CountOpenFds();
     const int threads0 = test::CountThreads();
     const long rss0 = test::ResidentKiB();
+    hangups = 0;
     const auto soakStart = Clock::now();
     for (long i = 0; i < soak; ++i) {
         comm.StartComm();
@@ -106,7 +190,7 @@ int main(int argc, char** argv) {
     std::printf("  resident memory   before %ld KiB, after %ld KiB (%ld KiB before any cycle)\n",
                 rss0, test::ResidentKiB(), rssCold);
 
-    // 3. StopComm with a read and a send pending: the reader waits for bytes, the writer for
+    // 4. StopComm with a read and a send pending: the reader waits for bytes, the writer for
     //    room in the pseudo-terminal, which is full because nobody reads the other end.
     std::vector<double> stop;
     stop.reserve(1000);

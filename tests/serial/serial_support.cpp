@@ -2,7 +2,10 @@
 
 #include "serial/comms_log.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -11,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/eventfd.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -54,17 +58,22 @@ void Pty::Send(const std::string& bytes) const {
     }
 }
 
-std::string Pty::Receive(std::size_t count, int ms) const {
+std::string Pty::Receive(std::size_t count) const {
     std::string got;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangGuardMs);
     while (got.size() < count && std::chrono::steady_clock::now() < end) {
         pollfd fd{master_, POLLIN, 0};
-        ::poll(&fd, 1, 20);
-        char buffer[4096];
-        const ssize_t n = ::read(master_, buffer, sizeof buffer);
-        if (n > 0)
-            got.append(buffer, static_cast<std::size_t>(n));
+        ::poll(&fd, 1, 100);
+        got += ReceiveWaiting();
     }
+    return got;
+}
+
+std::string Pty::ReceiveWaiting() const {
+    std::string got;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master_, buffer, sizeof buffer)) > 0;)
+        got.append(buffer, static_cast<std::size_t>(n));
     return got;
 }
 
@@ -99,6 +108,53 @@ ScopedEnv::~ScopedEnv() {
         ::unsetenv(name_.c_str());
 }
 
+OtherProcess::OtherProcess(const std::function<void()>& hold) {
+    int ready[2];
+    if (::pipe(ready) != 0)
+        throw std::runtime_error("pipe");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        hold();
+        char c = 1;
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &c, 1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char c;
+    const ssize_t n = ::read(ready[0], &c, 1); // until `hold` is done
+    ::close(ready[0]);
+    if (pid_ < 0 || n != 1)
+        throw std::runtime_error("the second process did not start");
+}
+
+OtherProcess::~OtherProcess() {
+    if (!reaped_)
+        End();
+}
+
+void OtherProcess::End() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    reaped_ = true;
+}
+
+void OtherProcess::EndAsZombie() {
+    ::kill(pid_, SIGKILL);
+    siginfo_t info;
+    ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT); // until it has ended
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangGuardMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return done();
+        ::usleep(1000);
+    }
+    return true;
+}
+
 FakeOps::FakeOps() {
     SetPosixOps(this);
 }
@@ -117,7 +173,10 @@ ssize_t FakeOps::Read(int fd, void* buffer, std::size_t count) {
     if (read)
         if (auto r = read(fd, buffer, count))
             return *r;
-    return PosixOps::Read(fd, buffer, count);
+    const ssize_t n = PosixOps::Read(fd, buffer, count);
+    if (n > 0)
+        bytesRead += n;
+    return n;
 }
 
 ssize_t FakeOps::Write(int fd, const void* buffer, std::size_t count) {
@@ -136,12 +195,48 @@ int FakeOps::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
             return *r;
     if (timeoutMs == 0)
         return PosixOps::Poll(fds, count, timeoutMs);
+    const bool reader = std::any_of(
+        fds, fds + count, [](const pollfd& p) { return (p.events & POLLIN) && ::isatty(p.fd); });
     blocked = true;
-    const int r = PosixOps::Poll(fds, count, timeoutMs);
+    if (reader)
+        readerWaiting = true;
+    int r;
+    if (fakeClock_ && timeoutMs > 0) {
+        // The time-out in fake time: short real waits, each followed by a look at the clock.
+        const std::int64_t end = now_ + timeoutMs;
+        while ((r = PosixOps::Poll(fds, count, 2)) == 0) {
+            if (now_ >= end)
+                break;
+            ++clockLooks;
+        }
+    } else {
+        r = PosixOps::Poll(fds, count, timeoutMs);
+    }
     const int code = errno;
+    if (reader)
+        readerWaiting = false;
     blocked = false;
     errno = code;
     return r;
+}
+
+void FakeOps::UseFakeClock() {
+    fakeClock_ = true;
+}
+
+void FakeOps::AdvanceClock(std::int64_t ms) {
+    now_ += ms;
+}
+
+std::int64_t FakeOps::SteadyMs() {
+    return fakeClock_ ? now_.load() : PosixOps::SteadyMs();
+}
+
+int FakeOps::Link(const char* from, const char* to) {
+    if (link)
+        if (auto r = link(from, to))
+            return *r;
+    return PosixOps::Link(from, to);
 }
 
 int FakeOps::GetLineCounters(int fd, TLineCounters* out) {
@@ -179,7 +274,16 @@ void* FakeOps::LocalAlloc(std::size_t size) {
         errno = ENOMEM;
         return nullptr;
     }
-    return PosixOps::LocalAlloc(size);
+    void* block = PosixOps::LocalAlloc(size);
+    if (block != nullptr)
+        ++liveBlocks;
+    return block;
+}
+
+void FakeOps::LocalFree(void* block) {
+    if (block != nullptr)
+        --liveBlocks;
+    PosixOps::LocalFree(block);
 }
 
 void FakeOps::DebugOutput(const char* text) {
@@ -223,13 +327,25 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
     return lines;
 }
 
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string HdbLock(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
 std::string ErrorText(int code) {
     return std::string("GetLastError returned: \"") + ::strerror(code) + "\"";
 }
 
-bool PumpUntil(int handle, const std::function<int()>& process, const std::function<bool()>& done,
-               int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+bool PumpUntil(int handle, const std::function<int()>& process, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangGuardMs);
     while (!done()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());

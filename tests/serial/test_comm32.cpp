@@ -17,13 +17,10 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace quorvane::test {
 namespace {
-
-using namespace std::chrono_literals;
 
 const std::string W1 = "Waiting for a CommEvent (Error) to occur.";
 const std::string W2 = "Waiting for data from comm connection.";
@@ -36,9 +33,9 @@ protected:
     ScopedEnv home{"QUORVANE_HOME", (dir.Path() / "home").string()};
     ScopedEnv lockDir{"QUORVANE_LOCK_DIR", (dir.Path() / "lock").string()};
     Pty pty;
+    std::optional<FakeOps> fakeOps; // outlives the port: TearDown stops it first
     TComm32 comm;
     std::vector<std::string> data;
-    std::vector<std::chrono::steady_clock::time_point> dataTimes;
     std::vector<TObject*> hangups;
 
     void SetUp() override {
@@ -49,25 +46,18 @@ protected:
         comm.SetBaudRate(14400);
         comm.SetOnReceiveData([this](void* buffer, std::uint16_t length) {
             data.emplace_back(static_cast<char*>(buffer), length);
-            dataTimes.push_back(std::chrono::steady_clock::now());
         });
         comm.SetOnRequestHangup([this](TObject* sender) { hangups.push_back(sender); });
     }
     void TearDown() override { comm.StopComm(); }
 
-    bool Pump(
-        int ms, const std::function<bool()>& done = [] { return false; }) {
+    bool Pump(const std::function<bool()>& done) {
         return PumpUntil(
-            comm.NotifyHandle(), [this] { return comm.ProcessMessages(); }, done, ms);
+            comm.NotifyHandle(), [this] { return comm.ProcessMessages(); }, done);
     }
     std::filesystem::path LockFile() const {
         return dir.Path() / "lock" /
                ("LCK.." + std::filesystem::path(pty.SlavePath()).filename().string());
-    }
-    static std::string HdbPid(pid_t pid) {
-        char text[16];
-        std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
-        return text;
     }
     void ExpectOpenFails(const char* what) {
         try {
@@ -80,42 +70,6 @@ protected:
         EXPECT_EQ(comm.GetReadThread(), nullptr);
         EXPECT_EQ(comm.GetWriteThread(), nullptr);
     }
-};
-
-// A second process, started with fork, that does `hold` and then waits to be killed.
-class OtherProcess {
-public:
-    explicit OtherProcess(const std::function<void()>& hold) {
-        int ready[2];
-        EXPECT_EQ(::pipe(ready), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            hold();
-            char c = 1;
-            [[maybe_unused]] ssize_t n = ::write(ready[1], &c, 1);
-            for (;;)
-                ::pause();
-        }
-        char c;
-        EXPECT_EQ(::read(ready[0], &c, 1), 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-    }
-    ~OtherProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t Pid() const { return pid_; }
-    // Ends the process: its PID is then dead.
-    void End() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-
-private:
-    pid_t pid_ = -1;
 };
 
 TEST(Comm32Construction, Defaults) {
@@ -154,7 +108,7 @@ TEST_F(Comm32Test, OpenAndClose) {
     EXPECT_TRUE(comm.IsOpen());
     EXPECT_NE(comm.GetReadThread(), nullptr);
     EXPECT_NE(comm.GetWriteThread(), nullptr);
-    EXPECT_EQ(ReadBytes(LockFile()), HdbPid(::getpid()));
+    EXPECT_EQ(ReadBytes(LockFile()), HdbLock(::getpid()));
     const int other = pty.OpenSlave();
     int exclusive = 0;
     EXPECT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
@@ -186,61 +140,57 @@ TEST_F(Comm32Test, BaudRateZeroKeepsTheSpeed) {
 TEST_F(Comm32Test, DataBothWays) {
     ASSERT_TRUE(comm.StartComm());
     pty.Send("hello");
-    ASSERT_TRUE(Pump(3000, [&] { return !data.empty(); }));
+    ASSERT_TRUE(Pump([&] { return !data.empty(); }));
     EXPECT_EQ(data, std::vector<std::string>{"hello"});
     ASSERT_TRUE(comm.WriteCommData("world", 5));
-    EXPECT_EQ(pty.Receive(5, 3000), "world");
+    EXPECT_EQ(pty.Receive(5), "world");
     ASSERT_TRUE(comm.WriteCommData("", 0));
     ASSERT_TRUE(comm.WriteCommData("!", 1));
-    EXPECT_EQ(pty.Receive(1, 3000), "!");
+    EXPECT_EQ(pty.Receive(1), "!");
 }
 
+// A block ends 250 ms after its last byte, on the steady clock, or at once when the buffer is
+// full. The clock moves only when the test says so; each step is taken once the reader waits.
 TEST_F(Comm32Test, BurstsEndAfter250msOfQuiet) {
+    FakeOps& fake = fakeOps.emplace();
+    fake.UseFakeClock();
     ASSERT_TRUE(comm.StartComm());
-    pty.Send("abc");
-    std::this_thread::sleep_for(100ms);
-    pty.Send("def");
-    const auto lastByte = std::chrono::steady_clock::now();
-    ASSERT_TRUE(Pump(3000, [&] { return !data.empty(); }));
+    long sent = 0;
+    // Sends `bytes` and waits until the reader has read them all and waits again.
+    const auto send = [&](const std::string& bytes) {
+        pty.Send(bytes);
+        sent += static_cast<long>(bytes.size());
+        return WaitUntil([&] { return fake.bytesRead == sent && fake.readerWaiting; });
+    };
+    // Moves the clock and waits until the reader has seen it: with time left, or with a block.
+    const auto advance = [&](std::int64_t ms, std::size_t blocks) {
+        const long looks = fake.clockLooks;
+        fake.AdvanceClock(ms);
+        return Pump(
+            [&] { return data.size() == blocks && (blocks > 0 || fake.clockLooks > looks); });
+    };
+    ASSERT_TRUE(WaitUntil([&] { return fake.readerWaiting.load(); }));
+    ASSERT_TRUE(send("abc"));
+    ASSERT_TRUE(advance(100, 0));
+    ASSERT_TRUE(send("def"));
+    ASSERT_TRUE(advance(249, 0));
+    comm.ProcessMessages();
+    EXPECT_TRUE(data.empty()); // 249 ms after "def": the block is still open
+    ASSERT_TRUE(advance(1, 1));
     EXPECT_EQ(data, std::vector<std::string>{"abcdef"});
-    EXPECT_GE(dataTimes[0] - lastByte, 240ms);
-    EXPECT_LT(dataTimes[0] - lastByte, 1000ms);
-    std::this_thread::sleep_for(100ms);
-    pty.Send("ghi");
-    ASSERT_TRUE(Pump(3000, [&] { return data.size() == 2; }));
+
+    ASSERT_TRUE(send("ghi"));
+    ASSERT_TRUE(advance(250, 2));
     EXPECT_EQ(data[1], "ghi");
-    // A full buffer ends a block at once: 5000 bytes are 2048 + 2048 + 904.
-    pty.Send(std::string(5000, 'z'));
-    ASSERT_TRUE(Pump(5000, [&] { return data.size() == 5; }));
+
+    // A full buffer ends a block with no time passing: 5000 bytes are 2048 + 2048 + 904.
+    ASSERT_TRUE(send(std::string(5000, 'z')));
+    comm.ProcessMessages();
+    ASSERT_EQ(data.size(), 4u);
     EXPECT_EQ(data[2].size(), 2048u);
     EXPECT_EQ(data[3].size(), 2048u);
+    ASSERT_TRUE(advance(250, 5));
     EXPECT_EQ(data[4].size(), 904u);
-}
-
-TEST_F(Comm32Test, HeldByALiveLockFile) {
-    OtherProcess other([] {});
-    const std::string lock = HdbPid(other.Pid());
-    {
-        std::FILE* f = std::fopen(LockFile().c_str(), "w");
-        std::fputs(lock.c_str(), f);
-        std::fclose(f);
-    }
-    ExpectOpenFails("Error opening com port");
-    EXPECT_EQ(ReadBytes(LockFile()), lock);
-}
-
-TEST_F(Comm32Test, StaleLockFileIsCleanedUp) {
-    OtherProcess other([] {});
-    other.End();
-    {
-        std::FILE* f = std::fopen(LockFile().c_str(), "w");
-        std::fputs(HdbPid(other.Pid()).c_str(), f);
-        std::fclose(f);
-    }
-    ASSERT_TRUE(comm.StartComm());
-    EXPECT_EQ(ReadBytes(LockFile()), HdbPid(::getpid()));
-    comm.StopComm();
-    EXPECT_FALSE(std::filesystem::exists(LockFile()));
 }
 
 TEST_F(Comm32Test, HeldByAFlockElsewhere) {
@@ -301,7 +251,7 @@ TEST_F(Comm32Test, MissingDevice) {
 
 TEST_F(Comm32Test, NotATerminal) {
     const auto file = dir.Path() / "plain.txt";
-    std::fclose(std::fopen(file.c_str(), "w"));
+    WriteFile(file, "");
     comm.SetCommPort(file.string());
     ExpectOpenFails("File handle is not a comm handle. ");
     comm.SetCommPort("/dev/null");
@@ -324,7 +274,7 @@ TEST_F(Comm32Test, StartTwice) {
     EXPECT_EQ(comm.GetWriteThread(), writer);
     EXPECT_EQ(comm.GetCommFile(), fd);
     pty.Send("still there");
-    EXPECT_TRUE(Pump(3000, [&] { return !data.empty(); }));
+    EXPECT_TRUE(Pump([&] { return !data.empty(); }));
 }
 
 TEST_F(Comm32Test, StopWhenClosedDoesNothing) {
@@ -335,43 +285,49 @@ TEST_F(Comm32Test, StopWhenClosedDoesNothing) {
     comm.SetCommsLogFileName("");
 }
 
+// The probe's open and close, many times over: nothing stays behind, and every reader that
+// starts only after the stop (its log says so) asks for one hang-up, delivered afterwards.
 TEST_F(Comm32Test, StopRightAfterStart) {
+    const auto log = dir.Path() / "comms.log";
     const int fds = CountOpenFds();
     const int threads = CountThreads();
+    comm.SetCommsLogFileName(log.string());
+    std::size_t lateReaders = 0;
     for (int i = 0; i < 200; ++i) {
         ASSERT_TRUE(comm.StartComm());
         comm.StopComm();
         ASSERT_FALSE(comm.IsOpen());
+        for (const std::string& line : SplitCrLf(ReadBytes(log)))
+            lateReaders += line.rfind("Unable to Setup", 0) == 0;
     }
-    Pump(50);
-    EXPECT_EQ(CountOpenFds(), fds);
-    EXPECT_EQ(CountThreads(), threads);
-    EXPECT_FALSE(std::filesystem::exists(LockFile()));
-    // A reader that starts only after the stop asks for a hang-up once, delivered later.
-    EXPECT_LE(hangups.size(), 200u);
+    comm.SetCommsLogFileName("");
+    EXPECT_TRUE(hangups.empty());
+    comm.ProcessMessages();
+    EXPECT_EQ(hangups.size(), lateReaders);
     for (TObject* sender : hangups)
         EXPECT_EQ(sender, &comm);
+    EXPECT_EQ(CountOpenFds(), fds);
+    // A joined thread leaves /proc/self/task a moment after the join has returned.
+    EXPECT_TRUE(WaitUntil([&] { return CountThreads() == threads; }));
+    EXPECT_FALSE(std::filesystem::exists(LockFile()));
 }
 
 TEST_F(Comm32Test, HangupWhenTheLineGoes) {
     ASSERT_TRUE(comm.StartComm());
     pty.CloseMaster();
-    ASSERT_TRUE(Pump(3000, [&] { return !hangups.empty(); }));
+    ASSERT_TRUE(Pump([&] { return !hangups.empty(); }));
     EXPECT_EQ(hangups[0], &comm);
     comm.StopComm();
 }
 
 TEST_F(Comm32Test, LogLines) {
     const auto log = dir.Path() / "comms.log";
-    {
-        std::FILE* f = std::fopen(log.c_str(), "w");
-        std::fputs("old contents\r\n", f);
-        std::fclose(f);
-    }
+    WriteFile(log, "old contents\r\n");
     comm.SetCommsLogFileName(log.string());
+    FakeOps& fake = fakeOps.emplace();
     ASSERT_TRUE(comm.StartComm());
     EXPECT_EQ(ReadBytes(log), "");
-    std::this_thread::sleep_for(100ms); // the reader reaches its wait
+    ASSERT_TRUE(WaitUntil([&] { return fake.readerWaiting.load(); }));
     comm.StopComm();
     comm.SetCommsLogFileName("");
     const auto lines = SplitCrLf(ReadBytes(log));
@@ -478,7 +434,7 @@ TEST_F(Comm32Test, WriterCannotBeCreated) {
             EXPECT_TRUE(comm.IsOpen());
             EXPECT_NE(comm.GetReadThread(), nullptr);
             EXPECT_EQ(comm.GetWriteThread(), nullptr);
-            std::this_thread::sleep_for(50ms);
+            ASSERT_TRUE(WaitUntil([&] { return fake.readerWaiting.load(); }));
             comm.StopComm();
         }
         EXPECT_FALSE(comm.IsOpen());
@@ -496,47 +452,52 @@ TEST_F(Comm32Test, WriterCannotBeCreated) {
 
 // A reader that starts only after StopComm signalled: its hang-up comes after StopComm.
 TEST_F(Comm32Test, ReaderStartingAfterTheStop) {
-    struct Delayed {
-        void* (*body)(void*);
-        void* argument;
-    };
     const auto log = dir.Path() / "comms.log";
     comm.SetCommsLogFileName(log.string());
-    static std::atomic<bool> release{false};
-    release = false;
-    // Route thread creation through a body that waits until the stop has been signalled.
-    class SlowStart : public FakeOps {
+    // Each thread's body runs only once its CloseEvent has been signalled.
+    class StartAfterTheStop : public FakeOps {
     public:
         int CreateThread(pthread_t* thread, void* (*body)(void*), void* argument) override {
-            auto* delayed = new Delayed{body, argument};
+            struct Held {
+                void* (*body)(void*);
+                void* argument;
+            };
             return PosixOps::CreateThread(
                 thread,
                 [](void* p) -> void* {
-                    std::unique_ptr<Delayed> d(static_cast<Delayed*>(p));
-                    while (!release)
-                        std::this_thread::sleep_for(1ms);
-                    return d->body(d->argument);
+                    const std::unique_ptr<Held> held(static_cast<Held*>(p));
+                    auto* thread = static_cast<TThread*>(held->argument);
+                    int stop = -1;
+                    if (auto* reader = dynamic_cast<TReadThread*>(thread))
+                        stop = reader->CloseEvent;
+                    else if (auto* writer = dynamic_cast<TWriteThread*>(thread))
+                        stop = writer->CloseEvent;
+                    pollfd fd{stop, POLLIN, 0};
+                    while (::poll(&fd, 1, -1) < 0 && errno == EINTR) {
+                    }
+                    return held->body(held->argument);
                 },
-                delayed);
+                new Held{body, argument});
         }
     };
     {
-        SlowStart slow;
+        StartAfterTheStop late;
         ASSERT_TRUE(comm.StartComm());
-        std::thread releaser([&] {
-            std::this_thread::sleep_for(50ms);
-            release = true;
-        });
         comm.StopComm(); // signals, then waits for the threads
-        releaser.join();
     }
     comm.SetCommsLogFileName("");
     EXPECT_TRUE(hangups.empty());
-    ASSERT_TRUE(Pump(1000, [&] { return !hangups.empty(); }));
+    EXPECT_EQ(comm.ProcessMessages(), 1);
     EXPECT_EQ(hangups, std::vector<TObject*>{&comm});
-    const auto lines = SplitCrLf(ReadBytes(log));
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Unable to SetupCommEvent1: " + ErrorText(0)),
-              lines.end());
+    // The writer, released by the same signal, ends somewhere after it.
+    auto lines = SplitCrLf(ReadBytes(log));
+    const auto writerEnd = std::find(lines.begin(), lines.end(), WS);
+    ASSERT_NE(writerEnd, lines.end());
+    EXPECT_GT(writerEnd - lines.begin(), 1);
+    lines.erase(writerEnd);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Stopping the Comm", "Closing Read Thread ",
+                                               "Unable to SetupCommEvent1: " + ErrorText(0), RS,
+                                               "Closing Write Thread"}));
 }
 
 } // namespace

@@ -68,11 +68,6 @@ struct PortRun {
         ::close(port);
         ::close(closeEvent);
     }
-    void Pump(
-        int ms, const std::function<bool()>& done = [] { return false; }) {
-        PumpUntil(
-            window->Handle(), [this] { return window->ProcessMessages(); }, done, ms);
-    }
 };
 
 // What a scripted read or write call does.
@@ -147,24 +142,24 @@ template <class Thread> void RunCase(const Case& c, Thread* thread, FakeOps& fak
     thread->NotifyWindow = run.window;
     ASSERT_EQ(thread->Start(), 0);
     if (c.endsByItself) {
-        ASSERT_TRUE(thread->WaitFor(5000));
+        ASSERT_TRUE(thread->WaitFor(kHangGuardMs));
     } else {
         // Until what the case expects has come and the thread waits again; then the stop.
         const bool ready = PumpUntil(
             run.window->Handle(), [&] { return run.window->ProcessMessages(); },
             [&] {
                 if (!c.received.empty() && run.received.size() < c.received.size())
-                    run.received += run.pty.Receive(c.received.size() - run.received.size(), 5);
+                    run.received += run.pty.ReceiveWaiting();
                 return run.got.data.size() >= c.data.size() &&
                        run.received.size() >= c.received.size() && fake.blocked.load();
-            },
-            5000);
+            });
         ASSERT_TRUE(ready);
         SetEvent(run.closeEvent);
-        ASSERT_TRUE(thread->WaitFor(5000));
+        ASSERT_TRUE(thread->WaitFor(kHangGuardMs));
     }
     TThread::Release(thread);
-    run.Pump(50);
+    run.window->ProcessMessages(); // everything the ended thread posted
+    EXPECT_EQ(fake.liveBlocks.load(), 0);
     EXPECT_EQ(run.log.Lines(), c.lines);
     EXPECT_EQ(run.got.hangups, c.hangups);
     EXPECT_EQ(run.got.data, c.data);
@@ -431,13 +426,10 @@ TEST(ReadThread, DataWaitingAtTheStart) {
     PortRun run;
     run.pty.Send(std::string(3000, 'a'));
     // The pseudo-terminal hands the bytes over to the other side a moment later.
-    int waiting = 0;
-    for (int i = 0; i < 500 && waiting < 3000; ++i) {
-        ::ioctl(run.port, FIONREAD, &waiting);
-        if (waiting < 3000)
-            ::usleep(1000);
-    }
-    ASSERT_EQ(waiting, 3000);
+    ASSERT_TRUE(WaitUntil([&] {
+        int waiting = 0;
+        return ::ioctl(run.port, FIONREAD, &waiting) == 0 && waiting == 3000;
+    }));
     const Case c{"data waiting",
                  nullptr,
                  false,
@@ -614,21 +606,23 @@ TEST(WriteThread, LargeSendArrivesWhole) {
     writer->CloseEvent = run.closeEvent;
     writer->NotifyWindow = run.window;
     ASSERT_EQ(writer->Start(), 0);
-    EXPECT_EQ(run.pty.Receive(bytes.size(), 10000), bytes);
+    EXPECT_EQ(run.pty.Receive(bytes.size()), bytes);
     SetEvent(run.closeEvent);
-    ASSERT_TRUE(writer->WaitFor(5000));
+    ASSERT_TRUE(writer->WaitFor(kHangGuardMs));
     TThread::Release(writer);
     EXPECT_EQ(run.log.Lines(), (std::vector<std::string>{WRITING, WS}));
 }
 
-// Requests still queued when the writer ends are released with it (nothing leaks).
+// Requests still queued when the writer goes are released with it.
 TEST(WriteThread, QueuedRequestsReleased) {
-    PortRun run;
+    FakeOps fake;
     TWriteThread* writer = TWriteThread::Create();
     ASSERT_NE(writer, nullptr);
     PostWrite(*writer, "never sent");
     PostWrite(*writer, "nor this");
+    EXPECT_EQ(fake.liveBlocks.load(), 2);
     TThread::Release(writer); // never started
+    EXPECT_EQ(fake.liveBlocks.load(), 0);
 }
 
 } // namespace
