@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -59,33 +58,14 @@ std::string Latin1Caption(std::string_view text) {
     return out;
 }
 
-} // namespace
-
-bool XcbSync(xcb_connection_t* connection) {
-    return XcbAnswer(connection, xcb_get_input_focus_reply, xcb_get_input_focus(connection)) !=
-           nullptr;
-}
-
-struct X11WindowTitles::Connection {
-    XcbConnection xcb;
-    xcb_window_t root = XCB_NONE;
-    xcb_atom_t clientListStacking = XCB_NONE;
-    xcb_atom_t netWmName = XCB_NONE;
-    xcb_atom_t utf8String = XCB_NONE;
-    xcb_atom_t compoundText = XCB_NONE;
-
-    std::string Caption(xcb_get_property_cookie_t netWmNameCookie,
-                        xcb_get_property_cookie_t wmNameCookie) const;
-};
-
 // Reads both answers, whichever is used, so that none is left queued on the connection.
-std::string X11WindowTitles::Connection::Caption(xcb_get_property_cookie_t netWmNameCookie,
-                                                 xcb_get_property_cookie_t wmNameCookie) const {
+std::string Caption(const XcbDisplay& display, xcb_get_property_cookie_t netWmNameCookie,
+                    xcb_get_property_cookie_t wmNameCookie) {
     // A window destroyed since the list was read answers both with BadWindow: no caption.
-    const auto netWmName = XcbAnswer(xcb.get(), xcb_get_property_reply, netWmNameCookie);
-    const auto wmName = XcbAnswer(xcb.get(), xcb_get_property_reply, wmNameCookie);
+    const auto netWmName = XcbAnswer(display.xcb.get(), xcb_get_property_reply, netWmNameCookie);
+    const auto wmName = XcbAnswer(display.xcb.get(), xcb_get_property_reply, wmNameCookie);
 
-    if (netWmName && netWmName->type == utf8String && netWmName->format == 8) {
+    if (netWmName && netWmName->type == display.utf8String && netWmName->format == 8) {
         if (auto caption = Utf8Caption(PropertyText(netWmName.get())))
             return std::move(*caption);
     }
@@ -94,58 +74,32 @@ std::string X11WindowTitles::Connection::Caption(xcb_get_property_cookie_t netWm
     const std::string_view text = PropertyText(wmName.get());
     if (wmName->type == XCB_ATOM_STRING)
         return Latin1Caption(text);
-    if (wmName->type == utf8String)
+    if (wmName->type == display.utf8String)
         return Utf8Caption(text).value_or(std::string());
     // Compound text starts out as Latin-1 and only an escape sequence switches it to another
     // character set; such a window publishes _NET_WM_NAME anyway.
-    if (wmName->type == compoundText && text.find('\x1b') == std::string_view::npos)
+    if (wmName->type == display.compoundText && text.find('\x1b') == std::string_view::npos)
         return Latin1Caption(text);
     return {};
 }
 
+} // namespace
+
 X11WindowTitles::X11WindowTitles() = default;
-X11WindowTitles::X11WindowTitles(std::string display) : display_(std::move(display)) {}
+X11WindowTitles::X11WindowTitles(std::string display) : displayName_(std::move(display)) {}
 X11WindowTitles::~X11WindowTitles() = default;
 
 bool X11WindowTitles::Connect() {
-    if (connection_ && xcb_connection_has_error(connection_->xcb.get()) == 0)
+    if (display_ && xcb_connection_has_error(display_->xcb.get()) == 0)
         return true;
-    connection_.reset();
+    display_.reset();
 
-    const char* name = display_ ? display_->c_str() : std::getenv("DISPLAY");
+    const char* name = displayName_ ? displayName_->c_str() : std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0')
         return false;
-    int screenNumber = 0;
-    XcbConnection xcb(xcb_connect(name, &screenNumber));
-    if (xcb_connection_has_error(xcb.get()) != 0)
-        return false;
-
-    auto c = std::make_unique<Connection>();
-    xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(xcb.get()));
-    for (int i = 0; i < screenNumber && screen.rem > 0; ++i)
-        xcb_screen_next(&screen);
-    if (screen.rem == 0)
-        return false;
-    c->root = screen.data->root;
-
-    const std::pair<const char*, xcb_atom_t*> atoms[] = {
-        {"_NET_CLIENT_LIST_STACKING", &c->clientListStacking},
-        {"_NET_WM_NAME", &c->netWmName},
-        {"UTF8_STRING", &c->utf8String},
-        {"COMPOUND_TEXT", &c->compoundText},
-    };
-    xcb_intern_atom_cookie_t cookies[std::size(atoms)];
-    for (std::size_t i = 0; i < std::size(atoms); ++i)
-        cookies[i] = xcb_intern_atom(xcb.get(), 0, std::strlen(atoms[i].first), atoms[i].first);
-    for (std::size_t i = 0; i < std::size(atoms); ++i) {
-        const auto reply = XcbAnswer(xcb.get(), xcb_intern_atom_reply, cookies[i]);
-        if (!reply)
-            return false;
-        *atoms[i].second = reply->atom;
-    }
-    c->xcb = std::move(xcb);
-    connection_ = std::move(c);
-    return true;
+    if (auto display = XcbDisplay::Open(name))
+        display_ = std::make_unique<XcbDisplay>(std::move(*display));
+    return display_ != nullptr;
 }
 
 bool X11WindowTitles::CaptionsReadable() {
@@ -155,14 +109,14 @@ bool X11WindowTitles::CaptionsReadable() {
 std::vector<WindowTitle> X11WindowTitles::WindowTitles() {
     if (!Connect())
         return {};
-    const Connection& c = *connection_;
-    xcb_connection_t* xcb = c.xcb.get();
+    const XcbDisplay& d = *display_;
+    xcb_connection_t* xcb = d.xcb.get();
 
     // Both lists are asked for at once; the root's children are only read when the window
     // manager publishes no stacking list.
     const xcb_get_property_cookie_t stackingCookie =
-        xcb_get_property(xcb, 0, c.root, c.clientListStacking, XCB_ATOM_WINDOW, 0, kWholeProperty);
-    const xcb_query_tree_cookie_t treeCookie = xcb_query_tree(xcb, c.root);
+        xcb_get_property(xcb, 0, d.root, d.clientListStacking, XCB_ATOM_WINDOW, 0, kWholeProperty);
+    const xcb_query_tree_cookie_t treeCookie = xcb_query_tree(xcb, d.root);
 
     std::vector<std::uint32_t> windows;
     const auto stacking = XcbAnswer(xcb, xcb_get_property_reply, stackingCookie);
@@ -188,17 +142,17 @@ std::vector<WindowTitle> X11WindowTitles::WindowTitles() {
     cookies.reserve(windows.size());
     for (const xcb_window_t window : windows) {
         cookies.emplace_back(
-            xcb_get_property(xcb, 0, window, c.netWmName, c.utf8String, 0, kCaptionLongs),
+            xcb_get_property(xcb, 0, window, d.netWmName, d.utf8String, 0, kCaptionLongs),
             xcb_get_property(xcb, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0,
                              kCaptionLongs));
     }
     std::vector<WindowTitle> titles;
     titles.reserve(windows.size());
     for (std::size_t i = 0; i < windows.size(); ++i)
-        titles.push_back({windows[i], c.Caption(cookies[i].first, cookies[i].second)});
+        titles.push_back({windows[i], Caption(d, cookies[i].first, cookies[i].second)});
 
     if (xcb_connection_has_error(xcb) != 0) {
-        connection_.reset();
+        display_.reset();
         return {};
     }
     return titles;

@@ -18,6 +18,8 @@
 
 namespace quorvane {
 
+struct XcbDisplay;
+
 class X11WindowTitles final : public WindowTitleSource {
 public:
     // The display named by $DISPLAY when a connection is made.
@@ -40,11 +42,10 @@ public:
     std::function<void(const std::vector<std::uint32_t>& windows)> BeforeCaptionRequests;
 
 private:
-    struct Connection;
     bool Connect();
 
-    std::optional<std::string> display_;
-    std::unique_ptr<Connection> connection_;
+    std::optional<std::string> displayName_;
+    std::unique_ptr<XcbDisplay> display_;
 };
 
 } // namespace quorvane

@@ -1,11 +1,12 @@
 #pragma once
-// Owning handles for what xcb hands over: the connection, and the replies and errors that the
-// caller must free.
+// Owning handles for what xcb hands over (the connection, and the replies and errors that the
+// caller must free), and a connection to a display with the few names the caption walk uses.
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 namespace quorvane {
@@ -36,5 +37,19 @@ auto XcbAnswer(xcb_connection_t* connection, ReplyFunction reply, Cookie cookie)
 // One round trip: when it returns, the server has carried out every request sent before it on
 // this connection. False when the connection has failed.
 bool XcbSync(xcb_connection_t* connection);
+
+// A connection to an X display, the root window of its screen, and the atoms of the names that
+// window captions and a window manager's stacking list are published under.
+struct XcbDisplay {
+    XcbConnection xcb;
+    xcb_window_t root = XCB_NONE;
+    xcb_atom_t clientListStacking = XCB_NONE; // _NET_CLIENT_LIST_STACKING
+    xcb_atom_t netWmName = XCB_NONE;          // _NET_WM_NAME
+    xcb_atom_t utf8String = XCB_NONE;         // UTF8_STRING
+    xcb_atom_t compoundText = XCB_NONE;       // COMPOUND_TEXT
+
+    // The display of that name (null: $DISPLAY); nullopt when it cannot be reached.
+    static std::optional<XcbDisplay> Open(const char* name);
+};
 
 } // namespace quorvane

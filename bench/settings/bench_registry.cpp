@@ -5,14 +5,13 @@
 //
 // Prints the median of each and, at the end, the ratio store / bare.
 
+#include "bench/support/ratio_reporter.h"
 #include "core/bytes.h"
 #include "settings/registry.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
-#include <cstdio>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -253,31 +252,6 @@ void BareLoadProfile(benchmark::State& state) {
     }
 }
 
-// Keeps the console output and collects the medians for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.aggregate_name == "median")
-                medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("\nmedian, store / bare statement:\n");
-        for (const char* what : {"Write", "Read", "SaveProfile", "LoadProfile"}) {
-            const auto store = medians_.find(std::string("Store") + what);
-            const auto bare = medians_.find(std::string("Bare") + what);
-            if (store != medians_.end() && bare != medians_.end() && bare->second > 0)
-                std::printf("  %-12s %10.1f us / %10.1f us = %.2f\n", what, store->second,
-                            bare->second, store->second / bare->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> medians_;
-};
-
 } // namespace
 
 #define QUORVANE_BENCH(fn)                                                                         \
@@ -294,7 +268,10 @@ QUORVANE_BENCH(BareLoadProfile);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    std::vector<bench::RatioReporter::Ratio> ratios;
+    for (const char* what : {"Write", "Read", "SaveProfile", "LoadProfile"})
+        ratios.push_back({what, std::string("Store") + what, std::string("Bare") + what});
+    bench::RatioReporter reporter("store / bare statement", std::move(ratios));
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

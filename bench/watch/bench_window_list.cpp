@@ -6,6 +6,7 @@
 //
 // Prints the median of each and, at the end, the ratios plain / scan.
 
+#include "bench/support/ratio_reporter.h"
 #include "tests/watch/x11_desktop.h"
 #include "watch/x11_window_list.h"
 
@@ -13,8 +14,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,15 +47,11 @@ void Scan(benchmark::State& state) {
 // only when the first is missing), each answer read before the next request goes out.
 class PlainWalk {
 public:
-    explicit PlainWalk(bool askBoth) : askBoth_(askBoth), xcb_(xcb_connect(nullptr, nullptr)) {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(xcb_.get())).data->root;
-        netWmName_ = Atom("_NET_WM_NAME");
-        utf8String_ = Atom("UTF8_STRING");
-    }
+    explicit PlainWalk(bool askBoth) : askBoth_(askBoth), display_(XcbDisplay::Open(nullptr)) {}
 
     std::vector<WindowTitle> Walk() {
-        xcb_connection_t* c = xcb_.get();
-        const auto tree = XcbAnswer(c, xcb_query_tree_reply, xcb_query_tree(c, root_));
+        xcb_connection_t* c = display_->xcb.get();
+        const auto tree = XcbAnswer(c, xcb_query_tree_reply, xcb_query_tree(c, display_->root));
         std::vector<WindowTitle> titles;
         if (!tree)
             return titles;
@@ -65,7 +60,7 @@ public:
                                           first + xcb_query_tree_children_length(tree.get()));
         std::reverse(windows.begin(), windows.end());
         for (const xcb_window_t window : windows) {
-            std::string caption = Text(window, netWmName_, utf8String_);
+            std::string caption = Text(window, display_->netWmName, display_->utf8String);
             if (askBoth_ || caption.empty()) {
                 std::string wmName = Text(window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
                 if (caption.empty())
@@ -78,25 +73,17 @@ public:
 
 private:
     std::string Text(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-        const auto reply =
-            XcbAnswer(xcb_.get(), xcb_get_property_reply,
-                      xcb_get_property(xcb_.get(), 0, window, property, type, 0, kMaxCaptionChars));
+        const auto reply = XcbAnswer(
+            display_->xcb.get(), xcb_get_property_reply,
+            xcb_get_property(display_->xcb.get(), 0, window, property, type, 0, kMaxCaptionChars));
         if (!reply)
             return {};
         return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
                            static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
     }
-    xcb_atom_t Atom(const char* name) {
-        const auto reply = XcbAnswer(xcb_.get(), xcb_intern_atom_reply,
-                                     xcb_intern_atom(xcb_.get(), 0, std::strlen(name), name));
-        return reply ? reply->atom : XCB_NONE;
-    }
 
     bool askBoth_;
-    XcbConnection xcb_;
-    xcb_window_t root_ = XCB_NONE;
-    xcb_atom_t netWmName_ = XCB_NONE;
-    xcb_atom_t utf8String_ = XCB_NONE;
+    std::optional<XcbDisplay> display_;
 };
 
 void Walk(benchmark::State& state, bool askBoth) {
@@ -111,34 +98,6 @@ void Plain(benchmark::State& state) {
 void PlainFewer(benchmark::State& state) {
     Walk(state, false);
 }
-
-// Keeps the console output and collects the medians for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.aggregate_name == "median")
-                medians_[run.run_name.function_name + "/" + run.run_name.args] =
-                    run.GetAdjustedRealTime();
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("\nmedian, plain walk / scan:\n");
-        for (const char* walk : {"Plain", "PlainFewer"}) {
-            for (const char* windows : {"50", "200", "1000"}) {
-                const auto scan = medians_.find(std::string("Scan/") + windows);
-                const auto plain = medians_.find(std::string(walk) + "/" + windows);
-                if (scan != medians_.end() && plain != medians_.end() && scan->second > 0)
-                    std::printf("  %-10s %4s windows %10.1f us / %10.1f us = %.1f\n", walk, windows,
-                                plain->second, scan->second, plain->second / scan->second);
-            }
-        }
-    }
-
-private:
-    std::map<std::string, double> medians_;
-};
 
 } // namespace
 
@@ -166,7 +125,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    std::vector<bench::RatioReporter::Ratio> ratios;
+    for (const std::string walk : {"Plain", "PlainFewer"})
+        for (const std::string windows : {"50", "200", "1000"})
+            ratios.push_back(
+                {walk + " " + windows + " windows", walk + "/" + windows, "Scan/" + windows});
+    bench::RatioReporter reporter("plain walk / scan", std::move(ratios));
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

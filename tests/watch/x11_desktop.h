@@ -7,7 +7,6 @@
 #include "watch/xcb_handles.h"
 
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -18,70 +17,63 @@ namespace quorvane::test {
 
 class TestDesktop {
 public:
-    TestDesktop() : xcb_(xcb_connect(nullptr, &screenNumber_)) {
-        if (xcb_connection_has_error(xcb_.get()) != 0)
+    TestDesktop() : display_(XcbDisplay::Open(nullptr)) {
+        if (!display_)
             throw std::runtime_error("no X server on $DISPLAY");
-        xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(xcb_.get()));
-        for (int i = 0; i < screenNumber_; ++i)
-            xcb_screen_next(&screen);
-        root_ = screen.data->root;
-        clientListStacking_ = Atom("_NET_CLIENT_LIST_STACKING");
-        netWmName_ = Atom("_NET_WM_NAME");
-        utf8String_ = Atom("UTF8_STRING");
-        compoundText_ = Atom("COMPOUND_TEXT");
+        xcb_ = display_->xcb.get();
     }
     ~TestDesktop() {
-        xcb_delete_property(xcb_.get(), root_, clientListStacking_);
+        xcb_delete_property(xcb_, display_->root, display_->clientListStacking);
         for (const xcb_window_t window : windows_)
-            xcb_destroy_window(xcb_.get(), window);
-        XcbSync(xcb_.get());
+            xcb_destroy_window(xcb_, window);
+        XcbSync(xcb_);
     }
     TestDesktop(const TestDesktop&) = delete;
     TestDesktop& operator=(const TestDesktop&) = delete;
 
-    xcb_atom_t utf8String() const { return utf8String_; }
-    xcb_atom_t compoundText() const { return compoundText_; }
+    xcb_atom_t utf8String() const { return display_->utf8String; }
+    xcb_atom_t compoundText() const { return display_->compoundText; }
 
     // A new window on top of the stack, with each caption property that is given: _NET_WM_NAME
     // as UTF8_STRING, WM_NAME with the type given (STRING, that is Latin-1, by default).
     xcb_window_t MakeWindow(std::optional<std::string_view> netWmName,
                             std::optional<std::string_view> wmName = std::nullopt,
                             xcb_atom_t wmNameType = XCB_ATOM_STRING) {
-        const xcb_window_t window = xcb_generate_id(xcb_.get());
-        xcb_create_window(xcb_.get(), XCB_COPY_FROM_PARENT, window, root_, 0, 0, 10, 10, 0,
+        const xcb_window_t window = xcb_generate_id(xcb_);
+        xcb_create_window(xcb_, XCB_COPY_FROM_PARENT, window, display_->root, 0, 0, 10, 10, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
         if (netWmName)
-            SetText(window, netWmName_, utf8String_, *netWmName);
+            SetText(window, display_->netWmName, display_->utf8String, *netWmName);
         if (wmName)
             SetText(window, XCB_ATOM_WM_NAME, wmNameType, *wmName);
         windows_.push_back(window);
-        XcbSync(xcb_.get());
+        XcbSync(xcb_);
         return window;
     }
 
     void Destroy(xcb_window_t window) {
-        xcb_destroy_window(xcb_.get(), window);
+        xcb_destroy_window(xcb_, window);
         std::erase(windows_, window);
-        XcbSync(xcb_.get());
+        XcbSync(xcb_);
     }
 
     // XCB_STACK_MODE_ABOVE puts the window on top of its siblings, BELOW at the bottom.
     void Restack(xcb_window_t window, xcb_stack_mode_t mode) {
         const std::uint32_t value = mode;
-        xcb_configure_window(xcb_.get(), window, XCB_CONFIG_WINDOW_STACK_MODE, &value);
-        XcbSync(xcb_.get());
+        xcb_configure_window(xcb_, window, XCB_CONFIG_WINDOW_STACK_MODE, &value);
+        XcbSync(xcb_);
     }
 
     // What a window manager publishes: its clients from the bottom of the stack to the top.
     void SetStackingList(const std::vector<xcb_window_t>& bottomToTop) {
-        xcb_change_property(xcb_.get(), XCB_PROP_MODE_REPLACE, root_, clientListStacking_,
-                            XCB_ATOM_WINDOW, 32, static_cast<std::uint32_t>(bottomToTop.size()),
-                            bottomToTop.data());
-        XcbSync(xcb_.get());
+        xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, display_->root,
+                            display_->clientListStacking, XCB_ATOM_WINDOW, 32,
+                            static_cast<std::uint32_t>(bottomToTop.size()), bottomToTop.data());
+        XcbSync(xcb_);
     }
     void RemoveStackingList() {
-        xcb_delete_property(xcb_.get(), root_, clientListStacking_);
-        XcbSync(xcb_.get());
+        xcb_delete_property(xcb_, display_->root, display_->clientListStacking);
+        XcbSync(xcb_);
     }
 
     // A window id that names no window: one of ours, destroyed.
@@ -94,26 +86,13 @@ public:
     const std::vector<xcb_window_t>& windows() const { return windows_; }
 
 private:
-    xcb_atom_t Atom(const char* name) {
-        const auto reply = XcbAnswer(xcb_.get(), xcb_intern_atom_reply,
-                                     xcb_intern_atom(xcb_.get(), 0, std::strlen(name), name));
-        if (!reply)
-            throw std::runtime_error(std::string("cannot intern ") + name);
-        return reply->atom;
-    }
-
     void SetText(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, std::string_view text) {
-        xcb_change_property(xcb_.get(), XCB_PROP_MODE_REPLACE, window, property, type, 8,
+        xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, window, property, type, 8,
                             static_cast<std::uint32_t>(text.size()), text.data());
     }
 
-    int screenNumber_ = 0;
-    XcbConnection xcb_;
-    xcb_window_t root_ = XCB_NONE;
-    xcb_atom_t clientListStacking_ = XCB_NONE;
-    xcb_atom_t netWmName_ = XCB_NONE;
-    xcb_atom_t utf8String_ = XCB_NONE;
-    xcb_atom_t compoundText_ = XCB_NONE;
+    std::optional<XcbDisplay> display_;
+    xcb_connection_t* xcb_ = nullptr;
     std::vector<xcb_window_t> windows_;
 };
 
