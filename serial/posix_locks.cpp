@@ -1,6 +1,6 @@
 #include "serial/posix_locks.h"
 
-#include "serial/posix_fd.h"
+#include "serial/posix_dir.h"
 #include "serial/posix_ops.h"
 #include "serial/posix_port.h"
 #include "core/store_folder.h"
@@ -85,7 +85,7 @@ bool ProcessGone(pid_t pid) {
         return true;
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    const FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
     char line[512];
     const ssize_t n = fd ? ::read(fd.get(), line, sizeof line - 1) : -1;
     if (n <= 0)
@@ -104,7 +104,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // when it holds the device.
 bool LockHeld(const std::string& path, std::string& why) {
     for (int look = 0; look < kLockTries; ++look) {
-        const FileDescriptor fd(
+        const UniqueFd fd(
             ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (!fd) {
             if (errno == ENOENT)
@@ -193,7 +193,7 @@ std::vector<std::string> DeviceLockNames(const std::string& given, const std::st
         AddPathNames(names, (root / "modem").string());
     for (const char* folder : {"serial/by-id", "serial/by-path"}) {
         const fs::path dir = root / folder;
-        const FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fd)
             continue;
         ForEachEntry(fd.get(), [&](const char* link) {
@@ -234,7 +234,7 @@ std::string FindLiveLock(const std::vector<std::string>& names, dev_t rdev) {
     for (const std::string& name : names)
         if (LockHeld((dir / ("LCK.." + name)).string(), why))
             return why;
-    const FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd) {
         ForEachEntry(fd.get(), [&](const char* entry) {
             if (std::strncmp(entry, "LCK..", 5) != 0)
@@ -257,7 +257,7 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
         (dir / ("LTMP." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1))))
             .string();
     {
-        const FileDescriptor fd(
+        const UniqueFd fd(
             ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
         if (!fd) {
             OutputDebugString("No lock file of our own in " + dir.string() + " (" +

@@ -57,7 +57,8 @@ public:
     // when the window's eventfd cannot be created.
     TNotifyWindow(TWndProc wndProc, void (*discard)(const TMessage&));
 
-    // PostMessage: false once the window is destroyed.
+    // Queues a message and wakes the owner's loop through the eventfd; false once the window
+    // is destroyed.
     bool PostMessage(DWORD msg, std::uintptr_t wParam, std::intptr_t lParam);
     // Readable while messages may be waiting.
     int Handle() const { return queue_.Handle(); }

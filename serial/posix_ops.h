@@ -44,7 +44,7 @@ public:
     virtual int GetLineCounters(int fd, TLineCounters* counters);
     // A non-blocking, close-on-exec eventfd (CloseEvent, the writer's queue); -1 on failure.
     virtual int CreateEventFd();
-    // The event of an overlapped record; false (errno set) when it cannot be created.
+    // The event of a pending-operation record; false (errno set) when it cannot be created.
     virtual bool CreateRecordEvent();
     // pthread_create; answers 0 or the error number.
     virtual int CreateThread(pthread_t* thread, void* (*body)(void*), void* argument);

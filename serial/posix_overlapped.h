@@ -1,8 +1,8 @@
 #pragma once
-// Overlapped serial I/O on a non-blocking file descriptor: a read, a write and a line-error wait
-// that can be left pending on the port, each with a record whose manual-reset event is
-// signalled while no operation of it is pending, and waits that end on the first signalled
-// handle of a list whose first entry is the stop event (an eventfd). A wait drives the pending
+// Serial I/O that can be left pending on a non-blocking file descriptor: a read, a write and a
+// line-error wait, each with a record whose event stays set while no operation of it is
+// pending, and waits that end on the first set event of a list whose first entry is the stop
+// eventfd. A wait drives the pending
 // operations: it polls the port and the stop event together, so a stop is seen at once.
 //
 // A pending read ends when its buffer is full or when the line has been quiet for the read
@@ -112,7 +112,7 @@ private:
 // The steady clock of the installed operations, in milliseconds.
 std::int64_t SteadyMs();
 
-// CreateEvent for a record: false with the last error set when it cannot be created.
+// The event of a record: false with the last error set when it cannot be created.
 bool CreateRecordEvent();
 
 // Each answers true when the operation completed at once; false with the last error
@@ -135,14 +135,16 @@ bool ClearCommError(int fd, DWORD* errors, TCommLine& line);
 // Discards what is buffered in the directions named by the PURGE_* flags.
 bool PurgeComm(int fd, DWORD flags);
 
-// SetEvent on an eventfd stop event (it stays signalled: manual reset).
+// Sets a stop eventfd; it stays set until its owner closes it.
 bool SetEvent(int event);
-// WaitForSingleObject with time-out 0: WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
+// Whether an eventfd is set, without waiting (poll with time-out 0): WAIT_OBJECT_0 when it is,
+// WAIT_TIMEOUT when not, WAIT_FAILED when poll fails.
 DWORD PollEvent(int event);
 
-// WaitForMultipleObjects(INFINITE) on [stopEvent, records...] for operations pending on `port`:
-// the index of the lowest signalled entry, WAIT_FAILED with the last error set, or WAIT_TIMEOUT
-// when the system says the endless wait is over without cause.
+// Waits without limit, with poll on the port and the stop eventfd, until the stop is set or one
+// of the records' pending operations completes: the index of the lowest set entry of
+// [stopEvent, records...], WAIT_FAILED with the last error set, or WAIT_TIMEOUT when poll
+// returns without cause.
 DWORD WaitForPort(int stopEvent, int port, std::initializer_list<TOverlapped*> records);
 // The same for two eventfds alone (the writer's stop event and queue): 0, 1, WAIT_FAILED or
 // WAIT_TIMEOUT.

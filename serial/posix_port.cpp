@@ -1,6 +1,6 @@
 #include "serial/posix_port.h"
 
-#include "serial/posix_fd.h"
+#include "serial/posix_dir.h"
 #include "serial/posix_ops.h"
 #include "core/store_folder.h"
 
@@ -63,7 +63,7 @@ bool NotPresentError(int code) {
 // One folder read per process and one stat per descriptor; the stat never waits for a network
 // file system to answer.
 pid_t ScanForOpeners(dev_t rdev) {
-    const FileDescriptor proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!proc)
         return 0;
     const pid_t self = ::getpid();
@@ -76,7 +76,7 @@ pid_t ScanForOpeners(dev_t rdev) {
             return false;
         char path[300];
         std::snprintf(path, sizeof path, "%s/fd", name);
-        const FileDescriptor fds(::openat(proc.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const UniqueFd fds(::openat(proc.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fds)
             return false;
         const bool open = ForEachEntry(fds.get(), [&](const char* fd) {

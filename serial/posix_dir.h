@@ -1,28 +1,12 @@
 #pragma once
-// A file descriptor that closes itself (the same as the session log's), and a walk over a
-// folder's entries on a descriptor.
+// A walk over a folder's entries on a descriptor.
+
+#include "core/fd.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace quorvane {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // Calls `each` with the name of every entry of the open folder `dir` but "." and ".."; stops
 // early when `each` answers true, and then answers true. One getdents64 per 16 KiB of names,
