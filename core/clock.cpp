@@ -10,10 +10,6 @@ std::function<DateTime()>& InstalledClock() {
     static std::function<DateTime()> clock;
     return clock;
 }
-std::function<SteadyTime()>& InstalledSteadyClock() {
-    static std::function<SteadyTime()> clock;
-    return clock;
-}
 } // namespace
 
 DateTime SystemNow() {
@@ -36,12 +32,7 @@ void SetClock(std::function<DateTime()> clock) {
 }
 
 SteadyTime SteadyNow() {
-    const auto& clock = InstalledSteadyClock();
-    return clock ? clock() : std::chrono::steady_clock::now();
-}
-
-void SetSteadyClock(std::function<SteadyTime()> clock) {
-    InstalledSteadyClock() = std::move(clock);
+    return std::chrono::steady_clock::now();
 }
 
 ManualClock::ManualClock(DateTime start) : now_(start) {

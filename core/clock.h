@@ -37,11 +37,7 @@ private:
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-// The monotonic time, whatever clock is installed. Any thread.
+// The monotonic time, for intervals. Any thread.
 SteadyTime SteadyNow();
-
-// Replaces the steady clock; an empty function puts the system's back. Install it before any
-// thread that reads it starts.
-void SetSteadyClock(std::function<SteadyTime()> clock);
 
 } // namespace quorvane

@@ -1,5 +1,7 @@
 #include "serial/posix_ops.h"
 
+#include "core/clock.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -60,9 +62,8 @@ void PosixOps::LocalFree(void* block) {
 }
 
 std::int64_t PosixOps::SteadyMs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyNow().time_since_epoch())
+        .count();
 }
 
 int PosixOps::Link(const char* from, const char* to) {
