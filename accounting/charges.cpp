@@ -100,7 +100,8 @@ std::optional<double> ParsePrice(std::string_view text) {
 }
 
 std::string FormatCharges(const BillingInputs& billing, TimerSet& timers,
-                          const std::function<void()>& playAlarm) {
+                          const std::function<void()>& playAlarm,
+                          const std::function<void(const std::string& charges)>& usedUp) {
     const std::string& currency = Regional().currencyString;
     if (!billing.billingEnabled)
         return currency + "0.00";
@@ -109,19 +110,22 @@ std::string FormatCharges(const BillingInputs& billing, TimerSet& timers,
     if (freeHours && *freeHours != 0) {
         if (hours <= *freeHours)
             return currency + "0.00";
+        // A price that is blank, or (only from a hand-edited store) no number at all, has no
+        // amount to multiply.
+        const auto price =
+            StripSpaces(billing.price).empty() ? std::nullopt : ParsePrice(billing.price);
+        const std::string charges =
+            currency + (price ? FormatAmount(static_cast<double>(hours - *freeHours) * *price)
+                              : std::string(kNoPriceSet));
+        if (billing.sessionRunning && usedUp)
+            usedUp(charges);
         if (!StripSpaces(billing.wavAlarm).empty() && !timers.AlarmPlayed &&
             billing.sessionRunning) {
             timers.AlarmPlayed = true;
             if (playAlarm)
                 playAlarm();
         }
-        // A price that is blank, or (only from a hand-edited store) no number at all, has no
-        // amount to multiply.
-        const auto price =
-            StripSpaces(billing.price).empty() ? std::nullopt : ParsePrice(billing.price);
-        if (!price)
-            return currency + std::string(kNoPriceSet);
-        return currency + FormatAmount(static_cast<double>(hours - *freeHours) * *price);
+        return charges;
     }
     const double price = ParsePrice(StripSpaces(billing.price)).value_or(0.0);
     if (price == 0.0)

@@ -38,8 +38,12 @@ inline constexpr std::string_view kNoPriceSet = "no price set";
 // rule, once the whole hours of TotalTime exceed the free hours during a session with an alarm
 // file set, `playAlarm` runs once per program run. AlarmPlayed is set before it runs, so a
 // message box that the alarm raises cannot bring the alarm back while it waits for its answer.
+// `usedUp`, when given, runs with the charges text at every computation during a session that
+// finds the free hours used up, whether or not an alarm file is set, before the alarm (so a
+// notice is on screen while the sound plays); telling the user once is the caller's part.
 std::string FormatCharges(const BillingInputs& billing, TimerSet& timers,
-                          const std::function<void()>& playAlarm);
+                          const std::function<void()>& playAlarm,
+                          const std::function<void(const std::string& charges)>& usedUp = {});
 
 // Seconds since midnight of a DateTime's time of day (milliseconds dropped).
 int SecondOfDay(DateTime value);

@@ -55,8 +55,12 @@ std::optional<std::string> FollowLinks(std::string path) {
             return path;
         std::vector<char> target(PATH_MAX + 1);
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+        if (n < 0)
             return std::nullopt;
+        if (n == 0 || static_cast<std::size_t>(n) >= target.size()) {
+            errno = ENAMETOOLONG;
+            return std::nullopt;
+        }
         std::string next(target.data(), static_cast<std::size_t>(n));
         if (next.front() != '/') {
             const std::size_t slash = path.rfind('/');
@@ -65,7 +69,8 @@ std::optional<std::string> FollowLinks(std::string path) {
         }
         path = std::move(next);
     }
-    return std::nullopt; // a loop of links
+    errno = ELOOP; // a loop of links
+    return std::nullopt;
 }
 
 // Copies an old log to `out` with every line ended by CR LF. A line ends at CR, LF or CR LF;
@@ -196,54 +201,69 @@ std::string FromUtf8(std::string_view text, const std::string& charset) {
 }
 
 bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
-                     const std::string& charges) {
+                     const std::string& charges, std::string* why) {
+    const auto fail = [why](std::string reason) {
+        if (why)
+            *why = std::move(reason);
+        return false;
+    };
+    const auto failWith = [&fail](int error) { return fail(std::strerror(error)); };
     if (fileName.empty())
-        return false;
+        return fail("No log file is named");
     const std::optional<std::string> target = FollowLinks(fileName);
-    if (!target || target->back() == '/')
-        return false;
+    if (!target)
+        return failWith(errno);
+    if (target->back() == '/')
+        return failWith(EISDIR);
     // O_NONBLOCK: a FIFO by that name must not hang the session's end; it is refused below.
     UniqueFd old(::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat oldStat {};
     if (old) {
-        if (::fstat(old.get(), &oldStat) != 0 || !S_ISREG(oldStat.st_mode))
-            return false;
+        if (::fstat(old.get(), &oldStat) != 0)
+            return failWith(errno);
+        if (S_ISDIR(oldStat.st_mode))
+            return failWith(EISDIR);
+        if (!S_ISREG(oldStat.st_mode))
+            return fail("Not a regular file");
     } else if (errno != ENOENT) {
-        return false; // there is a log, but we cannot read it: replacing it would lose it
+        return failWith(errno); // there is a log, but we cannot read it: replacing it would lose it
     }
 
     FileReplacement temp(*target, old ? 0600 : 0666);
     if (!temp.ok())
-        return false;
-    bool ok = true;
+        return failWith(temp.error());
     if (old) {
         // Owner first: a change of owner clears set-id bits that the mode then puts back.
         if (oldStat.st_uid != ::geteuid() || oldStat.st_gid != ::getegid())
             (void)!::fchown(temp.fd(), oldStat.st_uid, oldStat.st_gid);
-        ok = ::fchmod(temp.fd(), oldStat.st_mode & 07777) == 0;
+        if (::fchmod(temp.fd(), oldStat.st_mode & 07777) != 0)
+            return failWith(errno);
     }
 
     const std::string line =
         FromUtf8(SessionLogLine(Now(), timers, charges), SystemCharset()) + "\r\n";
-    ok = ok && temp.Write(line.data(), line.size());
-    if (ok && old) {
+    if (!temp.Write(line.data(), line.size()))
+        return failWith(temp.error());
+    if (old) {
         LineEndCopier copier(temp.fd());
         std::vector<char> buffer(128 * 1024);
         for (;;) {
             const ssize_t n = ::read(old.get(), buffer.data(), buffer.size());
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0) {
-                ok = n == 0 && copier.Finish();
+            if (n < 0)
+                return failWith(errno);
+            if (n == 0)
                 break;
-            }
-            if (!copier.Chunk(buffer.data(), static_cast<std::size_t>(n))) {
-                ok = false;
-                break;
-            }
+            if (!copier.Chunk(buffer.data(), static_cast<std::size_t>(n)))
+                return failWith(errno);
         }
+        if (!copier.Finish())
+            return failWith(errno);
     }
-    return ok && temp.Commit();
+    if (!temp.Commit())
+        return failWith(temp.error());
+    return true;
 }
 
 } // namespace quorvane

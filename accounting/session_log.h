@@ -21,9 +21,10 @@ std::string SessionLogLine(DateTime now, const TimerSet& timers, const std::stri
 // on the way leaves the old file whole; the file keeps its permissions, and a symbolic link
 // keeps pointing at the file it named, which is the one rewritten. Answers false, and leaves
 // the old file untouched, on any failure (no name, no such folder, a file that cannot be read
-// or replaced); nothing is reported.
+// or replaced); nothing is shown. `why`, when given, then receives the reason in English, the
+// system's text where it has one ("No such file or directory").
 bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
-                     const std::string& charges);
+                     const std::string& charges, std::string* why = nullptr);
 
 // The character set of the program's locale, e.g. "UTF-8", "ISO-8859-1": the user's (LC_ALL,
 // LC_CTYPE, LANG) once start-up has called setlocale(LC_ALL, ""), as QApplication does; until

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace quorvane {
 namespace {
 
@@ -102,6 +105,41 @@ TEST_F(ChargesTest, AlarmPlaysOncePerRunOnlyInASessionWithAFile) {
         EXPECT_FALSE(fresh.AlarmPlayed);
     }
     EXPECT_EQ(alarms_, 1);
+}
+
+TEST_F(ChargesTest, FreeHoursUsedUpAreToldInASessionWithOrWithoutAnAlarmFile) {
+    struct Case {
+        BillingInputs billing;
+        Duration total;
+        const char* told; // the charges passed on, or nullptr for no call
+    };
+    const Case cases[] = {
+        {{true, "5", "2.00", "", true}, H(6), "$2.00"},
+        {{true, "5", "2.00", "/a.wav", true}, H(7), "$4.00"},
+        {{true, "5", "", "", true}, H(6), "$no price set"},
+        {{true, "5", "2.00", "", true}, H(5, 59, 59), nullptr},
+        {{true, "5", "2.00", "", false}, H(9), nullptr}, // no session
+        {{true, "0", "2.00", "", true}, H(9), nullptr},  // per-minute rule
+        {{false, "5", "2.00", "", true}, H(9), nullptr},
+    };
+    for (const Case& c : cases) {
+        TimerSet timers;
+        timers.TotalTime = c.total;
+        std::vector<std::string> events;
+        const std::string text = FormatCharges(
+            c.billing, timers, [&] { events.push_back("alarm"); },
+            [&](const std::string& charges) { events.push_back(charges); });
+        std::vector<std::string> expected;
+        if (c.told)
+            expected.push_back(c.told);
+        if (c.told && !c.billing.wavAlarm.empty())
+            expected.push_back(
+                "alarm"); // the notice comes first, so it shows while the sound plays
+        EXPECT_EQ(events, expected) << c.billing.freeHours << " / " << c.total;
+        if (c.told) {
+            EXPECT_EQ(text, c.told);
+        }
+    }
 }
 
 TEST(Numbers, WholeAndDecimalTexts) {

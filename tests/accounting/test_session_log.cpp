@@ -17,6 +17,7 @@
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace quorvane {
 namespace {
@@ -206,18 +207,24 @@ TEST_F(SessionLogTest, UnusableNamesAnswerFalseAndWriteNothing) {
     fs::create_directory(dir_ / "folder");
     fs::create_symlink("loop-b", dir_ / "loop-a");
     fs::create_symlink("loop-a", dir_ / "loop-b");
-    // These fail for root as well, whom permission bits would not stop.
-    const std::string names[] = {
-        "",
-        (dir_ / "plain" / "usage.log").string(),   // the folder is a regular file
-        (dir_ / "missing" / "usage.log").string(), // no such folder
-        (dir_ / "folder").string(),                // the log's name is a folder
-        (dir_ / "loop-a").string(),                // links that name each other
-        "/proc/self/quorvane-usage.log",           // a folder nobody can create files in
+    // These fail for root as well, whom permission bits would not stop. The reason is the one
+    // a notice shows the user; nullptr where only its presence is certain.
+    const std::pair<std::string, const char*> names[] = {
+        {"", "No log file is named"},
+        {(dir_ / "plain" / "usage.log").string(), "Not a directory"}, // the folder is a file
+        {(dir_ / "missing" / "usage.log").string(), "No such file or directory"},
+        {(dir_ / "folder").string(), "Is a directory"},
+        {(dir_ / "loop-a").string(), "Too many levels of symbolic links"},
+        {"/proc/self/quorvane-usage.log", nullptr}, // a folder nobody can create files in
     };
-    for (const auto& name : names) {
+    for (const auto& [name, reason] : names) {
         SCOPED_TRACE(name);
-        EXPECT_FALSE(WriteSessionLog(name, timers_, "$1.50"));
+        std::string why;
+        EXPECT_FALSE(WriteSessionLog(name, timers_, "$1.50", &why));
+        if (reason)
+            EXPECT_EQ(why, reason);
+        else
+            EXPECT_FALSE(why.empty());
     }
     ExpectFolderHolds({"plain", "folder", "loop-a", "loop-b"});
     EXPECT_TRUE(fs::is_empty(dir_ / "folder"));
@@ -254,11 +261,13 @@ TEST_F(SessionLogTest, AFailedWriteLeavesTheOldFileWhole) {
     WriteBytes(log, old);
 
     bool written;
+    std::string why;
     {
         const FileSizeLimit diskFull(64 * 1024);
-        written = WriteSessionLog(log.string(), timers_, "$1.50");
+        written = WriteSessionLog(log.string(), timers_, "$1.50", &why);
     }
     EXPECT_FALSE(written);
+    EXPECT_EQ(why, "File too large");
     EXPECT_TRUE(ReadBytes(log) == old);
     ExpectFolderHolds({"usage.log"});
 }
