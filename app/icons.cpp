@@ -21,10 +21,10 @@ QPixmap LampPixmap(const QColor& colour) {
     return pixmap;
 }
 
-QPixmap ProgramPixmap(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
+QImage ProgramImage(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(size / 32.0, size / 32.0);
     // Stopwatch: crown, dial, two hands.
@@ -38,7 +38,12 @@ QPixmap ProgramPixmap(int size) {
     painter.drawLine(QPointF(16.0, 18.0), QPointF(16.0, 9.0));
     painter.setPen(QPen(QColor(40, 40, 40), 2.0, Qt::SolidLine, Qt::RoundCap));
     painter.drawLine(QPointF(16.0, 18.0), QPointF(22.0, 21.0));
-    return pixmap;
+    painter.end();
+    return image;
+}
+
+QPixmap ProgramPixmap(int size) {
+    return QPixmap::fromImage(ProgramImage(size));
 }
 
 QIcon ProgramIcon() {

@@ -2,6 +2,7 @@
 // Pictures the program draws itself, so it needs no image files beside the executable.
 
 #include <QIcon>
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QPixmap>
@@ -11,7 +12,9 @@ namespace quorvane {
 // A round lamp of the given colour, 16 by 16.
 QPixmap LampPixmap(const QColor& colour);
 
-// The program's own icon (a stopwatch), at the given size.
+// The program's own icon (a stopwatch), at the given size. The image needs no display, so the
+// build draws the installed theme icons with it too.
+QImage ProgramImage(int size);
 QPixmap ProgramPixmap(int size = 32);
 QIcon ProgramIcon();
 

@@ -80,6 +80,8 @@ int RunProgram(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quorvane"));
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
+    // The installed desktop entry, so the desktop shows the window as that program's.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvane"));
     QApplication::setWindowIcon(ProgramIcon());
     Regional() = RegionalSettings::FromLocale("").value_or(RegionalSettings{});
 

@@ -5,6 +5,7 @@
 #include "app/help_viewer.h"
 #include "app/icons.h"
 #include "app/messages.h"
+#include "app/notifier.h"
 #include "app/profile_form.h"
 #include "app/save_dialog.h"
 #include "app/x11_icon_name.h"
@@ -183,6 +184,7 @@ TfrmTimer::TfrmTimer(QWidget* parent)
     SetApplicationTitle(applicationTitle_);
     if (QSystemTrayIcon::isSystemTrayAvailable())
         trayIcon_->show();
+    notifier_ = new TNotifier(trayIcon_, this);
 
     connect(Leave, &QToolButton::clicked, this, &TfrmTimer::LeaveClick);
     connect(Ask4Help, &QToolButton::clicked, this, &TfrmTimer::Ask4HelpClick);

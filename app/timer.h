@@ -34,6 +34,7 @@ class TAboutBox;
 class TComm32;
 class THelpViewer;
 class TImageList;
+class TNotifier;
 class TSaveDialog;
 class WavPlayer;
 class WindowTitleSource;
@@ -118,6 +119,8 @@ public:
     // The help viewer, once the help command has opened it.
     THelpViewer* HelpViewer() const { return helpViewer_; }
     QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+    // Desktop notifications: the free hours used up, a session log line that was lost.
+    TNotifier* Notifier() const { return notifier_; }
 
     // Toolbar.
     QFrame* pToolBar;
@@ -327,6 +330,10 @@ private:
     QString applicationTitle_;
     QString helpFolder_;
     QSystemTrayIcon* trayIcon_ = nullptr;
+    TNotifier* notifier_ = nullptr;
+    // Each notice is given once a program run.
+    bool freeHoursTold_ = false;
+    bool logFailureTold_ = false;
     THelpViewer* helpViewer_ = nullptr;
     bool restoreAttached_ = false;
     bool restoring_ = false;

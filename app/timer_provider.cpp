@@ -5,6 +5,7 @@
 #include "accounting/session_log.h"
 #include "accounting/wav_player.h"
 #include "app/messages.h"
+#include "app/notifier.h"
 #include "app/profile_form.h"
 
 #include <QCheckBox>
@@ -16,6 +17,8 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
+
+#include <utility>
 
 namespace quorvane {
 
@@ -87,12 +90,42 @@ QString TfrmTimer::FormatCharges() {
     const BillingInputs billing{ckEnableBilling->isChecked(), eFreeHours->text().toStdString(),
                                 ePrice->text().toStdString(), eWavAlarm->text().toStdString(),
                                 tOnLine->isActive()};
-    return QString::fromStdString(
-        quorvane::FormatCharges(billing, Timers, [this] { PlayWavAlarm(); }));
+    const auto usedUp = [this](const std::string& charges) {
+        if (std::exchange(freeHoursTold_, true))
+            return;
+        const std::int64_t hours =
+            ParseInteger(StripSpaces(eFreeHours->text().toStdString())).value_or(0);
+        const QString provider = cbProvider->currentText().trimmed();
+        QString body = hours == 1 ? QStringLiteral("Your free hour")
+                                  : QStringLiteral("Your %1 free hours").arg(hours);
+        if (!provider.isEmpty())
+            body += QStringLiteral(" with %1").arg(provider);
+        body += hours == 1 ? QStringLiteral(" is used up.") : QStringLiteral(" are used up.");
+        body += QStringLiteral(" Charges so far: %1").arg(QString::fromStdString(charges));
+        notifier_->Notify(QStringLiteral("Free hours used up"), body);
+    };
+    return QString::fromStdString(quorvane::FormatCharges(
+        billing, Timers, [this] { PlayWavAlarm(); }, usedUp));
 }
 
 bool TfrmTimer::WriteSessionLog(const TimerSet& timers, const QString& charges) {
-    return quorvane::WriteSessionLog(eLogFile->text().toStdString(), timers, charges.toStdString());
+    const QString file = eLogFile->text();
+    std::string why;
+    const bool written =
+        quorvane::WriteSessionLog(file.toStdString(), timers, charges.toStdString(), &why);
+    // A lost line is told once a run, and never in a box: the session's end goes on unattended.
+    if (!written && !std::exchange(logFailureTold_, true)) {
+        const QString what =
+            file.isEmpty()
+                ? QStringLiteral("The session's line was not written: no log file is named on "
+                                 "the Logging page.")
+                : QStringLiteral("The session's line could not be written to %1: %2.")
+                      .arg(file, QString::fromStdString(why));
+        notifier_->Notify(QStringLiteral("Session log not written"),
+                          what + QStringLiteral(" Later failures are not shown until Quorvane "
+                                                "starts again."));
+    }
+    return written;
 }
 
 void TfrmTimer::PlayWavAlarm() {

@@ -1,6 +1,7 @@
 // The Billing and Logging pages' outputs on the real window: the charges text from the
 // controls, the free-hours alarm and the play button, and the session log.
 #include "app/messages.h"
+#include "app/notifier.h"
 #include "app/timer.h"
 #include "core/clock.h"
 #include "core/regional.h"
@@ -9,6 +10,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
 
@@ -93,9 +95,14 @@ TEST_F(BillingTest, TheSessionLogGoesToTheFileOfTheLoggingPage) {
     EXPECT_EQ(test::ReadBytes(log),
               "12/10/2026  09:05:09 PM  In Peak: 000:01:00  Out Peak: 000:00:00  "
               "Total: 012:00:05  Charges: $14.00\r\nolder line\r\n");
+    // Without a session bus (and, offscreen, a tray) the lost line's notice goes nowhere, and
+    // nothing fails.
+    QSignalSpy settled(w.Notifier(), &TNotifier::Settled);
     w.eLogFile->clear();
     EXPECT_FALSE(w.WriteSessionLog(timers, QStringLiteral("$0.00")));
     EXPECT_TRUE(boxes_.shown.empty());
+    ASSERT_EQ(settled.count(), 1);
+    EXPECT_EQ(settled.at(0).at(0).value<TNotifier::Route>(), TNotifier::Route::Nowhere);
 }
 
 } // namespace
