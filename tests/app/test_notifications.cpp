@@ -6,10 +6,9 @@
 #include "app/timer.h"
 #include "core/clock.h"
 #include "core/regional.h"
-#include "core/store_folder.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
-#include "support/files.h"
+#include "support/store_home.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,7 +22,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -94,21 +92,8 @@ private:
     int markers_ = 0;
 };
 
-class Notifications : public testing::Test {
+class Notifications : public test::OwnStoreTest {
 protected:
-    void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(home_);
-        setenv("QUORVANE_HOME", home_.c_str(), 1);
-        ASSERT_TRUE(EnsureStoreFolder());
-        Regional() = RegionalSettings{};
-    }
-    void TearDown() override {
-        Regional() = saved_;
-        setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1);
-    }
-
     // A provider with manual sessions.
     static void Provider(TfrmTimer& w) {
         w.cbProvider->setEditText(QStringLiteral("Dial Net"));
@@ -125,8 +110,6 @@ protected:
         return value.isEmpty() ? -1 : value.toInt();
     }
 
-    RegionalSettings saved_ = Regional();
-    std::filesystem::path home_;
     ManualClock clock_{EncodeDate(2026, 3, 7) + EncodeTime(10, 0, 0)};
     ModalScript boxes_;
 };

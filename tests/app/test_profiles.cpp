@@ -5,10 +5,10 @@
 #include "app/profile_form.h"
 #include "app/timer.h"
 #include "core/bytes.h"
-#include "core/store_folder.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 #include "tests/settings/store_fixture.h"
+#include "support/store_home.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,14 +35,8 @@ const std::string kProviders = "Software\\Morvath Software\\Quorvane v4.8\\Provi
 
 class ProfilesTest : public testing::Test {
 protected:
-    void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(home_);
-        setenv("QUORVANE_HOME", home_.c_str(), 1);
-        ASSERT_TRUE(EnsureStoreFolder());
-    }
-    void TearDown() override { setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1); }
+    void SetUp() override { home_ = test::EnterOwnStoreFolder(); }
+    void TearDown() override { test::LeaveOwnStoreFolder(home_); }
 
     static void Name(TfrmTimer& w, const QString& name) {
         w.cbProvider->lineEdit()->clear();

@@ -6,10 +6,10 @@
 #include "app/timer.h"
 #include "core/clock.h"
 #include "core/regional.h"
-#include "core/store_folder.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "support/files.h"
+#include "support/store_home.h"
 #include "watch/windows_list.h"
 
 #include <QApplication>
@@ -26,7 +26,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 using namespace quorvane;
@@ -35,21 +34,8 @@ namespace {
 
 const DateTime kMorning = EncodeDate(2026, 3, 7) + EncodeTime(10, 0, 0);
 
-class Sessions : public testing::Test {
+class Sessions : public test::OwnStoreTest {
 protected:
-    void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(home_);
-        setenv("QUORVANE_HOME", home_.c_str(), 1);
-        ASSERT_TRUE(EnsureStoreFolder());
-        Regional() = RegionalSettings{};
-    }
-    void TearDown() override {
-        Regional() = saved_;
-        setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1);
-    }
-
     // A provider that logs its sessions, with the method given.
     void Provider(TfrmTimer& w, int method) {
         w.cbProvider->setEditText(QStringLiteral("Dial Net"));
@@ -74,8 +60,6 @@ protected:
         w.tOnLineTimer();
     }
 
-    RegionalSettings saved_ = Regional();
-    std::filesystem::path home_;
     ManualClock clock_{kMorning};
     ModalScript boxes_;
 };
