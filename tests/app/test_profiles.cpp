@@ -5,6 +5,7 @@
 #include "app/profile_form.h"
 #include "app/timer.h"
 #include "core/bytes.h"
+#include "core/clock.h"
 #include "core/store_folder.h"
 #include "settings/registry.h"
 #include "settings/store.h"
@@ -23,6 +24,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <bit>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +91,9 @@ void FillEveryControl(TfrmTimer& w) {
 Bytes Dword(std::int32_t v) {
     return LittleEndianBytes(static_cast<std::uint32_t>(v), 4);
 }
+Bytes Date(DateTime day) {
+    return LittleEndianBytes(std::bit_cast<std::uint64_t>(day), 8);
+}
 Bytes Sz(std::string_view text) {
     Bytes b(text.begin(), text.end());
     b.push_back(0);
@@ -96,6 +101,7 @@ Bytes Sz(std::string_view text) {
 }
 
 TEST_F(ProfilesTest, SaveThenLoadEveryControlAndTheTotals) {
+    const ManualClock clock(EncodeDate(2026, 3, 9) + EncodeTime(17, 30, 0));
     TfrmTimer saver;
     Name(saver, QStringLiteral("Dial Net"));
     FillEveryControl(saver);
@@ -134,6 +140,7 @@ TEST_F(ProfilesTest, SaveThenLoadEveryControlAndTheTotals) {
         {"ckColoredIconWatching", REG_DWORD, Dword(1)},
         {"seAdjHour", REG_DWORD, Dword(-7)},
         {"seAdjMin", REG_DWORD, Dword(12)},
+        {"LastSaveDate", REG_BINARY, Date(EncodeDate(2026, 3, 9))}, // the day Today counts for
         {"Today", REG_DWORD, Dword(100)},
         {"InsidePeak", REG_DWORD, Dword(200)},
         {"OutsidePeak", REG_DWORD, Dword(300)},
@@ -405,6 +412,8 @@ TEST_F(ProfilesTest, AProfileBroughtOverFromWindows) {
                                 "/provider-export.reg\" >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
 
+    // On the day the export was made: no new day, no cycle day, the totals as they were.
+    const ManualClock clock(EncodeDate(2026, 11, 30) + EncodeTime(10, 0, 0));
     TfrmTimer w; // starting up loads the default provider
     EXPECT_EQ(w.cbProvider->currentText(), "Dial Net");
     ASSERT_EQ(w.cbProvider->count(), 2);
