@@ -397,7 +397,8 @@ private:
     THelpViewer* helpViewer_ = nullptr;
     bool restoreAttached_ = false;
     bool restoring_ = false;
-    bool exitCheckQueued_ = false;
+    // The fields whose check waits for the focus to settle.
+    std::vector<QLineEdit*> queuedChecks_;
     // When the day and cycle checks last ran.
     DateTime lastRolloverCheck_ = 0.0;
 };

@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace quorvane {
 
 namespace {
@@ -91,20 +93,23 @@ bool TfrmTimer::eventFilter(QObject* watched, QEvent* event) {
 
 void TfrmTimer::QueueExitCheck(QLineEdit* field) {
     // After the focus change has completed: a check inside it would move the focus while Qt is
-    // still moving it.
-    if (exitCheckQueued_)
+    // still moving it. Each field's check once, in the order the user left them.
+    if (std::find(queuedChecks_.begin(), queuedChecks_.end(), field) != queuedChecks_.end())
         return;
-    exitCheckQueued_ = true;
-    QTimer::singleShot(0, this, [this, field] {
-        exitCheckQueued_ = false;
-        // Meanwhile the page may have changed, a panel closed or the window gone down.
-        if (!field->isVisible() || isMinimized())
-            return;
-        if (field == ePrice)
-            ePriceExit();
-        else
-            eStartExit(field);
-    });
+    queuedChecks_.push_back(field);
+    QMetaObject::invokeMethod(
+        this,
+        [this, field] {
+            std::erase(queuedChecks_, field);
+            // Meanwhile the page may have changed, a panel closed or the window gone down.
+            if (!field->isVisible() || isMinimized())
+                return;
+            if (field == ePrice)
+                ePriceExit();
+            else
+                eStartExit(field);
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmTimer::Complain(QLineEdit* field, const QString& text) {
