@@ -1,14 +1,10 @@
 // The Adjust Timers page on the real window: the adjusted value as the arrows set it, Adjust
 // and its save, Reset, Clear All with its question, never a negative time, and adjustments
 // carried into a running session.
-#include "app/messages.h"
-#include "app/timer.h"
-#include "core/clock.h"
-#include "core/regional.h"
-#include "core/store_folder.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "support/files.h"
+#include "tests/app/window_test.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,34 +19,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 using namespace quorvane;
+using quorvane::test::H;
 
 namespace {
 
-constexpr Duration H(int h, int m = 0, int s = 0) {
-    return h * 3600 + m * 60 + s;
-}
-
-class Adjust : public testing::Test {
+class Adjust : public test::WindowTest {
 protected:
-    void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(home_);
-        setenv("QUORVANE_HOME", home_.c_str(), 1);
-        ASSERT_TRUE(EnsureStoreFolder());
-        Regional() = RegionalSettings{};
-    }
-    void TearDown() override {
-        Regional() = saved_;
-        setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1);
-    }
-
     // The page shown, with the provider named and its totals in memory.
-    void Open(TfrmTimer& w, const TimerSet& totals) {
+    static void Open(TfrmTimer& w, const TimerSet& totals) {
         w.cbProvider->setEditText(QStringLiteral("Dial Net"));
         w.Timers = totals;
         w.SetActivePage("Adjust Timers");
@@ -61,15 +40,6 @@ protected:
                         value);
         return value.isEmpty() ? -1 : value.toInt();
     }
-    void Tick(TfrmTimer& w, double seconds) {
-        clock_.AdvanceSeconds(seconds);
-        w.tOnLineTimer();
-    }
-
-    RegionalSettings saved_ = Regional();
-    std::filesystem::path home_;
-    ManualClock clock_{EncodeDate(2026, 3, 7) + EncodeTime(10, 0, 0)};
-    ModalScript boxes_;
 };
 
 TEST_F(Adjust, TheAdjustedValueFollowsTheArrows) {
@@ -143,15 +113,15 @@ TEST_F(Adjust, ClearAllAsksFirstAndStoresNothing) {
     w.lCurrent->setText("10:00:00 AM");
     w.lElapsed->setText("000:05:00");
     for (int answer : {mrNo, mrCancel}) {
-        boxes_.Answer(answer);
+        boxes_->Answer(answer);
         w.btnClearAll->click();
         EXPECT_EQ(w.Timers, (TimerSet{true, H(1), H(2), H(3), H(6)})) << answer;
     }
-    boxes_.Answer(mrYes);
+    boxes_->Answer(mrYes);
     w.btnClearAll->click();
-    ASSERT_EQ(boxes_.shown.size(), 3u);
-    EXPECT_EQ(boxes_.shown[2].caption, "Confirm");
-    EXPECT_EQ(boxes_.shown[2].text, "This is to confirm that you want to CLEAR ALL TIMERS!");
+    ASSERT_EQ(boxes_->shown.size(), 3u);
+    EXPECT_EQ(boxes_->shown[2].caption, "Confirm");
+    EXPECT_EQ(boxes_->shown[2].text, "This is to confirm that you want to CLEAR ALL TIMERS!");
     EXPECT_EQ(w.Timers, (TimerSet{true, 0, 0, 0, 0})) << "the alarm flag stays";
     for (QLabel* label : {w.lToday, w.lTotalTime, w.lInsidePeak, w.lOutsidePeak, w.lCurrent,
                           w.lElapsed, w.lCurrValue, w.lAdjValue})
@@ -184,7 +154,7 @@ TEST_F(Adjust, ChangesDuringASessionCarryIntoIt) {
     EXPECT_EQ(w.lTotalTime->text(), "003:00:15") << "on from the adjusted total";
     EXPECT_EQ(w.lToday->text(), "001:00:15");
 
-    boxes_.Answer(mrYes);
+    boxes_->Answer(mrYes);
     w.btnClearAll->click();
     Tick(w, 7);
     EXPECT_EQ(w.lToday->text(), "000:00:07");

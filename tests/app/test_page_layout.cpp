@@ -1,11 +1,8 @@
 // Every page on a real X display, filled as a user's provider fills it, in en_US and de_DE:
 // nothing reaches outside its page, no two controls overlap, and no text is cut. Each page's
 // picture is written to $QUORVANE_SCREENSHOTS for a person to look at.
-#include "app/messages.h"
 #include "app/timer.h"
-#include "core/clock.h"
-#include "core/regional.h"
-#include "core/store_folder.h"
+#include "tests/app/window_test.h"
 #include "watch/windows_list.h"
 
 #include <QAbstractButton>
@@ -25,29 +22,22 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-
 using namespace quorvane;
 
 namespace {
 
-class PageLayout : public testing::TestWithParam<const char*> {
+class PageLayout : public test::WindowTest, public testing::WithParamInterface<const char*> {
 protected:
     void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) / "layout";
-        std::filesystem::remove_all(home_);
-        setenv("QUORVANE_HOME", home_.c_str(), 1);
-        ASSERT_TRUE(EnsureStoreFolder());
+        WindowTest::SetUp();
         const auto regional = RegionalSettings::FromLocale(GetParam());
         ASSERT_TRUE(regional) << GetParam();
         Regional() = *regional;
         QLocale::setDefault(QLocale(QString::fromLatin1(GetParam()).section('.', 0, 0)));
     }
     void TearDown() override {
-        Regional() = saved_;
         QLocale::setDefault(QLocale::c());
-        setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1);
+        WindowTest::TearDown();
     }
 
     // The widgets a user sees on the page: the window's own controls, not the parts inside a
@@ -90,14 +80,10 @@ protected:
             EXPECT_TRUE(w.grab().save(QDir(folder).filePath(shot + ".png")));
         }
     }
-
-    RegionalSettings saved_ = Regional();
-    std::filesystem::path home_;
-    ManualClock clock_{EncodeDate(2026, 12, 10) + EncodeTime(21, 5, 9)};
-    ModalScript boxes_;
 };
 
 TEST_P(PageLayout, NothingCutOrOverlappingAtTheFixedSize) {
+    clock_.Set(EncodeDate(2026, 12, 10) + EncodeTime(21, 5, 9));
     FixedWindowTitles desktop;
     desktop.readable = false; // the note beside the seek text shows too
     TfrmTimer w;

@@ -3,15 +3,11 @@
 // the user), the file buttons and the panels, a provider picked from the list, the taskbar text
 // from start-up on, About, and a first run walked page by page to a saved provider.
 #include "app/about.h"
-#include "app/messages.h"
 #include "app/save_dialog.h"
-#include "app/timer.h"
-#include "core/clock.h"
-#include "core/regional.h"
-#include "core/store_folder.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "settings/rollover_store.h"
+#include "tests/app/window_test.h"
 #include "watch/windows_list.h"
 
 #include <QApplication>
@@ -45,21 +41,8 @@ const QString kTimeMessage =
     QStringLiteral("Time must be in the format HH:MM:SS AM/PM\r\n\r\nPlease re-check what you "
                    "entered.");
 
-class Pages : public testing::Test {
+class Pages : public test::WindowTest {
 protected:
-    void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(home_);
-        setenv("QUORVANE_HOME", home_.c_str(), 1);
-        ASSERT_TRUE(EnsureStoreFolder());
-        Regional() = RegionalSettings{};
-    }
-    void TearDown() override {
-        Regional() = saved_;
-        setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1);
-    }
-
     // The window restored and in front, so the focus moves as it does for a user.
     static void Restore(TfrmTimer& w) {
         w.OnRestore();
@@ -104,11 +87,6 @@ protected:
             texts.push_back(shown.text);
         return texts;
     }
-
-    RegionalSettings saved_ = Regional();
-    std::filesystem::path home_;
-    ManualClock clock_{kToday + EncodeTime(10, 0, 0)};
-    std::optional<ModalScript> boxes_{std::in_place};
 };
 
 TEST_F(Pages, NextAndPreviousWalkThePagesAndStopAtTheEnds) {

@@ -9,6 +9,7 @@
 #include "core/store_folder.h"
 #include "settings/registry.h"
 #include "settings/store.h"
+#include "tests/app/window_test.h"
 #include "tests/settings/store_fixture.h"
 
 #include <QCheckBox>
@@ -35,17 +36,8 @@ namespace {
 
 const std::string kProviders = "Software\\Morvath Software\\Quorvane v4.8\\Providers";
 
-class ProfilesTest : public testing::Test {
+class ProfilesTest : public test::WindowTest {
 protected:
-    void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(home_);
-        setenv("QUORVANE_HOME", home_.c_str(), 1);
-        ASSERT_TRUE(EnsureStoreFolder());
-    }
-    void TearDown() override { setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1); }
-
     static void Name(TfrmTimer& w, const QString& name) {
         w.cbProvider->lineEdit()->clear();
         QTest::keyClicks(w.cbProvider->lineEdit(), name);
@@ -56,9 +48,6 @@ protected:
     static void Put(const std::string& path, const Variant& value, int kind) {
         ASSERT_TRUE(WriteValueByPath(RootKey::LocalMachine, path, value, kind));
     }
-
-    std::filesystem::path home_;
-    ModalScript boxes_;
 };
 
 // Every setting control set away from its design value, in the order a save writes them.
@@ -101,14 +90,14 @@ Bytes Sz(std::string_view text) {
 }
 
 TEST_F(ProfilesTest, SaveThenLoadEveryControlAndTheTotals) {
-    const ManualClock clock(EncodeDate(2026, 3, 9) + EncodeTime(17, 30, 0));
+    clock_.Set(EncodeDate(2026, 3, 9) + EncodeTime(17, 30, 0));
     TfrmTimer saver;
     Name(saver, QStringLiteral("Dial Net"));
     FillEveryControl(saver);
     saver.btnSave->click();
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].caption, "Information");
-    EXPECT_EQ(boxes_.shown[0].text, "Provider settings have been saved to the Registry.");
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].caption, "Information");
+    EXPECT_EQ(boxes_->shown[0].text, "Provider settings have been saved to the Registry.");
     EXPECT_EQ(saver.cbProvider->currentText(), "Dial Net");
     EXPECT_EQ(saver.cbProvider->count(), 1);
 
@@ -223,9 +212,9 @@ TEST_F(ProfilesTest, AWrongTypeEndsTheLoadAtThatValue) {
     Put(kProviders + "\\DefaultProvider", std::string("Broken"), vkString);
 
     TfrmTimer w; // starting up loads the default provider: the error is shown, the window lives
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].caption, "Error");
-    EXPECT_EQ(boxes_.shown[0].text, "Invalid data type for 'ePrice'");
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].caption, "Error");
+    EXPECT_EQ(boxes_->shown[0].text, "Invalid data type for 'ePrice'");
     w.ckEnableBilling->setChecked(false);
     w.ckSetAsDefault->setChecked(false);
     try {
@@ -242,11 +231,11 @@ TEST_F(ProfilesTest, AWrongTypeEndsTheLoadAtThatValue) {
     // Through a user action the error is shown and the window goes on.
     Put(kProviders + "\\Other\\ckEnableBilling", false, vkBool);
     Name(w, QStringLiteral("Other"));
-    boxes_.Answer(mrYes);
+    boxes_->Answer(mrYes);
     w.btnDelete->click(); // deleting "Other" loads the default provider, "Broken"
-    ASSERT_EQ(boxes_.shown.size(), 3u);
-    EXPECT_EQ(boxes_.shown[2].caption, "Error");
-    EXPECT_EQ(boxes_.shown[2].text, "Invalid data type for 'ePrice'");
+    ASSERT_EQ(boxes_->shown.size(), 3u);
+    EXPECT_EQ(boxes_->shown[2].caption, "Error");
+    EXPECT_EQ(boxes_->shown[2].text, "Invalid data type for 'ePrice'");
 }
 
 TEST_F(ProfilesTest, SetAsDefault) {
@@ -279,33 +268,34 @@ TEST_F(ProfilesTest, Delete) {
     EXPECT_EQ(w.cbProvider->itemText(0), "Alpha");
     EXPECT_EQ(w.cbProvider->itemText(1), "beta");
     EXPECT_EQ(w.cbProvider->itemText(3), "Net");
-    boxes_.shown.clear();
+    boxes_->shown.clear();
 
     Name(w, QStringLiteral("Never Saved"));
     w.btnDelete->click();
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text,
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].text,
               "You must first click APPLY to save \"Never Saved\"s information. Then, you will "
               "be able to click DELETE and remove them.");
     EXPECT_FALSE(Key("Never Saved"));
 
     Name(w, QStringLiteral("   "));
     w.btnDelete->click();
-    EXPECT_EQ(boxes_.shown.size(), 1u) << "a blank name never deletes and says nothing";
+    EXPECT_EQ(boxes_->shown.size(), 1u) << "a blank name never deletes and says nothing";
 
     Put(kProviders + "\\DefaultProvider", std::string("Net"), vkString);
     for (int answer : {mrNo, mrCancel}) {
         Name(w, QStringLiteral("gamma"));
-        boxes_.Answer(answer);
+        boxes_->Answer(answer);
         w.btnDelete->click();
         EXPECT_TRUE(Key("gamma"));
     }
-    EXPECT_EQ(boxes_.shown.back().caption, "Confirm");
-    EXPECT_EQ(boxes_.shown.back().text, "Are you sure you wish to remove \"gamma\" as a provider?");
+    EXPECT_EQ(boxes_->shown.back().caption, "Confirm");
+    EXPECT_EQ(boxes_->shown.back().text,
+              "Are you sure you wish to remove \"gamma\" as a provider?");
 
     // Letter case: the key goes, the default (spelt differently) stays.
     Name(w, QStringLiteral("NET"));
-    boxes_.Answer(mrYes);
+    boxes_->Answer(mrYes);
     w.btnDelete->click();
     EXPECT_EQ(ReadStringByPath(RootKey::LocalMachine, kProviders + "\\DefaultProvider"), "Net");
     // Its values are gone; loading the default afterwards leaves only an empty key of that name.
@@ -314,7 +304,7 @@ TEST_F(ProfilesTest, Delete) {
 
     Put(kProviders + "\\DefaultProvider", std::string("gamma"), vkString);
     Name(w, QStringLiteral("gamma"));
-    boxes_.Answer(mrYes);
+    boxes_->Answer(mrYes);
     w.btnDelete->click();
     EXPECT_FALSE(Key("gamma"));
     EXPECT_EQ(ReadStringByPath(RootKey::LocalMachine, kProviders + "\\DefaultProvider"), "");
@@ -361,10 +351,10 @@ TEST_F(ProfilesTest, ABlankNameNeverTouchesANamedProvider) {
 
     // A backslash would reach into another provider's key: nothing is written.
     Name(w, QStringLiteral("Named\\Sub"));
-    boxes_.shown.clear();
+    boxes_->shown.clear();
     w.btnSave->click();
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_TRUE(boxes_.shown[0].text.contains("backslash"));
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_TRUE(boxes_->shown[0].text.contains("backslash"));
     EXPECT_TRUE(Key("Named").SubkeyNames().empty());
 }
 
@@ -377,8 +367,8 @@ TEST_F(ProfilesTest, ASaveTheStoreRefusesSaysSoAndChangesNothing) {
     std::ofstream(blocker) << "x";
     setenv("QUORVANE_HOME", (blocker / "store").c_str(), 1);
     w.btnSave->click();
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text,
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].text,
               "Some kind of error occured when trying to save the Provider information to the "
               "Registry?\r\n\r\nNo settings were saved.");
     EXPECT_EQ(w.Timers.Today, 77);
@@ -397,12 +387,12 @@ TEST_F(ProfilesTest, AProfileIsSavedWholeOrNotAtAll) {
     ASSERT_EQ(sqlite3_open(HiveFile(RootKey::LocalMachine).c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     FillEveryControl(w);
-    boxes_.shown.clear();
+    boxes_->shown.clear();
     w.btnSave->click();
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_TRUE(boxes_.shown[0].text.startsWith("Some kind of error occured"));
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_TRUE(boxes_->shown[0].text.startsWith("Some kind of error occured"));
     EXPECT_EQ(Key("Dial Net").Values(), before);
 }
 
@@ -413,7 +403,7 @@ TEST_F(ProfilesTest, AProfileBroughtOverFromWindows) {
     ASSERT_EQ(std::system(command.c_str()), 0);
 
     // On the day the export was made: no new day, no cycle day, the totals as they were.
-    const ManualClock clock(EncodeDate(2026, 11, 30) + EncodeTime(10, 0, 0));
+    clock_.Set(EncodeDate(2026, 11, 30) + EncodeTime(10, 0, 0));
     TfrmTimer w; // starting up loads the default provider
     EXPECT_EQ(w.cbProvider->currentText(), "Dial Net");
     ASSERT_EQ(w.cbProvider->count(), 2);

@@ -2,14 +2,10 @@
 // across days, months, short months and years; the checks again at midnight and after the clock
 // jumps while the program runs, also inside a session; and a store brought from Windows with
 // quorvane-reg.
-#include "app/messages.h"
-#include "app/timer.h"
-#include "core/clock.h"
-#include "core/regional.h"
-#include "core/store_folder.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "settings/rollover_store.h"
+#include "tests/app/window_test.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,15 +18,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 using namespace quorvane;
+using quorvane::test::H;
 
 namespace {
 
-constexpr Duration H(int h, int m = 0, int s = 0) {
-    return h * 3600 + m * 60 + s;
-}
 DateTime At(int year, int month, int day, int hour, int minute = 0, int second = 0) {
     return EncodeDate(year, month, day) + EncodeTime(hour, minute, second);
 }
@@ -44,21 +37,8 @@ std::string CycleBegan(const char* date) {
            ", all Timers have been cleared.";
 }
 
-class Rollover : public testing::Test {
+class Rollover : public test::WindowTest {
 protected:
-    void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(home_);
-        setenv("QUORVANE_HOME", home_.c_str(), 1);
-        ASSERT_TRUE(EnsureStoreFolder());
-        Regional() = RegionalSettings{};
-    }
-    void TearDown() override {
-        Regional() = saved_;
-        setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1);
-    }
-
     // The default provider "Dial Net", Manual, with its cycle day and totals.
     static void StoreProvider(int cycleDay, const TimerSet& t) {
         ASSERT_TRUE(SaveProfile(
@@ -73,20 +53,11 @@ protected:
     }
     std::vector<std::string> Shown() {
         std::vector<std::string> texts;
-        for (const auto& shown : boxes_.shown)
+        for (const auto& shown : boxes_->shown)
             texts.push_back(shown.text.toStdString());
-        boxes_.shown.clear();
+        boxes_->shown.clear();
         return texts;
     }
-    void Tick(TfrmTimer& w, double seconds) {
-        clock_.AdvanceSeconds(seconds);
-        w.tOnLineTimer();
-    }
-
-    RegionalSettings saved_ = Regional();
-    std::filesystem::path home_;
-    ManualClock clock_{At(2027, 1, 10, 9)};
-    ModalScript boxes_;
 };
 
 // Starts of one provider with cycle day 31, each followed by ten minutes online and a save.
