@@ -146,9 +146,9 @@ void TfrmTimer::cbProviderClick() {
     });
 }
 
-// Its callers have just loaded the provider. A second load, as the Windows version made at
-// start-up, would report a damaged value twice and, after a save that failed, bring back the
-// totals that the day or cycle check has just cleared.
+// Its callers have just loaded the provider; loading it again here would report a damaged value
+// twice and, after a save that failed, bring back the totals the day or cycle check has just
+// cleared.
 void TfrmTimer::RefreshSettingsPages() {
     cbDetectionClick();
     ckEnableBillingClick();
