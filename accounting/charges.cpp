@@ -99,6 +99,29 @@ std::optional<double> ParsePrice(std::string_view text) {
     return std::nullopt;
 }
 
+PriceFieldCheck CheckPriceField(std::string_view text) {
+    // Beyond this the cents of an amount are no longer exact, and no plan charges so much.
+    constexpr double kTooLarge = 1e12;
+    double amount = ParsePrice(text).value_or(0.0);
+    if (!(std::fabs(amount) < kTooLarge))
+        amount = 0.0;
+    PriceFieldCheck check{FormatAmount(amount), false};
+    check.required = ParsePrice(check.text).value_or(0.0) == 0.0;
+    return check;
+}
+
+bool IsPeakTimeText(std::string_view text) {
+    if (text.find(':') == std::string_view::npos)
+        return false;
+    const std::string lower = AsciiLower(text);
+    bool marked = lower.find("am") != std::string::npos || lower.find("pm") != std::string::npos;
+    for (const std::string& regional : {Regional().timeAMString, Regional().timePMString}) {
+        if (!regional.empty() && lower.find(AsciiLower(regional)) != std::string::npos)
+            marked = true;
+    }
+    return marked && ParseTime(text).has_value();
+}
+
 std::string FormatCharges(const BillingInputs& billing, TimerSet& timers,
                           const std::function<void()>& playAlarm,
                           const std::function<void(const std::string& charges)>& usedUp) {

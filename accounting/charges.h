@@ -1,6 +1,7 @@
 #pragma once
 // What the provider's plan makes of the online time: the charges text and the free-hours alarm,
-// and which clock times belong to the daily peak period.
+// and which clock times belong to the daily peak period; and what the Billing page's price and
+// peak-period fields accept when they are left.
 
 #include "accounting/timevalues.h"
 
@@ -20,6 +21,21 @@ std::optional<std::int64_t> ParseInteger(std::string_view text);
 // threes with the regional thousands separator ("1,000.00", or "1.000.00" where the separator
 // is the point), since that is how the field itself writes prices of 1000 and more.
 std::optional<double> ParsePrice(std::string_view text);
+
+// What the price field makes of its text when it is left: the amount written "#,##0.00" (a text
+// that is no price, or one of 12 whole digits or more, becomes "0.00"), and whether the field
+// still asks for a price because that amount is 0. The text written reads back through
+// ParsePrice as the same amount, also with the thousands separator of 1000 and more.
+struct PriceFieldCheck {
+    std::string text;
+    bool required = false;
+};
+PriceFieldCheck CheckPriceField(std::string_view text);
+
+// Whether a peak period's start or stop field holds a clock time as the field asks for it: a
+// ":", an AM or PM marker ("AM"/"PM" in any letter case, in every locale, or the regional
+// texts), and a time that ParseTime reads ("10:00 pm", "08:00:00 AM"; not "25:00:00 PM").
+bool IsPeakTimeText(std::string_view text);
 
 // The billing settings of the loaded provider, as their controls hold them.
 struct BillingInputs {

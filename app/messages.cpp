@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 namespace quorvane {
@@ -29,6 +30,26 @@ void ShowInformation(const QString& text) {
                     QMessageBox::NoButton, QApplication::activeWindow());
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
+}
+
+void ShowInformationModeless(const QString& text, QWidget* parent) {
+    if (g_script) {
+        g_script->shown.push_back({QStringLiteral("Information"), text});
+        return;
+    }
+    static QPointer<QMessageBox> note;
+    if (!note || note->parentWidget() != parent) {
+        if (note)
+            note->close();
+        note = new QMessageBox(QMessageBox::Information, QStringLiteral("Information"), text,
+                               QMessageBox::NoButton, parent);
+        note->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        note->setWindowModality(Qt::NonModal);
+        note->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    note->setText(text);
+    note->show();
+    note->raise();
 }
 
 void ShowError(const QString& text) {

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class QWidget;
+
 #include <deque>
 #include <exception>
 #include <vector>
@@ -16,6 +18,11 @@ enum ConfirmAnswer : int { mrYes = 6, mrNo = 7, mrCancel = 2 };
 
 // A modal box captioned "Information" with an information icon, the text and one "OK" button.
 void ShowInformation(const QString& text);
+
+// The same box, but one that leaves the window behind it free: a field check's note, which must
+// not keep the user from exiting, closing or minimising the window or changing the page while
+// it is up. Returns at once; a note still up shows the new text instead of a second box.
+void ShowInformationModeless(const QString& text, QWidget* parent);
 
 // A modal box captioned "Confirm" with a question icon, the text and "&Yes" (default), "&No"
 // and "Cancel". Escape or closing the box answers mrCancel.

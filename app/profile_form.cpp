@@ -1,9 +1,12 @@
 #include "app/profile_form.h"
 
 #include "accounting/charges.h"
+#include "accounting/rollover.h"
 #include "app/messages.h"
+#include "core/clock.h"
 #include "core/text.h"
 #include "settings/profiles.h"
+#include "settings/rollover_store.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -56,7 +59,7 @@ bool TakeSetAsDefault(const ProfileForm& form) {
     return checked;
 }
 
-bool Save(const ProfileForm& form, TimerSet& timers) {
+bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
     const std::string provider = Utf8(form.cbProvider->currentText());
     if (!IsStorableProviderName(provider))
         return false;
@@ -80,6 +83,7 @@ bool Save(const ProfileForm& form, TimerSet& timers) {
             add(check->objectName(), Variant(check->isChecked()), vkBool);
         }
     }
+    settings.push_back(LastSaveDateSetting(savedFor));
     ProfileTotals totals{};
     for (std::size_t i = 0; i < totals.size(); ++i)
         totals[i] = Total(timers, i);
@@ -139,6 +143,8 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
     LoadProfileTotals(provider, totals);
     for (std::size_t i = 0; i < totals.size(); ++i)
         Total(timers, i) = totals[i];
+    if (!StoredTodayHolds(ReadLastSaveDate(provider), DateOf(Now())))
+        timers.Today = 0;
     if (TakeSetAsDefault(form))
         SetDefaultProvider(provider);
     return true;
@@ -154,8 +160,9 @@ QObject* FindComponent(const std::vector<QObject*>& components, const QString& n
     return nullptr;
 }
 
-bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers) {
-    return load ? Load(form, timers) : Save(form, timers);
+bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers,
+                              std::optional<DateTime> savedFor) {
+    return load ? Load(form, timers) : Save(form, timers, savedFor.value_or(DateOf(Now())));
 }
 
 bool FillProviderList(QComboBox* cbProvider, bool selectDefault) {

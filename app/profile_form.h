@@ -5,6 +5,7 @@
 
 #include "accounting/timevalues.h"
 
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -30,8 +31,11 @@ QObject* FindComponent(const std::vector<QObject*>& components, const QString& n
 // Window to store (load false) or store to window (load true) for the provider named in the
 // provider box. Loading sets controls as a user would, so their reactions run. A value of the
 // wrong type raises ERegistryError and ends the load there. Answers false when a save could not
-// open or create the provider's key.
-bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers);
+// open or create the provider's key. A save records the day its Today counts for (`savedFor`,
+// or today); a load of totals saved for another day starts Today from 0, so yesterday's time is
+// never shown as today's.
+bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers,
+                              std::optional<DateTime> savedFor = std::nullopt);
 
 // Fills the provider box with the stored providers; with selectDefault, shows the default.
 bool FillProviderList(QComboBox* cbProvider, bool selectDefault);

@@ -1,5 +1,6 @@
 #include "app/timer.h"
 
+#include "accounting/session_tick.h"
 #include "accounting/wav_player.h"
 #include "app/about.h"
 #include "app/help_viewer.h"
@@ -9,7 +10,6 @@
 #include "app/profile_form.h"
 #include "app/save_dialog.h"
 #include "app/x11_icon_name.h"
-#include "accounting/session_tick.h"
 #include "core/regional.h"
 #include "serial/comm32.h"
 #include "watch/com_port_probe.h"
@@ -188,8 +188,12 @@ TfrmTimer::TfrmTimer(QWidget* parent)
 
     connect(Leave, &QToolButton::clicked, this, &TfrmTimer::LeaveClick);
     connect(Ask4Help, &QToolButton::clicked, this, &TfrmTimer::Ask4HelpClick);
+    connect(AboutUs, &QToolButton::clicked, this, &TfrmTimer::AboutUsClick);
+    connect(tRollover, &QTimer::timeout, this, &TfrmTimer::tRolloverTimer);
     ConnectProviderHandlers();
     ConnectSessionHandlers();
+    ConnectPageHandlers();
+    ConnectAdjustHandlers();
 
     FormCreate();
 
@@ -704,6 +708,10 @@ void TfrmTimer::CreateNonVisual() {
     };
     tOnLine = makeTimer("tOnLine");
     tWatching = makeTimer("tWatching");
+    tRollover = makeTimer("tRollover");
+    tRollover->setSingleShot(true);
+    // Midnight itself, not a few seconds either side of it.
+    tRollover->setTimerType(Qt::PreciseTimer);
 
     sdBrowse = new TSaveDialog(this);
     sdBrowse->setObjectName(QStringLiteral("sdBrowse"));
@@ -816,6 +824,15 @@ void TfrmTimer::LeaveClick() {
     // exit(), not quit(): quit() would first close every window, and closing the main window
     // stops and saves a running session, which Exit must not do.
     QCoreApplication::exit(0);
+}
+
+void TfrmTimer::AboutUsClick() {
+    const bool watching = tWatching->isActive();
+    sbWatching->setChecked(false);
+    sbWatchingClick();
+    AboutBox->exec();
+    sbWatching->setChecked(watching);
+    sbWatchingClick();
 }
 
 QString TfrmTimer::HelpFilePath() const {

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -29,6 +30,7 @@ class QToolButton;
 
 namespace quorvane {
 
+enum class AdjustableTimer;
 class SessionTick;
 class TAboutBox;
 class TComm32;
@@ -96,10 +98,21 @@ public:
     void SetWindowTitleSource(WindowTitleSource& source) { windowTitles_ = &source; }
 
     // Window to store (load false) or store to window (load true) for the provider named in
-    // cbProvider, with its four totals in `timers`.
-    bool TransferProviderSettings(bool load, TimerSet& timers);
+    // cbProvider, with its four totals in `timers`. A save records the day its Today counts for:
+    // `savedFor`, or today. A load starts Today from 0 when the provider's totals were saved
+    // for another day.
+    bool TransferProviderSettings(bool load, TimerSet& timers,
+                                  std::optional<DateTime> savedFor = std::nullopt);
     // Fills cbProvider with the stored providers; with selectDefault, shows the default one.
     bool FillProviderList(bool selectDefault);
+    // The pages brought into line with the provider just loaded: the detection, billing, peak
+    // and logging choices applied, the dial-up list filled, and the read-outs and the taskbar
+    // text set from the loaded totals.
+    void RefreshSettingsPages();
+    // The day and billing-cycle checks: each stores what it saw and shows its message; true
+    // when its clear is due (Today; all four totals), which the caller then makes.
+    bool CheckNewDay();
+    bool CheckCycleDay();
     // The charges text of the loaded provider's plan; may sound the free-hours alarm.
     QString FormatCharges();
     // Puts a session's line at the top of the log file named in eLogFile; false when it could
@@ -257,6 +270,9 @@ public:
     TImageList* ilIcons;
     QTimer* tOnLine;
     QTimer* tWatching;
+    // Runs the day and cycle checks again at each local midnight, and within a minute of the
+    // wall clock jumping to another day (a resume from suspend, the clock set).
+    QTimer* tRollover;
     TSaveDialog* sdBrowse;
     std::unique_ptr<WavPlayer> mpWav;
     // The serial port component of the COM Port probe.
@@ -280,6 +296,24 @@ public slots:
     void btnDeleteClick();
     // The Billing page's play button.
     void sbWavPlayClick();
+
+    // The pages: Previous and Next, the page change, a provider picked from the list, the
+    // detection method.
+    void sbPreviousClick();
+    void sbNextClick();
+    void nbMainPageChanged();
+    void cbProviderClick();
+    void cbDetectionClick();
+    // The checks of a field the user leaves: a failed one says why and gives the field the
+    // focus back. They run when the user moves on within the window, never when a provider is
+    // loaded, the page changes or the window is left, closed or minimised.
+    void ePriceExit();
+    void eStartExit(QObject* sender);
+    // Shared by the two browse buttons, the two clear buttons and the two panels; `sender` says
+    // which one.
+    void sbWavBrowseClick(QObject* sender);
+    void sbClearWavClick(QObject* sender);
+    void pBillingMouseMove(QObject* sender);
     // The "Enable" boxes show or hide their panels; the free hours choose the price rule.
     void ckEnableBillingClick();
     void ckEnablePeakClick();
@@ -293,8 +327,25 @@ public slots:
     void sbManualClick();
     void sbOverRideClick();
 
+    // The Adjust Timers page.
+    void rbTodayClick();
+    void rbTotalTimeClick();
+    void rbInsidePeakClick();
+    void rbOutsidePeakClick();
+    void seAdjHourChange();
+    void btnAdjustClick();
+    void btnResetClick();
+    void btnClearAllClick();
+
+    // "About": watching is paused while the dialog is open.
+    void AboutUsClick();
+    // tRollover: the checks run again when the local date has changed since the last run.
+    void tRolloverTimer();
+
 protected:
     void changeEvent(QEvent* event) override;
+    // Focus leaving the checked fields, and the mouse over the two panels.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Closing the window stops a running session, saves, and ends the program.
     void closeEvent(QCloseEvent* event) override;
 
@@ -314,6 +365,22 @@ private:
 
     void ConnectProviderHandlers();
     void ConnectSessionHandlers();
+    void ConnectPageHandlers();
+    void ConnectAdjustHandlers();
+    // The check of a field the user has just left, run once the focus has settled.
+    void QueueExitCheck(QLineEdit* field);
+    // A failed check's note, and the focus back to its field.
+    void Complain(QLineEdit* field, const QString& text);
+    AdjustableTimer SelectedAdjustTimer() const;
+    // The page's current value and adjusted value for that timer.
+    void ShowAdjustTimer(AdjustableTimer which);
+    // The loaded provider with its totals; a running session's peak sides come up to its last
+    // tick first.
+    void SaveTotals();
+    // Both checks with their clears and saves.
+    void RollOverTotals();
+    // Next run of tRollover: at the coming local midnight, and at least once a minute.
+    void ArmRolloverTimer();
     void StartSessionOnTimerPage();
     // The COM Port branch of the watching tick: a port that cannot be opened means online.
     void ProbeComPort();
@@ -337,6 +404,10 @@ private:
     THelpViewer* helpViewer_ = nullptr;
     bool restoreAttached_ = false;
     bool restoring_ = false;
+    // The fields whose check waits for the focus to settle.
+    std::vector<QLineEdit*> queuedChecks_;
+    // When the day and cycle checks last ran.
+    DateTime lastRolloverCheck_ = 0.0;
 };
 
 } // namespace quorvane

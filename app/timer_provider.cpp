@@ -3,10 +3,12 @@
 
 #include "accounting/charges.h"
 #include "accounting/session_log.h"
+#include "accounting/session_tick.h"
 #include "accounting/wav_player.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/profile_form.h"
+#include "core/clock.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -44,17 +46,28 @@ static ProfileForm FormOf(TfrmTimer* window) {
 }
 
 void TfrmTimer::StartUpSequence() {
+    // Each step on its own: a stored value of the wrong type ends the step it is read in.
     // The default provider's settings into the controls and its totals into the timer set.
     Guarded([this] {
         FillProviderList(true);
         TransferProviderSettings(true, Timers);
-        FillDialUpProfiles();
     });
+    lastRolloverCheck_ = Now();
+    RollOverTotals();
+    Guarded([this] { RefreshSettingsPages(); });
     StartWatchingOrSession();
+    ArmRolloverTimer();
 }
 
-bool TfrmTimer::TransferProviderSettings(bool load, TimerSet& timers) {
-    return quorvane::TransferProviderSettings(FormOf(this), load, timers);
+bool TfrmTimer::TransferProviderSettings(bool load, TimerSet& timers,
+                                         std::optional<DateTime> savedFor) {
+    return quorvane::TransferProviderSettings(FormOf(this), load, timers, savedFor);
+}
+
+void TfrmTimer::SaveTotals() {
+    if (tOnLine->isActive())
+        session_->SettleForSave();
+    TransferProviderSettings(false, Timers);
 }
 
 bool TfrmTimer::FillProviderList(bool selectDefault) {
@@ -64,6 +77,9 @@ bool TfrmTimer::FillProviderList(bool selectDefault) {
 void TfrmTimer::btnSaveClick() {
     Guarded([this] {
         SetActivePage(QStringLiteral("Provider"));
+        // Both peak sides up to a running session's last tick, as every save takes them.
+        if (tOnLine->isActive())
+            session_->SettleForSave();
         SaveProvider(FormOf(this), Timers);
     });
 }

@@ -172,9 +172,10 @@ void TfrmTimer::tOnLineTimer() {
     }
     const DateTime now = Now();
     Guarded([&] {
-        const TickResult result =
-            session_->Tick(now, Tag(tOnLine) == 1, inputs,
-                           [this] { TransferProviderSettings(false, Timers); });
+        // The old day's totals are saved as that day's, so a later load starts Today afresh.
+        const TickResult result = session_->Tick(now, Tag(tOnLine) == 1, inputs, [this] {
+            TransferProviderSettings(false, Timers, DateOf(session_->Values().SessionStart));
+        });
         if (result.skipped)
             return;
         SetTag(tOnLine, 0);

@@ -158,6 +158,66 @@ TEST(Numbers, WholeAndDecimalTexts) {
         EXPECT_FALSE(ParsePrice(bad)) << bad;
 }
 
+// What the price field writes back when it is left reads back as the same amount, so leaving
+// it again changes nothing, whatever the thousands separator.
+TEST_F(ChargesTest, ThePriceFieldWritesWhatItReadsBack) {
+    struct Case {
+        const char* separator;
+        const char* typed;
+        const char* written;
+        bool required;
+    };
+    const Case cases[] = {
+        {",", "2.5", "2.50", false},
+        {",", "abc", "0.00", true},
+        {",", "", "0.00", true},
+        {",", "0", "0.00", true},
+        {",", "0.004", "0.00", true},
+        {",", "-3", "-3.00", false}, // a negative price passes
+        {",", " 1e3 ", "1,000.00", false},
+        {",", "1000", "1,000.00", false},
+        {",", "1,000.00", "1,000.00", false},
+        {",", "1234567.891", "1,234,567.89", false},
+        {",", "999999999999.99", "999,999,999,999.99", false},
+        {",", "1e12", "0.00", true}, // beyond any plan: no price
+        {",", "1e300", "0.00", true},
+        {".", "1000", "1.000.00", false},
+        {".", "1.000.00", "1.000.00", false},
+        {".", "2.5", "2.50", false}, // the point is always the decimal mark
+        {" ", "1234.5", "1 234.50", false},
+    };
+    for (const Case& c : cases) {
+        Regional().thousandSeparator = c.separator;
+        const PriceFieldCheck check = CheckPriceField(c.typed);
+        EXPECT_EQ(check.text, c.written) << c.separator << " " << c.typed;
+        EXPECT_EQ(check.required, c.required) << c.separator << " " << c.typed;
+        EXPECT_EQ(CheckPriceField(check.text).text, check.text) << c.separator << " " << c.typed;
+    }
+}
+
+TEST_F(ChargesTest, PeakFieldsTakeAClockTimeWithAmOrPmInEveryLocale) {
+    struct Case {
+        const char* text;
+        bool accepted;
+    };
+    const Case marked[] = {
+        {"10:00:00 AM", true},  {"10:00 pm", true},      {"12:30:15 Pm", true},
+        {"am 9:15", true},      {"10:00:00", false},     {"10 AM", false},
+        {"25:00:00 PM", false}, {"13:00:00 PM", false},  {"", false},
+        {"10:61:00 AM", false}, {"10:00:00 AM!", false},
+    };
+    // A 24-hour locale with no AM/PM texts of its own, and one with texts of its own.
+    for (const auto& [am, pm] :
+         {std::pair<const char*, const char*>{"AM", "PM"}, {"", ""}, {"vorm.", "nachm."}}) {
+        Regional().timeAMString = am;
+        Regional().timePMString = pm;
+        for (const Case& c : marked)
+            EXPECT_EQ(IsPeakTimeText(c.text), c.accepted) << c.text << " with " << am;
+    }
+    EXPECT_TRUE(IsPeakTimeText("10:00:00 nachm."));
+    EXPECT_FALSE(IsPeakTimeText("22:00:00"));
+}
+
 TEST(PeakPeriod, BothEndsInsideAndNoWrapAcrossMidnight) {
     const DateTime day = EncodeDate(2026, 12, 10);
     const auto at = [&](int h, int m, int s, int ms = 0) { return day + EncodeTime(h, m, s, ms); };

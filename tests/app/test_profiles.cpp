@@ -5,10 +5,12 @@
 #include "app/profile_form.h"
 #include "app/timer.h"
 #include "core/bytes.h"
+#include "core/clock.h"
+#include "core/store_folder.h"
 #include "settings/registry.h"
 #include "settings/store.h"
+#include "tests/app/window_test.h"
 #include "tests/settings/store_fixture.h"
-#include "support/store_home.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,6 +25,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <bit>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,11 +36,8 @@ namespace {
 
 const std::string kProviders = "Software\\Morvath Software\\Quorvane v4.8\\Providers";
 
-class ProfilesTest : public testing::Test {
+class ProfilesTest : public test::WindowTest {
 protected:
-    void SetUp() override { home_ = test::EnterOwnStoreFolder(); }
-    void TearDown() override { test::LeaveOwnStoreFolder(home_); }
-
     static void Name(TfrmTimer& w, const QString& name) {
         w.cbProvider->lineEdit()->clear();
         QTest::keyClicks(w.cbProvider->lineEdit(), name);
@@ -48,9 +48,6 @@ protected:
     static void Put(const std::string& path, const Variant& value, int kind) {
         ASSERT_TRUE(WriteValueByPath(RootKey::LocalMachine, path, value, kind));
     }
-
-    std::filesystem::path home_;
-    ModalScript boxes_;
 };
 
 // Every setting control set away from its design value, in the order a save writes them.
@@ -83,6 +80,9 @@ void FillEveryControl(TfrmTimer& w) {
 Bytes Dword(std::int32_t v) {
     return LittleEndianBytes(static_cast<std::uint32_t>(v), 4);
 }
+Bytes Date(DateTime day) {
+    return LittleEndianBytes(std::bit_cast<std::uint64_t>(day), 8);
+}
 Bytes Sz(std::string_view text) {
     Bytes b(text.begin(), text.end());
     b.push_back(0);
@@ -90,13 +90,14 @@ Bytes Sz(std::string_view text) {
 }
 
 TEST_F(ProfilesTest, SaveThenLoadEveryControlAndTheTotals) {
+    clock_.Set(EncodeDate(2026, 3, 9) + EncodeTime(17, 30, 0));
     TfrmTimer saver;
     Name(saver, QStringLiteral("Dial Net"));
     FillEveryControl(saver);
     saver.btnSave->click();
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].caption, "Information");
-    EXPECT_EQ(boxes_.shown[0].text, "Provider settings have been saved to the Registry.");
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].caption, "Information");
+    EXPECT_EQ(boxes_->shown[0].text, "Provider settings have been saved to the Registry.");
     EXPECT_EQ(saver.cbProvider->currentText(), "Dial Net");
     EXPECT_EQ(saver.cbProvider->count(), 1);
 
@@ -128,6 +129,7 @@ TEST_F(ProfilesTest, SaveThenLoadEveryControlAndTheTotals) {
         {"ckColoredIconWatching", REG_DWORD, Dword(1)},
         {"seAdjHour", REG_DWORD, Dword(-7)},
         {"seAdjMin", REG_DWORD, Dword(12)},
+        {"LastSaveDate", REG_BINARY, Date(EncodeDate(2026, 3, 9))}, // the day Today counts for
         {"Today", REG_DWORD, Dword(100)},
         {"InsidePeak", REG_DWORD, Dword(200)},
         {"OutsidePeak", REG_DWORD, Dword(300)},
@@ -210,9 +212,9 @@ TEST_F(ProfilesTest, AWrongTypeEndsTheLoadAtThatValue) {
     Put(kProviders + "\\DefaultProvider", std::string("Broken"), vkString);
 
     TfrmTimer w; // starting up loads the default provider: the error is shown, the window lives
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].caption, "Error");
-    EXPECT_EQ(boxes_.shown[0].text, "Invalid data type for 'ePrice'");
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].caption, "Error");
+    EXPECT_EQ(boxes_->shown[0].text, "Invalid data type for 'ePrice'");
     w.ckEnableBilling->setChecked(false);
     w.ckSetAsDefault->setChecked(false);
     try {
@@ -229,11 +231,11 @@ TEST_F(ProfilesTest, AWrongTypeEndsTheLoadAtThatValue) {
     // Through a user action the error is shown and the window goes on.
     Put(kProviders + "\\Other\\ckEnableBilling", false, vkBool);
     Name(w, QStringLiteral("Other"));
-    boxes_.Answer(mrYes);
+    boxes_->Answer(mrYes);
     w.btnDelete->click(); // deleting "Other" loads the default provider, "Broken"
-    ASSERT_EQ(boxes_.shown.size(), 3u);
-    EXPECT_EQ(boxes_.shown[2].caption, "Error");
-    EXPECT_EQ(boxes_.shown[2].text, "Invalid data type for 'ePrice'");
+    ASSERT_EQ(boxes_->shown.size(), 3u);
+    EXPECT_EQ(boxes_->shown[2].caption, "Error");
+    EXPECT_EQ(boxes_->shown[2].text, "Invalid data type for 'ePrice'");
 }
 
 TEST_F(ProfilesTest, SetAsDefault) {
@@ -266,33 +268,34 @@ TEST_F(ProfilesTest, Delete) {
     EXPECT_EQ(w.cbProvider->itemText(0), "Alpha");
     EXPECT_EQ(w.cbProvider->itemText(1), "beta");
     EXPECT_EQ(w.cbProvider->itemText(3), "Net");
-    boxes_.shown.clear();
+    boxes_->shown.clear();
 
     Name(w, QStringLiteral("Never Saved"));
     w.btnDelete->click();
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text,
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].text,
               "You must first click APPLY to save \"Never Saved\"s information. Then, you will "
               "be able to click DELETE and remove them.");
     EXPECT_FALSE(Key("Never Saved"));
 
     Name(w, QStringLiteral("   "));
     w.btnDelete->click();
-    EXPECT_EQ(boxes_.shown.size(), 1u) << "a blank name never deletes and says nothing";
+    EXPECT_EQ(boxes_->shown.size(), 1u) << "a blank name never deletes and says nothing";
 
     Put(kProviders + "\\DefaultProvider", std::string("Net"), vkString);
     for (int answer : {mrNo, mrCancel}) {
         Name(w, QStringLiteral("gamma"));
-        boxes_.Answer(answer);
+        boxes_->Answer(answer);
         w.btnDelete->click();
         EXPECT_TRUE(Key("gamma"));
     }
-    EXPECT_EQ(boxes_.shown.back().caption, "Confirm");
-    EXPECT_EQ(boxes_.shown.back().text, "Are you sure you wish to remove \"gamma\" as a provider?");
+    EXPECT_EQ(boxes_->shown.back().caption, "Confirm");
+    EXPECT_EQ(boxes_->shown.back().text,
+              "Are you sure you wish to remove \"gamma\" as a provider?");
 
     // Letter case: the key goes, the default (spelt differently) stays.
     Name(w, QStringLiteral("NET"));
-    boxes_.Answer(mrYes);
+    boxes_->Answer(mrYes);
     w.btnDelete->click();
     EXPECT_EQ(ReadStringByPath(RootKey::LocalMachine, kProviders + "\\DefaultProvider"), "Net");
     // Its values are gone; loading the default afterwards leaves only an empty key of that name.
@@ -301,7 +304,7 @@ TEST_F(ProfilesTest, Delete) {
 
     Put(kProviders + "\\DefaultProvider", std::string("gamma"), vkString);
     Name(w, QStringLiteral("gamma"));
-    boxes_.Answer(mrYes);
+    boxes_->Answer(mrYes);
     w.btnDelete->click();
     EXPECT_FALSE(Key("gamma"));
     EXPECT_EQ(ReadStringByPath(RootKey::LocalMachine, kProviders + "\\DefaultProvider"), "");
@@ -348,10 +351,10 @@ TEST_F(ProfilesTest, ABlankNameNeverTouchesANamedProvider) {
 
     // A backslash would reach into another provider's key: nothing is written.
     Name(w, QStringLiteral("Named\\Sub"));
-    boxes_.shown.clear();
+    boxes_->shown.clear();
     w.btnSave->click();
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_TRUE(boxes_.shown[0].text.contains("backslash"));
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_TRUE(boxes_->shown[0].text.contains("backslash"));
     EXPECT_TRUE(Key("Named").SubkeyNames().empty());
 }
 
@@ -364,8 +367,8 @@ TEST_F(ProfilesTest, ASaveTheStoreRefusesSaysSoAndChangesNothing) {
     std::ofstream(blocker) << "x";
     setenv("QUORVANE_HOME", (blocker / "store").c_str(), 1);
     w.btnSave->click();
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text,
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].text,
               "Some kind of error occured when trying to save the Provider information to the "
               "Registry?\r\n\r\nNo settings were saved.");
     EXPECT_EQ(w.Timers.Today, 77);
@@ -384,12 +387,12 @@ TEST_F(ProfilesTest, AProfileIsSavedWholeOrNotAtAll) {
     ASSERT_EQ(sqlite3_open(HiveFile(RootKey::LocalMachine).c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     FillEveryControl(w);
-    boxes_.shown.clear();
+    boxes_->shown.clear();
     w.btnSave->click();
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_TRUE(boxes_.shown[0].text.startsWith("Some kind of error occured"));
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_TRUE(boxes_->shown[0].text.startsWith("Some kind of error occured"));
     EXPECT_EQ(Key("Dial Net").Values(), before);
 }
 
@@ -399,6 +402,8 @@ TEST_F(ProfilesTest, AProfileBroughtOverFromWindows) {
                                 "/provider-export.reg\" >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
 
+    // On the day the export was made: no new day, no cycle day, the totals as they were.
+    clock_.Set(EncodeDate(2026, 11, 30) + EncodeTime(10, 0, 0));
     TfrmTimer w; // starting up loads the default provider
     EXPECT_EQ(w.cbProvider->currentText(), "Dial Net");
     ASSERT_EQ(w.cbProvider->count(), 2);

@@ -63,11 +63,13 @@ struct Row {
     bool checked = false;
     int maxLength = -1;
     bool arrowsOnly = false;
+    int selected = -1; // a drop-down list's selected entry
 };
 
 const QString kZero = QStringLiteral("000:00:00");
 
-// Every control of the seven pages with what it shows before any provider is loaded.
+// Every control of the seven pages with what it shows after a start with an empty store: no
+// provider, so no detection method, which counts as Manual.
 const std::vector<Row>& ControlTable() {
     static const std::vector<Row> rows = {
         {"Provider", "Label2", Kind::Label, "Click the box below to select an existing Provider."},
@@ -156,10 +158,22 @@ const std::vector<Row>& ControlTable() {
         {"Toggles", "ckStartWhenRun", Kind::Check, "Start Timer when Run (Manual detection only)"},
         {"Toggles", "ckCloseOnDisconnect", Kind::Check,
          "Close Quorvane on disconnect (Manual detection only)"},
-        {"Toggles", "ckWatchOnRun", Kind::Check, "Watching enabled when Run"},
-        {"Toggles", "ckColoredIconWatching", Kind::Check, "Colored Icon for Watching"},
+        {"Toggles", "ckWatchOnRun", Kind::Check, "Watching enabled when Run", {}, {}, false, true},
+        {"Toggles",
+         "ckColoredIconWatching",
+         Kind::Check,
+         "Colored Icon for Watching",
+         {},
+         {},
+         false,
+         true},
         {"Toggles", "Label28", Kind::Label, "Timer to display when minimize"},
-        {"Toggles", "cbMinimizedTime", Kind::DropDown, nullptr, {"Today", "Total", "Elapsed"}},
+        // The taskbar text shows Elapsed when nothing is chosen, and says so here.
+        {.page = "Toggles",
+         .name = "cbMinimizedTime",
+         .kind = Kind::DropDown,
+         .items = {"Today", "Total", "Elapsed"},
+         .selected = 2},
 
         {"Adjust Timers", "gbAvailableTimers", Kind::Group, "Available Timers"},
         {"Adjust Timers", "rbToday", Kind::Radio, "Today", {}, {}, false, false, true},
@@ -200,7 +214,7 @@ const std::vector<Row>& ControlTable() {
         {"Timer", "gbElapsed", Kind::Group, "Elapsed Time"},
         {"Timer", "lElapsed", Kind::Label, "000:00:00"},
         {"Timer", "gbCharges", Kind::Group, "Total Charges"},
-        {"Timer", "lCharges", Kind::Label, ""},
+        {"Timer", "lCharges", Kind::Label, "$0.00"},
         {"Timer", "gbToday", Kind::Group, "Today"},
         {"Timer", "lToday", Kind::Label, "000:00:00"},
         {"Timer", "gbTotalTime", Kind::Group, "Total Time"},
@@ -301,7 +315,7 @@ TEST_F(Window, EveryControlExistsOnItsPageAsDesigned) {
         }
         if (auto* combo = qobject_cast<QComboBox*>(found)) {
             EXPECT_EQ(Items(combo), row.items);
-            EXPECT_EQ(combo->currentIndex(), -1);
+            EXPECT_EQ(combo->currentIndex(), row.selected);
         }
         if (row.limits) {
             auto* spin = qobject_cast<QSpinBox*>(found);
@@ -503,13 +517,14 @@ TEST_F(Window, LampsAreGreenAndRedAndBecomeTheProgramsIcon) {
 TEST_F(Window, CaptionAndTaskbarText) {
     TfrmTimer w;
     EXPECT_EQ(w.windowTitle(), "Quorvane v4.9");
-    EXPECT_EQ(w.ApplicationTitle(), "Quorvane v.48");
-    EXPECT_EQ(w.windowIconText(), "Quorvane v.48");
-    EXPECT_EQ(w.TrayIcon()->toolTip(), "Quorvane v.48");
-
-    w.SetApplicationTitle("E: 000:00:00");
+    // "Quorvane v.48" is only the starting title: start-up puts the chosen timer in its place.
+    EXPECT_EQ(w.ApplicationTitle(), "E: 000:00:00");
     EXPECT_EQ(w.windowIconText(), "E: 000:00:00");
     EXPECT_EQ(w.TrayIcon()->toolTip(), "E: 000:00:00");
+
+    w.SetApplicationTitle("T: 001:00:00");
+    EXPECT_EQ(w.windowIconText(), "T: 001:00:00");
+    EXPECT_EQ(w.TrayIcon()->toolTip(), "T: 001:00:00");
     EXPECT_EQ(w.windowTitle(), "Quorvane v4.9");
 }
 
@@ -556,6 +571,7 @@ TEST_F(Window, WhileWatchingTheSixButtonsAreLockedOnEveryPage) {
     w.OnRestore();
     const std::vector<QWidget*> locked = {w.btnSave, w.sbSave, w.btnDelete,
                                           w.AboutUs, w.sbNext, w.sbPrevious};
+    w.cbDetection->setCurrentIndex(0); // watching needs a method other than Manual
     for (int page = 0; page < w.nbMain->count(); ++page) {
         w.nbMain->setCurrentIndex(page);
         QTest::mouseClick(w.sbWatching, Qt::LeftButton);

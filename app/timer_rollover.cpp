@@ -1,0 +1,86 @@
+// The main window's day and billing-cycle rollover: the two checks at start-up, and again at
+// each local midnight and after the wall clock has jumped to another day while the program runs.
+#include "app/timer.h"
+
+#include "accounting/rollover.h"
+#include "accounting/session_tick.h"
+#include "app/messages.h"
+#include "core/clock.h"
+#include "settings/rollover_store.h"
+
+#include <QComboBox>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvane {
+
+namespace {
+
+// How long a jump of the wall clock to another day may go unnoticed.
+constexpr int kRolloverPollMs = 60 * 1000;
+
+} // namespace
+
+bool TfrmTimer::CheckNewDay() {
+    const DateTime today = DateOf(Now());
+    const NewDayDecision decision = DecideNewDay(ReadLastDate(), today);
+    // Stored before the box: it runs its own event loop, in which the checks may run again.
+    if (decision.store)
+        WriteLastDate(today, decision.newDay);
+    if (decision.newDay)
+        ShowInformation(QString::fromLatin1(kNewDayMessage));
+    return decision.newDay;
+}
+
+bool TfrmTimer::CheckCycleDay() {
+    const std::string provider = cbProvider->currentText().toStdString();
+    const CycleDecision decision =
+        DecideCycleClear(seCycleDay->value(), ReadLastCycleClear(provider), DateOf(Now()));
+    if (decision.record)
+        WriteLastCycleClear(provider, *decision.record, decision.clear);
+    if (decision.clear)
+        ShowInformation(QString::fromStdString(decision.message));
+    return decision.clear;
+}
+
+void TfrmTimer::RollOverTotals() {
+    Guarded([this] {
+        // A running session restarts Today itself at its first tick of the new day, after
+        // saving the old day's.
+        if (CheckNewDay() && !tOnLine->isActive()) {
+            Timers.Today = 0;
+            SaveTotals();
+        }
+    });
+    Guarded([this] {
+        if (CheckCycleDay()) {
+            ClearTimers(Timers);
+            // A running session goes on counting from zero.
+            if (tOnLine->isActive())
+                session_->TotalsChanged();
+            SaveTotals();
+        }
+    });
+}
+
+void TfrmTimer::ArmRolloverTimer() {
+    const DateTime now = Now();
+    const double toMidnight = std::ceil((DateOf(now) + 1.0 - now) * 86400000.0) + 1.0;
+    tRollover->start(static_cast<int>(std::clamp(toMidnight, 1.0, double{kRolloverPollMs})));
+}
+
+void TfrmTimer::tRolloverTimer() {
+    const DateTime previous = lastRolloverCheck_;
+    lastRolloverCheck_ = Now();
+    ArmRolloverTimer();
+    if (!RolloverDue(previous, lastRolloverCheck_))
+        return;
+    RollOverTotals();
+    ShowAllTimers();
+    UpdateMinimizedCaption();
+}
+
+} // namespace quorvane

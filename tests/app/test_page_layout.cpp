@@ -1,0 +1,134 @@
+// Every page on a real X display, filled as a user's provider fills it, in en_US and de_DE:
+// nothing reaches outside its page, no two controls overlap, and no text is cut. Each page's
+// picture is written to $QUORVANE_SCREENSHOTS for a person to look at.
+#include "app/timer.h"
+#include "tests/app/window_test.h"
+#include "watch/windows_list.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace quorvane;
+
+namespace {
+
+class PageLayout : public test::WindowTest, public testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        const auto regional = RegionalSettings::FromLocale(GetParam());
+        ASSERT_TRUE(regional) << GetParam();
+        Regional() = *regional;
+        QLocale::setDefault(QLocale(QString::fromLatin1(GetParam()).section('.', 0, 0)));
+    }
+    void TearDown() override {
+        QLocale::setDefault(QLocale::c());
+        WindowTest::TearDown();
+    }
+
+    // The widgets a user sees on the page: the window's own controls, not the parts inside a
+    // spin box or combo box.
+    static std::vector<QWidget*> Shown(TfrmTimer& w, QWidget* page) {
+        std::vector<QWidget*> shown;
+        for (QWidget* widget : page->findChildren<QWidget*>()) {
+            const bool own =
+                std::find(w.components.begin(), w.components.end(), widget) != w.components.end() ||
+                widget == w.lCaptionNote || widget == w.lPortDevice;
+            if (own && widget->isVisibleTo(page))
+                shown.push_back(widget);
+        }
+        return shown;
+    }
+
+    static void ExpectLaidOut(TfrmTimer& w, QWidget* page, const QString& shot) {
+        const std::vector<QWidget*> shown = Shown(w, page);
+        for (QWidget* widget : shown) {
+            SCOPED_TRACE(widget->objectName().toStdString());
+            const QRect box(widget->mapTo(page, QPoint(0, 0)), widget->size());
+            EXPECT_TRUE(page->rect().contains(box)) << "outside the page";
+            const auto* label = qobject_cast<QLabel*>(widget);
+            if (label && label->wordWrap()) {
+                EXPECT_GE(label->height(), label->heightForWidth(label->width())) << "text cut";
+            } else if (label || qobject_cast<QAbstractButton*>(widget) ||
+                       qobject_cast<QComboBox*>(widget) || qobject_cast<QSpinBox*>(widget)) {
+                EXPECT_GE(widget->width(), widget->minimumSizeHint().width()) << "text cut";
+                EXPECT_GE(widget->height(), widget->minimumSizeHint().height()) << "text cut";
+            }
+            for (QWidget* other : shown) {
+                if (other != widget && other->parentWidget() == widget->parentWidget()) {
+                    EXPECT_FALSE(widget->geometry().intersects(other->geometry()))
+                        << "overlaps " << other->objectName().toStdString();
+                }
+            }
+        }
+        if (const char* folder = std::getenv("QUORVANE_SCREENSHOTS")) {
+            QDir().mkpath(folder);
+            EXPECT_TRUE(w.grab().save(QDir(folder).filePath(shot + ".png")));
+        }
+    }
+};
+
+TEST_P(PageLayout, NothingCutOrOverlappingAtTheFixedSize) {
+    clock_.Set(EncodeDate(2026, 12, 10) + EncodeTime(21, 5, 9));
+    FixedWindowTitles desktop;
+    desktop.readable = false; // the note beside the seek text shows too
+    TfrmTimer w;
+    w.SetWindowTitleSource(desktop);
+    w.OnRestore();
+    // The longest texts a provider brings, with every panel shown.
+    w.cbProvider->setEditText("Northern Lights Dial-Up Internet Services");
+    w.cbProv->setEditText("Northern Lights Dial-Up");
+    w.ckEnableBilling->setChecked(true);
+    w.eFreeHours->setText("999");
+    w.ePrice->setText(QString::fromStdString(FormatAmount(1234567.5)));
+    w.seCycleDay->setValue(31);
+    w.eWavAlarm->setText("/home/someone/sounds/free hours are used up.wav");
+    w.ckEnablePeak->setChecked(true);
+    w.eStart->setText("08:00:00 AM");
+    w.eStop->setText("06:00:00 PM");
+    w.ckEnableLogging->setChecked(true);
+    w.eLogFile->setText("/home/someone/Documents/dial-up sessions.TXT");
+    w.cbMinimizedTime->setCurrentIndex(1);
+    w.Timers = {false, 123 * 3600, 456 * 3600, 7 * 3600, 999 * 3600 + 59 * 60 + 59};
+    w.sbManual->click();
+    w.tOnLineTimer();
+
+    const QString locale = QString::fromLatin1(GetParam()).section('.', 0, 0);
+    for (int page = 0; page < w.nbMain->count(); ++page) {
+        w.nbMain->setCurrentIndex(page);
+        const QString name = w.nbMain->currentWidget()->objectName();
+        SCOPED_TRACE(name.toStdString());
+        if (name == "Detection") {
+            for (int method : {0, 1}) {
+                w.cbDetection->setCurrentIndex(method);
+                QCoreApplication::processEvents();
+                ExpectLaidOut(w, w.nbMain->currentWidget(),
+                              QStringLiteral("%1-Detection-%2").arg(locale).arg(method));
+            }
+            continue;
+        }
+        QCoreApplication::processEvents();
+        ExpectLaidOut(w, w.nbMain->currentWidget(),
+                      QStringLiteral("%1-%2").arg(locale, QString(name).remove(' ')));
+    }
+    w.tOnLine->stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, PageLayout, testing::Values("en_US.UTF-8", "de_DE.UTF-8"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 5); });
+
+} // namespace
