@@ -1,11 +1,13 @@
 #pragma once
-// What the serial tests share: a pseudo-terminal pair, a temporary folder, the fake platform
-// calls, a notification window that records what the threads post, and the log file's lines.
+// What the serial tests share: a pseudo-terminal pair, a temporary folder, second processes that
+// hold a port, the fake platform calls, a notification window that records what the threads
+// post, and the log file's lines.
 
 #include "serial/comm32.h"
 #include "serial/posix_ops.h"
 #include "support/files.h"
 #include "support/process_stats.h"
+#include "support/pty.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,32 +16,48 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace quorvane::test {
 
-// A pseudo-terminal pair. The slave is set raw (as a modem line is) and left closed.
-class Pty {
+// A second process, started with fork, that does `hold` and then waits for word from this one.
+// End() kills it (whatever it held is left as a killed process leaves it); Release() has it run
+// `release` and end. Should this process die first, the other one releases and ends by itself.
+class OtherProcess {
 public:
-    Pty();
-    ~Pty();
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
+    explicit OtherProcess(const std::function<void()>& hold,
+                          const std::function<void()>& release = {});
+    ~OtherProcess();
+    OtherProcess(const OtherProcess&) = delete;
+    OtherProcess& operator=(const OtherProcess&) = delete;
 
-    int Master() const { return master_; }
-    const std::string& SlavePath() const { return slave_; }
-    // Opens the slave as the component does (non-blocking); the caller closes it.
-    int OpenSlave() const;
-    // Writes all of `bytes` to the master.
-    void Send(const std::string& bytes) const;
-    // Reads from the master what arrives within `ms` until `count` bytes have come.
-    std::string Receive(std::size_t count, int ms) const;
-    // Closes the master (the slave hangs up).
-    void CloseMaster();
+    pid_t Pid() const { return pid_; }
+    void End();
+    // Returns once the process has released and ended.
+    void Release();
 
 private:
-    int master_ = -1;
-    std::string slave_;
+    pid_t pid_ = -1;
+    int command_ = -1; // our end of the pipe the other process waits on
+};
+
+// A second process that holds a serial device as a dialer does: its lock file in
+// LockDirectory() (its PID as ten characters and a newline, put in place by a link so that it
+// is never seen empty), then the device open with an flock on it. Should the lock file be
+// another's just then (a probe opening the port), it waits for that file to go. Release()
+// removes the lock file, closes the device and ends the process.
+class PortHolder {
+public:
+    explicit PortHolder(const std::string& device);
+
+    pid_t Pid() const { return process_.Pid(); }
+    void Release() { process_.Release(); }
+    // The lock file of `device` ("LCK.." and the name of the device it leads to).
+    static std::filesystem::path LockFile(const std::string& device);
+
+private:
+    OtherProcess process_;
 };
 
 class TempDir {

@@ -13,10 +13,8 @@
 #include <asm/termbits.h>
 #include <cstring>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -80,42 +78,6 @@ protected:
         EXPECT_EQ(comm.GetReadThread(), nullptr);
         EXPECT_EQ(comm.GetWriteThread(), nullptr);
     }
-};
-
-// A second process, started with fork, that does `hold` and then waits to be killed.
-class OtherProcess {
-public:
-    explicit OtherProcess(const std::function<void()>& hold) {
-        int ready[2];
-        EXPECT_EQ(::pipe(ready), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            hold();
-            char c = 1;
-            [[maybe_unused]] ssize_t n = ::write(ready[1], &c, 1);
-            for (;;)
-                ::pause();
-        }
-        char c;
-        EXPECT_EQ(::read(ready[0], &c, 1), 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-    }
-    ~OtherProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t Pid() const { return pid_; }
-    // Ends the process: its PID is then dead.
-    void End() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-
-private:
-    pid_t pid_ = -1;
 };
 
 TEST(Comm32Construction, Defaults) {
