@@ -50,8 +50,8 @@ class PlainWalk {
 public:
     explicit PlainWalk(bool askBoth) : askBoth_(askBoth), xcb_(xcb_connect(nullptr, nullptr)) {
         root_ = xcb_setup_roots_iterator(xcb_get_setup(xcb_.get())).data->root;
-        netWmName_ = Atom("_NET_WM_NAME");
-        utf8String_ = Atom("UTF8_STRING");
+        netWmName_ = test::InternAtom(xcb_.get(), "_NET_WM_NAME");
+        utf8String_ = test::InternAtom(xcb_.get(), "UTF8_STRING");
     }
 
     std::vector<WindowTitle> Walk() {
@@ -78,18 +78,7 @@ public:
 
 private:
     std::string Text(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-        const auto reply =
-            XcbAnswer(xcb_.get(), xcb_get_property_reply,
-                      xcb_get_property(xcb_.get(), 0, window, property, type, 0, kMaxCaptionChars));
-        if (!reply)
-            return {};
-        return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                           static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
-    }
-    xcb_atom_t Atom(const char* name) {
-        const auto reply = XcbAnswer(xcb_.get(), xcb_intern_atom_reply,
-                                     xcb_intern_atom(xcb_.get(), 0, std::strlen(name), name));
-        return reply ? reply->atom : XCB_NONE;
+        return test::PropertyBytes(xcb_.get(), window, property, type, kMaxCaptionChars);
     }
 
     bool askBoth_;

@@ -198,13 +198,13 @@ private:
     void Consider(xcb_window_t window) {
         const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(xcb_.get(), window, XCB_CW_EVENT_MASK, &mask);
-        const auto reply = XcbAnswer(
-            xcb_.get(), xcb_get_property_reply,
-            xcb_get_property(xcb_.get(), 0, window, netWmPid_, XCB_ATOM_CARDINAL, 0, 1));
-        if (!reply || xcb_get_property_value_length(reply.get()) != 4)
+        const std::string pid =
+            test::PropertyBytes(xcb_.get(), window, netWmPid_, XCB_ATOM_CARDINAL, 1);
+        std::uint32_t value = 0;
+        if (pid.size() != sizeof value)
             return;
-        if (*static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get())) !=
-            static_cast<std::uint32_t>(pid_))
+        std::memcpy(&value, pid.data(), sizeof value);
+        if (value != static_cast<std::uint32_t>(pid_))
             return;
         window_ = window;
         ReadIconTexts();
@@ -218,20 +218,10 @@ private:
     }
 
     std::string Text(xcb_atom_t property) {
-        const auto reply = XcbAnswer(xcb_.get(), xcb_get_property_reply,
-                                     xcb_get_property(xcb_.get(), 0, window_, property,
-                                                      XCB_GET_PROPERTY_TYPE_ANY, 0, 1024));
-        if (!reply)
-            return {};
-        return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                           static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+        return test::PropertyBytes(xcb_.get(), window_, property, XCB_GET_PROPERTY_TYPE_ANY, 1024);
     }
 
-    xcb_atom_t Atom(const char* name) {
-        const auto reply = XcbAnswer(xcb_.get(), xcb_intern_atom_reply,
-                                     xcb_intern_atom(xcb_.get(), 0, std::strlen(name), name));
-        return reply ? reply->atom : XCB_NONE;
-    }
+    xcb_atom_t Atom(const char* name) { return test::InternAtom(xcb_.get(), name); }
 
     XcbConnection xcb_;
     xcb_window_t root_ = XCB_NONE;

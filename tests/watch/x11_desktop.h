@@ -16,6 +16,26 @@
 
 namespace quorvane::test {
 
+// The atom of `name`, interned; XCB_NONE when the server gives no answer.
+inline xcb_atom_t InternAtom(xcb_connection_t* connection, const char* name) {
+    const auto reply = XcbAnswer(connection, xcb_intern_atom_reply,
+                                 xcb_intern_atom(connection, 0, std::strlen(name), name));
+    return reply ? reply->atom : XCB_NONE;
+}
+
+// The bytes of a window's property (at most `longs` 32-bit units of them), of the type given
+// or of any; "" when the window has no such property or is gone. One round trip.
+inline std::string PropertyBytes(xcb_connection_t* connection, xcb_window_t window,
+                                 xcb_atom_t property, xcb_atom_t type, std::uint32_t longs) {
+    const auto reply =
+        XcbAnswer(connection, xcb_get_property_reply,
+                  xcb_get_property(connection, 0, window, property, type, 0, longs));
+    if (!reply)
+        return {};
+    return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                       static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+}
+
 class TestDesktop {
 public:
     TestDesktop() : xcb_(xcb_connect(nullptr, &screenNumber_)) {
@@ -95,11 +115,10 @@ public:
 
 private:
     xcb_atom_t Atom(const char* name) {
-        const auto reply = XcbAnswer(xcb_.get(), xcb_intern_atom_reply,
-                                     xcb_intern_atom(xcb_.get(), 0, std::strlen(name), name));
-        if (!reply)
+        const xcb_atom_t atom = InternAtom(xcb_.get(), name);
+        if (atom == XCB_NONE)
             throw std::runtime_error(std::string("cannot intern ") + name);
-        return reply->atom;
+        return atom;
     }
 
     void SetText(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, std::string_view text) {
