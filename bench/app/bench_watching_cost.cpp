@@ -44,8 +44,7 @@ struct Cost {
 // Runs the event loop for `seconds` with the window as it is, counting the watching ticks.
 Cost RunFor(TfrmTimer& w, int seconds) {
     Cost cost;
-    const auto counted =
-        QObject::connect(w.tWatching, &QTimer::timeout, [&cost] { ++cost.ticks; });
+    const auto counted = QObject::connect(w.tWatching, &QTimer::timeout, [&cost] { ++cost.ticks; });
     QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
     const double cpu0 = Seconds(CLOCK_PROCESS_CPUTIME_ID);
     const double wall0 = Seconds(CLOCK_MONOTONIC);

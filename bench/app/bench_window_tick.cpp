@@ -72,7 +72,10 @@ BENCHMARK(BM_TickRestoredOnTimerPage)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(15)
     ->ReportAggregatesOnly(true);
-BENCHMARK(BM_TickUnmapped)->Unit(benchmark::kMicrosecond)->Repetitions(15)->ReportAggregatesOnly(true);
+BENCHMARK(BM_TickUnmapped)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly(true);
 
 } // namespace
 

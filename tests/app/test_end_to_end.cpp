@@ -40,14 +40,14 @@ constexpr Duration kToday = 100, kInsidePeak = 10, kOutsidePeak = 20, kTotalTime
 // standard error kept in a file. Killed if still running when the object ends.
 class Program {
 public:
-    Program(const std::map<std::string, std::string>& changes,
-            const std::filesystem::path& errors)
+    Program(const std::map<std::string, std::string>& changes, const std::filesystem::path& errors)
         : errors_(errors) {
         std::map<std::string, std::string> env;
         for (char** entry = environ; *entry; ++entry) {
             const std::string text = *entry;
             const std::size_t equals = text.find('=');
-            env[text.substr(0, equals)] = equals == std::string::npos ? "" : text.substr(equals + 1);
+            env[text.substr(0, equals)] =
+                equals == std::string::npos ? "" : text.substr(equals + 1);
         }
         for (const auto& [name, value] : changes)
             env[name] = value;
@@ -359,9 +359,9 @@ protected:
             first = ElapsedSeconds(window_.IconText());
             return first >= 1;
         })) << program_->Errors();
-        ASSERT_TRUE(window_.WaitUntil(
-            *program_, [&] { return ElapsedSeconds(window_.IconText()) > first; }))
-            << program_->Errors();
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] {
+            return ElapsedSeconds(window_.IconText()) > first;
+        })) << program_->Errors();
         // The session's first tick shows its start.
         EXPECT_NE(std::find(window_.IconTexts().begin(), window_.IconTexts().end(), "E: 000:00:00"),
                   window_.IconTexts().end());

@@ -8,10 +8,10 @@
 #include "core/clock.h"
 #include "core/regional.h"
 #include "core/store_folder.h"
-#include "settings/profiles.h"
-#include "settings/registry.h"
 #include "serial/comm32.h"
 #include "serial/serial_support.h"
+#include "settings/profiles.h"
+#include "settings/registry.h"
 #include "settings/store.h"
 #include "support/files.h"
 #include "watch/dialup_profiles.h"
@@ -430,7 +430,8 @@ TEST_F(ComPortSessions, TheDetectionPageNamesTheDeviceOfThePortNumber) {
     EXPECT_EQ(w.lPortDevice->text().toStdString(),
               (home_ / "no-such-device").string() + " (not present)");
     w.seCOMPort->setValue(2); // no link: the second serial port of the machine
-    EXPECT_TRUE(w.lPortDevice->text().startsWith("/dev/ttyS1")) << w.lPortDevice->text().toStdString();
+    EXPECT_TRUE(w.lPortDevice->text().startsWith("/dev/ttyS1"))
+        << w.lPortDevice->text().toStdString();
 }
 
 // A session's end whose save fails (another process holds the store's write lock for longer

@@ -27,9 +27,8 @@ inline xcb_atom_t InternAtom(xcb_connection_t* connection, const char* name) {
 // or of any; "" when the window has no such property or is gone. One round trip.
 inline std::string PropertyBytes(xcb_connection_t* connection, xcb_window_t window,
                                  xcb_atom_t property, xcb_atom_t type, std::uint32_t longs) {
-    const auto reply =
-        XcbAnswer(connection, xcb_get_property_reply,
-                  xcb_get_property(connection, 0, window, property, type, 0, longs));
+    const auto reply = XcbAnswer(connection, xcb_get_property_reply,
+                                 xcb_get_property(connection, 0, window, property, type, 0, longs));
     if (!reply)
         return {};
     return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
