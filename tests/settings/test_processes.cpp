@@ -21,7 +21,9 @@ class ProcessesTest : public StoreTest {};
 
 std::string IntegrityCheck() {
     sqlite3* raw = nullptr;
-    if (sqlite3_open_v2((StoreFolder() / "machine.db").c_str(), &raw, SQLITE_OPEN_READONLY,
+    // Read-write, as the next writer opens it: a writer killed while it set up a fresh store
+    // leaves a hot rollback journal, which only a connection that may write can roll back.
+    if (sqlite3_open_v2((StoreFolder() / "machine.db").c_str(), &raw, SQLITE_OPEN_READWRITE,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(raw);
         return "cannot open";
