@@ -3,6 +3,7 @@
 #include "serial/comm32.h"
 #include "serial/posix_port.h"
 
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace quorvane {
@@ -28,11 +29,20 @@ bool ComPortInUse(TComm32& comm, int portNumber) {
 }
 
 std::string ComPortDeviceText(int portNumber) {
-    const std::string device = ResolvePortName(PortName(portNumber));
+    namespace fs = std::filesystem;
+    fs::path device = ResolvePortName(PortName(portNumber));
+    std::error_code error;
+    // A ports/COMn link is there to say which device is meant: show that device, not the link.
+    if (fs::is_symlink(device, error)) {
+        if (fs::path real = fs::canonical(device, error); !error)
+            device = std::move(real);
+        else if (const fs::path target = fs::read_symlink(device, error); !error)
+            device = (device.parent_path() / target).lexically_normal();
+    }
     struct stat st {};
     if (::stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
-        return device + " (not present)";
-    return device;
+        return device.string() + " (not present)";
+    return device.string();
 }
 
 } // namespace quorvane

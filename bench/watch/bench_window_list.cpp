@@ -73,13 +73,7 @@ public:
 
 private:
     std::string Text(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-        const auto reply = XcbAnswer(
-            display_->xcb.get(), xcb_get_property_reply,
-            xcb_get_property(display_->xcb.get(), 0, window, property, type, 0, kMaxCaptionChars));
-        if (!reply)
-            return {};
-        return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                           static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+        return test::PropertyBytes(display_->xcb.get(), window, property, type, kMaxCaptionChars);
     }
 
     bool askBoth_;

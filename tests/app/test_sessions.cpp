@@ -1,15 +1,21 @@
 // Sessions on the real window: the Manual button, Override, watching with each method, the icon
 // rules, the session tick's read-outs on a moved clock, the day change, start-up toggles and the
-// close of the window. Window captions come from a fixed list here; the X11 scan itself is tested
+// close of the window, the COM Port method on a pseudo-terminal held by a second process, and the
+// seek text's list. Window captions come from a fixed list here; the X11 scan itself is tested
 // on Xvfb with real windows.
 #include "app/messages.h"
 #include "app/timer.h"
 #include "core/clock.h"
 #include "core/regional.h"
+#include "core/store_folder.h"
+#include "serial/comm32.h"
+#include "serial/serial_support.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
+#include "settings/store.h"
 #include "support/files.h"
 #include "support/store_home.h"
+#include "watch/dialup_profiles.h"
 #include "watch/windows_list.h"
 
 #include <QApplication>
@@ -17,6 +23,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -27,6 +34,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+#include <sys/file.h>
 
 using namespace quorvane;
 
@@ -297,6 +306,148 @@ TEST_F(Sessions, ClosingTheWindowStopsTheSessionSavesLogsAndEnds) {
     EXPECT_FALSE(w.tOnLine->isActive());
     EXPECT_EQ(Stored("Today"), 30);
     EXPECT_EQ(LogLines(), 1);
+}
+
+TEST_F(Sessions, TheSeekTextsListIsTheStoresConnectionsThenPppPeersAndTheTextStays) {
+    std::filesystem::create_directories(home_ / "peers");
+    for (const char* peer : {"myisp", "Campus", ".hidden"})
+        std::ofstream(home_ / "peers" / peer) << "/dev/ttyS0 115200\n";
+    const test::ScopedEnv peers("QUORVANE_PPP_PEERS", (home_ / "peers").string());
+    for (const char* connection : {"Work Line", "MyISP"})
+        ASSERT_TRUE(RegistryKey::Open(HKEY_CURRENT_USER,
+                                      std::string(kDialUpProfilesKey) + connection, true));
+    TfrmTimer w;
+    w.cbProv->setEditText(QStringLiteral("Not Listed"));
+    w.FillDialUpProfiles();
+    QStringList items;
+    for (int i = 0; i < w.cbProv->count(); ++i)
+        items << w.cbProv->itemText(i);
+    EXPECT_EQ(items, QStringList({"MyISP", "Work Line", "Campus"}));
+    EXPECT_EQ(w.cbProv->currentText(), "Not Listed");
+}
+
+// The COM Port method on a pseudo-terminal that the store's ports/COM3 names, with lock files in
+// a folder of the test's own. A dialer is a second process holding the port.
+class ComPortSessions : public Sessions {
+protected:
+    void SetUp() override {
+        Sessions::SetUp();
+        std::filesystem::create_directories(home_ / "ports");
+        std::filesystem::create_directories(home_ / "lock");
+        std::filesystem::create_symlink(pty_.SlavePath(), home_ / "ports" / "COM3");
+        // A link to nothing: a port number with no device behind it.
+        std::filesystem::create_symlink(home_ / "no-such-device", home_ / "ports" / "COM4");
+        lockDir_.emplace("QUORVANE_LOCK_DIR", (home_ / "lock").string());
+    }
+    void TearDown() override {
+        lockDir_.reset();
+        Sessions::TearDown();
+    }
+
+    // A provider watching COM`port`.
+    void Watch(TfrmTimer& w, int port) {
+        Provider(w, 1);
+        w.seCOMPort->setValue(port);
+        w.sbWatching->click();
+    }
+    // One watching tick; whether a session runs afterwards.
+    static bool Probe(TfrmTimer& w) {
+        w.tWatchingTimer();
+        return w.tOnLine->isActive();
+    }
+    // The port as the probe leaves it: closed, its threads ended, no lock file of ours, and
+    // free for the next program to lock.
+    void ExpectPortLetGo(TfrmTimer& w) {
+        EXPECT_FALSE(w.Comm32->IsOpen());
+        EXPECT_EQ(w.Comm32->GetReadThread(), nullptr);
+        EXPECT_FALSE(std::filesystem::exists(test::PortHolder::LockFile(pty_.SlavePath())));
+        const int other = pty_.OpenSlave();
+        EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+        ::close(other);
+    }
+
+    test::Pty pty_;
+    std::optional<test::ScopedEnv> lockDir_;
+};
+
+TEST_F(ComPortSessions, AHeldPortStartsASessionAndItsReleaseEndsIt) {
+    TfrmTimer w;
+    Watch(w, 3);
+    w.SetActivePage(QStringLiteral("Detection"));
+    EXPECT_FALSE(Probe(w)); // free, and no session: nothing happens
+    EXPECT_EQ(w.ActivePageName(), "Detection");
+    ExpectPortLetGo(w);
+
+    test::PortHolder dialer(pty_.SlavePath());
+    EXPECT_TRUE(Probe(w));
+    EXPECT_EQ(w.ActivePageName(), "Timer");
+    EXPECT_FALSE(w.sbWatching->isEnabled());
+    Tick(w, 1);
+    Tick(w, 20);
+    EXPECT_TRUE(Probe(w)); // still held: the session runs on, no new first tick
+    EXPECT_EQ(Tag(w.tOnLine), 0);
+    EXPECT_EQ(w.lElapsed->text(), "000:00:20");
+    EXPECT_EQ(LogLines(), 0);
+    EXPECT_EQ(test::ReadBytes(test::PortHolder::LockFile(pty_.SlavePath())),
+              QString::asprintf("%10d\n", dialer.Pid()).toStdString());
+
+    dialer.Release();
+    EXPECT_FALSE(Probe(w));
+    EXPECT_EQ(Stored("Today"), 20);
+    EXPECT_EQ(LogLines(), 1);
+    EXPECT_FALSE(Probe(w));
+    EXPECT_EQ(LogLines(), 1);
+    ExpectPortLetGo(w);
+}
+
+TEST_F(ComPortSessions, APortNumberWithNoDeviceReadsAsOnline) {
+    TfrmTimer w;
+    Watch(w, 4);
+    EXPECT_TRUE(Probe(w));
+    EXPECT_EQ(w.ActivePageName(), "Timer");
+}
+
+TEST_F(ComPortSessions, TheDetectionPageNamesTheDeviceOfThePortNumber) {
+    TfrmTimer w;
+    w.seCOMPort->setValue(3);
+    EXPECT_EQ(w.lPortDevice->text().toStdString(), pty_.SlavePath());
+    w.seCOMPort->setValue(4);
+    EXPECT_EQ(w.lPortDevice->text().toStdString(),
+              (home_ / "no-such-device").string() + " (not present)");
+    w.seCOMPort->setValue(2); // no link: the second serial port of the machine
+    EXPECT_TRUE(w.lPortDevice->text().startsWith("/dev/ttyS1"))
+        << w.lPortDevice->text().toStdString();
+}
+
+// A session's end whose save fails (another process holds the store's write lock for longer
+// than the store waits) is not taken for "online": the session stays stopped on the free port,
+// and its end is logged once, not once a tick.
+TEST_F(ComPortSessions, AFailedSaveAtTheEndDoesNotStartAnotherSession) {
+    TfrmTimer w;
+    Watch(w, 3);
+    {
+        test::PortHolder dialer(pty_.SlavePath());
+        ASSERT_TRUE(Probe(w));
+        Tick(w, 1);
+        Tick(w, 5);
+        dialer.Release();
+    }
+    QProcess store;
+    store.start(QStringLiteral(QUORVANE_STORE_PEER), {QStringLiteral("hold")});
+    ASSERT_TRUE(store.waitForReadyRead(-1));
+    ASSERT_EQ(store.readLine(), "held\n");
+
+    EXPECT_FALSE(Probe(w));
+    EXPECT_FALSE(Probe(w));
+    EXPECT_FALSE(Probe(w));
+    EXPECT_EQ(LogLines(), 1);
+
+    store.closeWriteChannel();
+    ASSERT_TRUE(store.waitForFinished(-1));
+    EXPECT_EQ(store.exitCode(), 0);
+    EXPECT_EQ(Stored("Today"), -1); // the save could not be made
+    w.StopSession(); // the next save goes through
+    EXPECT_EQ(Stored("Today"), 5);
 }
 
 } // namespace

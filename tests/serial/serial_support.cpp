@@ -1,9 +1,15 @@
 #include "serial_support.h"
 
 #include "serial/comms_log.h"
+#include "serial/posix_port.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/inotify.h>
+#include <sys/file.h>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,69 +25,6 @@
 #include <unistd.h>
 
 namespace quorvane::test {
-
-Pty::Pty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        throw std::runtime_error("no pseudo-terminal");
-    char name[128];
-    if (::ptsname_r(master_, name, sizeof name) != 0)
-        throw std::runtime_error("ptsname");
-    slave_ = name;
-    const int slave = OpenSlave();
-    termios tio;
-    ::tcgetattr(slave, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(slave, TCSANOW, &tio);
-    ::close(slave);
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-}
-
-Pty::~Pty() {
-    CloseMaster();
-}
-
-int Pty::OpenSlave() const {
-    return ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-}
-
-void Pty::Send(const std::string& bytes) const {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else {
-            pollfd fd{master_, POLLOUT, 0};
-            ::poll(&fd, 1, 100);
-        }
-    }
-}
-
-std::string Pty::Receive(std::size_t count) const {
-    std::string got;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangGuardMs);
-    while (got.size() < count && std::chrono::steady_clock::now() < end) {
-        pollfd fd{master_, POLLIN, 0};
-        ::poll(&fd, 1, 100);
-        got += ReceiveWaiting();
-    }
-    return got;
-}
-
-std::string Pty::ReceiveWaiting() const {
-    std::string got;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(master_, buffer, sizeof buffer)) > 0;)
-        got.append(buffer, static_cast<std::size_t>(n));
-    return got;
-}
-
-void Pty::CloseMaster() {
-    if (master_ >= 0)
-        ::close(master_);
-    master_ = -1;
-}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-serial-XXXXXX");
@@ -108,35 +51,47 @@ ScopedEnv::~ScopedEnv() {
         ::unsetenv(name_.c_str());
 }
 
-OtherProcess::OtherProcess(const std::function<void()>& hold) {
-    int ready[2];
-    if (::pipe(ready) != 0)
+OtherProcess::OtherProcess(const std::function<void()>& hold,
+                           const std::function<void()>& release) {
+    int ready[2], command[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(command, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
     pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork");
     if (pid_ == 0) {
+        ::close(command[1]);
         hold();
         char c = 1;
         [[maybe_unused]] ssize_t n = ::write(ready[1], &c, 1);
-        for (;;)
-            ::pause();
+        // A byte, or the end of the pipe when the test process has gone.
+        n = ::read(command[0], &c, 1);
+        if (release)
+            release();
+        ::_exit(0);
     }
-    ::close(ready[1]);
+    ::close(command[0]);
+    command_ = command[1];
     char c;
-    const ssize_t n = ::read(ready[0], &c, 1); // until `hold` is done
+    const ssize_t n = ::read(ready[0], &c, 1);
     ::close(ready[0]);
-    if (pid_ < 0 || n != 1)
-        throw std::runtime_error("the second process did not start");
+    ::close(ready[1]);
+    EXPECT_EQ(n, 1) << "the other process ended before it held anything";
 }
 
 OtherProcess::~OtherProcess() {
-    if (!reaped_)
-        End();
+    End();
 }
 
 void OtherProcess::End() {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    reaped_ = true;
+    if (!reaped_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        reaped_ = true;
+    }
+    if (command_ >= 0)
+        ::close(command_);
+    command_ = -1;
 }
 
 void OtherProcess::EndAsZombie() {
@@ -144,6 +99,58 @@ void OtherProcess::EndAsZombie() {
     siginfo_t info;
     ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT); // until it has ended
 }
+
+void OtherProcess::Release() {
+    if (reaped_)
+        return;
+    const char c = 1;
+    EXPECT_EQ(::write(command_, &c, 1), 1);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    reaped_ = true;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::close(command_);
+    command_ = -1;
+}
+
+std::filesystem::path PortHolder::LockFile(const std::string& device) {
+    char real[PATH_MAX];
+    const std::string resolved = ::realpath(device.c_str(), real) ? real : device;
+    return LockDirectory() / ("LCK.." + std::filesystem::path(resolved).filename().string());
+}
+
+PortHolder::PortHolder(const std::string& device)
+    : process_(
+          [device] {
+              const std::string lock = LockFile(device).string();
+              const std::string mine = lock + "." + std::to_string(::getpid());
+              char pid[16];
+              std::snprintf(pid, sizeof pid, "%10d\n", static_cast<int>(::getpid()));
+              const int file = ::open(mine.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+              if (file < 0 || ::write(file, pid, 11) != 11)
+                  ::_exit(1);
+              ::close(file);
+              // Watched before each try, so the removal that frees the name cannot slip by.
+              const int removals = ::inotify_init1(IN_CLOEXEC);
+              ::inotify_add_watch(removals, LockDirectory().c_str(), IN_DELETE | IN_MOVED_FROM);
+              while (::link(mine.c_str(), lock.c_str()) != 0) {
+                  if (errno != EEXIST)
+                      ::_exit(1);
+                  alignas(inotify_event) char events[4096];
+                  if (::read(removals, events, sizeof events) <= 0)
+                      ::_exit(1);
+              }
+              ::unlink(mine.c_str());
+              ::close(removals);
+              const int port = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+              // Blocking: a probe that opened the port just before the lock file came lets go.
+              if (port < 0 || ::flock(port, LOCK_EX) != 0)
+                  ::_exit(1);
+          },
+          [device] {
+              // The device stays open (with its flock) until the process ends.
+              ::unlink(LockFile(device).c_str());
+          }) {}
 
 bool WaitUntil(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangGuardMs);

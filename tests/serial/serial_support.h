@@ -1,7 +1,7 @@
 #pragma once
-// What the serial tests share: a pseudo-terminal pair, a temporary folder, a second process, the
-// fake platform calls with a steady clock that moves only when told, a notification window that
-// records what the threads post, and the log file's lines.
+// What the serial tests share: a pseudo-terminal pair, a temporary folder, second processes that
+// hold a port, the fake platform calls with a steady clock that moves only when told, a
+// notification window that records what the threads post, and the log file's lines.
 //
 // Waits end on the event they wait for; their bound, kHangGuardMs, only keeps a broken build
 // from hanging and is never reached by a slow machine.
@@ -10,6 +10,7 @@
 #include "serial/posix_ops.h"
 #include "support/files.h"
 #include "support/process_stats.h"
+#include "support/pty.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,40 +19,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace quorvane::test {
 
-inline constexpr int kHangGuardMs = 120000;
-
 // Checks `done` until it holds (a state that no descriptor signals); answers done().
 bool WaitUntil(const std::function<bool()>& done);
-
-// A pseudo-terminal pair. The slave is set raw (as a modem line is) and left closed.
-class Pty {
-public:
-    Pty();
-    ~Pty();
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    int Master() const { return master_; }
-    const std::string& SlavePath() const { return slave_; }
-    // Opens the slave as the component does (non-blocking); the caller closes it.
-    int OpenSlave() const;
-    // Writes all of `bytes` to the master.
-    void Send(const std::string& bytes) const;
-    // Reads from the master until `count` bytes have come.
-    std::string Receive(std::size_t count) const;
-    // Reads what the master holds now, without waiting.
-    std::string ReceiveWaiting() const;
-    // Closes the master (the slave hangs up).
-    void CloseMaster();
-
-private:
-    int master_ = -1;
-    std::string slave_;
-};
 
 class TempDir {
 public:
@@ -74,22 +48,48 @@ private:
     std::optional<std::string> old_;
 };
 
-// A second process, started with fork, that does `hold` and then waits to be killed.
+// A second process, started with fork, that does `hold` and then waits for word from this one.
+// End() kills it (whatever it held is left as a killed process leaves it); Release() has it run
+// `release` and end. Should this process die first, the other one releases and ends by itself.
 class OtherProcess {
 public:
-    explicit OtherProcess(const std::function<void()>& hold);
+    explicit OtherProcess(const std::function<void()>& hold,
+                          const std::function<void()>& release = {});
     ~OtherProcess();
     OtherProcess(const OtherProcess&) = delete;
     OtherProcess& operator=(const OtherProcess&) = delete;
+
+    // The process's PID, also once it has ended (a number then free for another process).
     pid_t Pid() const { return pid_; }
     // Ends the process and reaps it: its PID is then gone.
     void End();
-    // Ends the process without reaping it: a zombie until the object goes.
+    // Ends the process without reaping it: a zombie until End or the object's end.
     void EndAsZombie();
+    // Returns once the process has released and ended.
+    void Release();
 
 private:
     pid_t pid_ = -1;
     bool reaped_ = false;
+    int command_ = -1; // our end of the pipe the other process waits on
+};
+
+// A second process that holds a serial device as a dialer does: its lock file in
+// LockDirectory() (its PID as ten characters and a newline, put in place by a link so that it
+// is never seen empty), then the device open with an flock on it. Should the lock file be
+// another's just then (a probe opening the port), it waits for that file to go. Release()
+// removes the lock file, closes the device and ends the process.
+class PortHolder {
+public:
+    explicit PortHolder(const std::string& device);
+
+    pid_t Pid() const { return process_.Pid(); }
+    void Release() { process_.Release(); }
+    // The lock file of `device` ("LCK.." and the name of the device it leads to).
+    static std::filesystem::path LockFile(const std::string& device);
+
+private:
+    OtherProcess process_;
 };
 
 // The platform calls with hooks. A hook that answers nothing lets the system do the call. Hooks

@@ -13,10 +13,10 @@
 #include <asm/termbits.h>
 #include <cstring>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quorvane::test {

@@ -1,9 +1,12 @@
 // A second process for the store's tests.
 //   store_peer write PREFIX COUNT   writes COUNT values (0: until killed) below Peer\PREFIX and
 //                                   prints each number on its own line once its write returned
-// Exit status 3: a write answered false; 4: a write threw.
+//   store_peer hold                 takes the machine hive's write lock, prints "held" and keeps
+//                                   it until its standard input ends
+// Exit status 3: a write answered false (hold: the lock could not be had); 4: a write threw.
 
 #include "settings/registry.h"
+#include "settings/store.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +16,25 @@
 
 using namespace quorvane;
 
+namespace {
+
+int Hold() {
+    const StoreTransaction lock(HKEY_LOCAL_MACHINE);
+    if (!lock.ok())
+        return 3;
+    if (::write(STDOUT_FILENO, "held\n", 5) != 5)
+        return 5;
+    char buffer[256];
+    while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+    }
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "hold")
+        return Hold();
     if (argc != 4 || std::string(argv[1]) != "write")
         return 2;
     const std::string prefix = argv[2];

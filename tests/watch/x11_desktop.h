@@ -7,6 +7,7 @@
 #include "watch/xcb_handles.h"
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,25 @@
 #include <vector>
 
 namespace quorvane::test {
+
+// The atom of `name`, interned; XCB_NONE when the server gives no answer.
+inline xcb_atom_t InternAtom(xcb_connection_t* connection, const char* name) {
+    const auto reply = XcbAnswer(connection, xcb_intern_atom_reply,
+                                 xcb_intern_atom(connection, 0, std::strlen(name), name));
+    return reply ? reply->atom : XCB_NONE;
+}
+
+// The bytes of a window's property (at most `longs` 32-bit units of them), of the type given
+// or of any; "" when the window has no such property or is gone. One round trip.
+inline std::string PropertyBytes(xcb_connection_t* connection, xcb_window_t window,
+                                 xcb_atom_t property, xcb_atom_t type, std::uint32_t longs) {
+    const auto reply = XcbAnswer(connection, xcb_get_property_reply,
+                                 xcb_get_property(connection, 0, window, property, type, 0, longs));
+    if (!reply)
+        return {};
+    return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                       static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+}
 
 class TestDesktop {
 public:

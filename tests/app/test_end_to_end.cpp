@@ -1,0 +1,460 @@
+// The real program on the tests' X server, as a user runs it: a provider brought in with
+// quorvane-reg from a registry file, a session that a dial-up window's caption, a dialer holding
+// the modem's port or "Start Timer when Run" begins, the taskbar text counting, and the session's
+// end saved and logged. The test only watches from outside: the program's window properties
+// (PropertyNotify), the log's folder (inotify) and the process's end.
+#include "accounting/timevalues.h"
+#include "settings/profiles.h"
+#include "settings/registry.h"
+#include "tests/serial/serial_support.h"
+#include "tests/settings/process.h"
+#include "tests/watch/x11_desktop.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace quorvane;
+
+namespace {
+
+constexpr Duration kToday = 100, kInsidePeak = 10, kOutsidePeak = 20, kTotalTime = 1000;
+
+// The quorvane executable, started with the test's environment and the changes given, its
+// standard error kept in a file. Killed if still running when the object ends.
+class Program {
+public:
+    Program(const std::map<std::string, std::string>& changes, const std::filesystem::path& errors)
+        : errors_(errors) {
+        std::map<std::string, std::string> env;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string text = *entry;
+            const std::size_t equals = text.find('=');
+            env[text.substr(0, equals)] =
+                equals == std::string::npos ? "" : text.substr(equals + 1);
+        }
+        for (const auto& [name, value] : changes)
+            env[name] = value;
+        std::vector<std::string> entries;
+        for (const auto& [name, value] : env)
+            entries.push_back(name + "=" + value);
+        std::vector<char*> envp;
+        for (std::string& entry : entries)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(err, STDERR_FILENO);
+            const char* argv[] = {QUORVANE_BINARY, nullptr};
+            ::execve(QUORVANE_BINARY, const_cast<char**>(argv), envp.data());
+            ::_exit(127);
+        }
+        exited_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    }
+    ~Program() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (exited_ >= 0)
+            ::close(exited_);
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    // Readable once the process has ended.
+    int ExitFd() const { return exited_; }
+    bool Ended() const {
+        pollfd fd{exited_, POLLIN, 0};
+        return ::poll(&fd, 1, 0) == 1;
+    }
+    // Waits for the end; the exit status, or -1 when a signal ended it.
+    int Wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Errors() const { return test::ReadBytes(errors_); }
+
+private:
+    std::filesystem::path errors_;
+    pid_t pid_ = -1;
+    int exited_ = -1;
+};
+
+// The program's top-level window as the test sees it on the X server: found by its _NET_WM_PID
+// among the root's new children, its icon texts followed through PropertyNotify events.
+class ProgramWindow {
+public:
+    ProgramWindow() : xcb_(xcb_connect(nullptr, nullptr)) {
+        if (xcb_connection_has_error(xcb_.get()) != 0)
+            throw std::runtime_error("no X server on $DISPLAY");
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(xcb_.get())).data->root;
+        netWmPid_ = Atom("_NET_WM_PID");
+        netWmIconName_ = Atom("_NET_WM_ICON_NAME");
+        wmProtocols_ = Atom("WM_PROTOCOLS");
+        wmDeleteWindow_ = Atom("WM_DELETE_WINDOW");
+        // Before the program starts, so that the creation of its window is seen.
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(xcb_.get(), root_, XCB_CW_EVENT_MASK, &mask);
+        XcbSync(xcb_.get());
+    }
+
+    // Serves X events until `done` says so. False when it cannot come any more: the program
+    // ended without a window, or its window is gone.
+    bool WaitUntil(const Program& program, const std::function<bool()>& done) {
+        xcb_connection_t* c = xcb_.get();
+        for (;;) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+                Handle(event);
+                std::free(event);
+            }
+            if (done())
+                return true;
+            if (gone_ || (window_ == XCB_NONE && program.Ended()) ||
+                xcb_connection_has_error(c) != 0)
+                return false;
+            // Once the program has ended, only the destruction of its window is waited for.
+            pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0},
+                             {program.ExitFd(), POLLIN, 0}};
+            ::poll(fds, program.Ended() ? 1 : 2, -1);
+        }
+    }
+    bool Found() const { return window_ != XCB_NONE; }
+    bool Gone() const { return gone_; }
+
+    // The latest _NET_WM_ICON_NAME and WM_ICON_NAME read. A property is read when its change is
+    // served, so a change served after the window has gone cannot be read: Unread() says so.
+    const std::string& IconText() const { return netIconText_; }
+    const std::string& LegacyIconText() const { return legacyIconText_; }
+    bool Unread() const { return unread_; }
+
+    // What a window manager sends when the user closes the window.
+    void Close() {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window_;
+        message.type = wmProtocols_;
+        message.data.data32[0] = wmDeleteWindow_;
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(xcb_.get(), 0, window_, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(xcb_.get());
+    }
+
+    void SetPid(pid_t pid) { pid_ = pid; }
+
+private:
+    void Handle(const xcb_generic_event_t* event) {
+        switch (event->response_type & 0x7F) {
+        case XCB_CREATE_NOTIFY: {
+            const auto* created = reinterpret_cast<const xcb_create_notify_event_t*>(event);
+            if (created->parent == root_ && window_ == XCB_NONE)
+                Consider(created->window);
+            break;
+        }
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* changed = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (window_ == XCB_NONE && changed->atom == netWmPid_)
+                Consider(changed->window);
+            else if (changed->window == window_ &&
+                     (changed->atom == netWmIconName_ || changed->atom == XCB_ATOM_WM_ICON_NAME))
+                ReadIconText(changed->atom, changed->state == XCB_PROPERTY_NEW_VALUE);
+            break;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            const auto* destroyed = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
+            if (destroyed->window == window_)
+                gone_ = true;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    // A new top-level window: followed from now on, then asked whether it is the program's (its
+    // properties may have been set before we listened).
+    void Consider(xcb_window_t window) {
+        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(xcb_.get(), window, XCB_CW_EVENT_MASK, &mask);
+        const std::string pid =
+            test::PropertyBytes(xcb_.get(), window, netWmPid_, XCB_ATOM_CARDINAL, 1);
+        std::uint32_t value = 0;
+        if (pid.size() != sizeof value)
+            return;
+        std::memcpy(&value, pid.data(), sizeof value);
+        if (value != static_cast<std::uint32_t>(pid_))
+            return;
+        window_ = window;
+        ReadIconText(netWmIconName_, false);
+        ReadIconText(XCB_ATOM_WM_ICON_NAME, false);
+    }
+
+    // One of the two texts, read after its change (`changed`: a new value is there to be read,
+    // so nothing means the window has gone) or when the window is found.
+    void ReadIconText(xcb_atom_t property, bool changed) {
+        std::string text = Text(property);
+        if (text.empty()) {
+            unread_ = unread_ || changed;
+            return;
+        }
+        (property == netWmIconName_ ? netIconText_ : legacyIconText_) = std::move(text);
+    }
+
+    std::string Text(xcb_atom_t property) {
+        return test::PropertyBytes(xcb_.get(), window_, property, XCB_GET_PROPERTY_TYPE_ANY, 1024);
+    }
+
+    xcb_atom_t Atom(const char* name) { return test::InternAtom(xcb_.get(), name); }
+
+    XcbConnection xcb_;
+    xcb_window_t root_ = XCB_NONE;
+    xcb_atom_t netWmPid_ = XCB_NONE, netWmIconName_ = XCB_NONE;
+    xcb_atom_t wmProtocols_ = XCB_NONE, wmDeleteWindow_ = XCB_NONE;
+    pid_t pid_ = -1;
+    xcb_window_t window_ = XCB_NONE;
+    bool gone_ = false, unread_ = false;
+    std::string netIconText_, legacyIconText_;
+};
+
+// Files put in place in one folder (written and closed, or renamed there), seen through inotify.
+class FolderWatch {
+public:
+    explicit FolderWatch(const std::filesystem::path& folder)
+        : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+        ::inotify_add_watch(fd_, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+    }
+    ~FolderWatch() { ::close(fd_); }
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    // Waits until `name` is put in place; false when the program ends first.
+    bool WaitFor(const std::string& name, const Program& program) {
+        for (;;) {
+            alignas(inotify_event) char buffer[4096];
+            for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+                for (ssize_t at = 0; at < n;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                    if (event->len > 0 && name == event->name)
+                        return true;
+                }
+            }
+            if (program.Ended())
+                return false;
+            pollfd fds[2] = {{fd_, POLLIN, 0}, {program.ExitFd(), POLLIN, 0}};
+            ::poll(fds, 2, -1);
+        }
+    }
+
+private:
+    int fd_;
+};
+
+// The seconds of an "E: HHH:MM:SS" taskbar text; -1 for any other text.
+int ElapsedSeconds(const std::string& text) {
+    unsigned hours = 0, minutes = 0, seconds = 0;
+    if (text.size() != 12 ||
+        std::sscanf(text.c_str(), "E: %3u:%2u:%2u", &hours, &minutes, &seconds) != 3)
+        return -1;
+    return static_cast<int>(hours * 3600 + minutes * 60 + seconds);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+        lines.push_back(text.substr(start, at - start));
+    return lines;
+}
+
+Duration Stored(const char* total) {
+    Variant value;
+    ReadValueByPath(HKEY_LOCAL_MACHINE, ProviderKeyPath("MyISP") + total, vkInteger, value);
+    return value.isEmpty() ? -1 : value.toInt();
+}
+
+class EndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
+                testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::remove_all(home_);
+        std::filesystem::create_directories(home_ / "logs");
+        setenv("QUORVANE_HOME", home_.c_str(), 1);
+        // An earlier session's line, which the new one goes above.
+        std::ofstream(Log(), std::ios::binary) << "an earlier session\r\n";
+    }
+    void TearDown() override { setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1); }
+
+    std::filesystem::path Log() const { return home_ / "logs" / "myisp.log"; }
+
+    // The provider "MyISP", the default, as a registry file that quorvane-reg imports: logging
+    // on, the taskbar showing Elapsed, the method and toggles given.
+    void ImportProvider(int method, bool watchOnRun, bool startWhenRun) {
+        const auto dword = [](long value) {
+            char text[16];
+            std::snprintf(text, sizeof text, "dword:%08lx", value);
+            return std::string(text);
+        };
+        const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Morvath Software\\Quorvane v4.8";
+        std::ofstream(home_ / "myisp.reg", std::ios::binary)
+            << "REGEDIT4\r\n\r\n"
+            << "[" << key << "\\Providers]\r\n"
+            << "\"DefaultProvider\"=\"MyISP\"\r\n\r\n"
+            << "[" << key << "\\Providers\\MyISP]\r\n"
+            << "\"cbDetection\"=" << dword(method) << "\r\n"
+            << "\"eProv\"=\"MyISP\"\r\n"
+            << "\"seCOMPort\"=" << dword(3) << "\r\n"
+            << "\"seDelayMin\"=" << dword(0) << "\r\n"
+            << "\"seDelaySec\"=" << dword(0) << "\r\n"
+            << "\"ckEnableBilling\"=" << dword(0) << "\r\n"
+            << "\"seCycleDay\"=" << dword(0) << "\r\n"
+            << "\"ckEnablePeak\"=" << dword(0) << "\r\n"
+            << "\"ckEnableLogging\"=" << dword(1) << "\r\n"
+            << "\"eLogFile\"=\"" << Log().string() << "\"\r\n"
+            << "\"ckStartWhenRun\"=" << dword(startWhenRun) << "\r\n"
+            << "\"ckCloseOnDisconnect\"=" << dword(0) << "\r\n"
+            << "\"cbMinimizedTime\"=" << dword(2) << "\r\n"
+            << "\"ckWatchOnRun\"=" << dword(watchOnRun) << "\r\n"
+            << "\"ckColoredIconWatching\"=" << dword(0) << "\r\n"
+            << "\"Today\"=" << dword(kToday) << "\r\n"
+            << "\"InsidePeak\"=" << dword(kInsidePeak) << "\r\n"
+            << "\"OutsidePeak\"=" << dword(kOutsidePeak) << "\r\n"
+            << "\"TotalTime\"=" << dword(kTotalTime) << "\r\n";
+        const test::ProcessResult imported = test::Reg({"import", (home_ / "myisp.reg").string()});
+        ASSERT_EQ(imported.status, 0) << imported.out << imported.err;
+    }
+
+    void Start(std::map<std::string, std::string> env = {}) {
+        env["QT_QPA_PLATFORM"] = "xcb";
+        env["QUORVANE_HOME"] = home_.string();
+        program_.emplace(env, home_ / "quorvane.err");
+        window_.SetPid(program_->Pid());
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] { return window_.Found(); }))
+            << program_->Errors();
+    }
+
+    // The taskbar text comes to show the session's time and goes on counting.
+    void ExpectCounting() {
+        int first = -1;
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] {
+            first = ElapsedSeconds(window_.IconText());
+            return first >= 1;
+        })) << program_->Errors();
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] {
+            return ElapsedSeconds(window_.IconText()) > first;
+        })) << program_->Errors();
+    }
+
+    // The session's end as stored and logged: the totals grew by the same seconds, the log's
+    // first line is the session's with the stored totals, the earlier line below it. Answers
+    // the seconds the session added.
+    Duration ExpectSavedAndLogged() {
+        const Duration total = Stored("TotalTime");
+        const Duration added = total - kTotalTime;
+        EXPECT_GE(added, ElapsedSeconds(window_.IconText()));
+        EXPECT_EQ(Stored("Today"), kToday + added);
+        EXPECT_EQ(Stored("InsidePeak"), kInsidePeak);
+        EXPECT_EQ(Stored("OutsidePeak"), kOutsidePeak);
+        const std::vector<std::string> lines = Lines(test::ReadBytes(Log()));
+        EXPECT_EQ(lines.size(), 2u);
+        if (lines.size() == 2) {
+            EXPECT_NE(lines[0].find("  In Peak: 000:00:10  Out Peak: 000:00:20  Total: " +
+                                    DurationText(total) + "  Charges: "),
+                      std::string::npos)
+                << lines[0];
+            EXPECT_EQ(lines[1], "an earlier session");
+        }
+        return added;
+    }
+
+    // After the session's end, while the program runs on: the taskbar text (both properties)
+    // stays at the session's time that was saved. The texts read so far may lag behind; the
+    // last change is still to be served then.
+    void ExpectTheTaskbarShows(Duration added) {
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] {
+            return ElapsedSeconds(window_.IconText()) >= added &&
+                   ElapsedSeconds(window_.LegacyIconText()) >= added;
+        })) << program_->Errors();
+        EXPECT_EQ(window_.IconText(), "E: " + DurationText(added));
+        EXPECT_EQ(window_.LegacyIconText(), window_.IconText());
+    }
+
+    // Closed as a window manager closes it: the program ends.
+    void CloseAndExpectTheEnd() {
+        window_.Close();
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] { return window_.Gone(); }));
+        EXPECT_EQ(program_->Wait(), 0) << program_->Errors();
+    }
+
+    std::filesystem::path home_;
+    ProgramWindow window_;
+    std::optional<Program> program_;
+};
+
+TEST_F(EndToEnd, ADialUpWindowsCaptionTimesASession) {
+    ImportProvider(0, true, false);
+    test::TestDesktop desktop;
+    FolderWatch logs(home_ / "logs");
+    Start();
+    const xcb_window_t dialUp = desktop.MakeWindow(std::string_view("Connected to MyISP"));
+    ExpectCounting();
+    desktop.Destroy(dialUp);
+    ASSERT_TRUE(logs.WaitFor(Log().filename(), *program_)) << program_->Errors();
+    ExpectTheTaskbarShows(ExpectSavedAndLogged());
+    CloseAndExpectTheEnd();
+}
+
+TEST_F(EndToEnd, ADialerHoldingTheModemsPortTimesASession) {
+    ImportProvider(1, true, false);
+    test::Pty modem;
+    std::filesystem::create_directories(home_ / "ports");
+    std::filesystem::create_directories(home_ / "lock");
+    std::filesystem::create_symlink(modem.SlavePath(), home_ / "ports" / "COM3");
+    // The dialer and the program agree where lock files go.
+    const test::ScopedEnv locks("QUORVANE_LOCK_DIR", (home_ / "lock").string());
+    FolderWatch logs(home_ / "logs");
+    Start();
+    test::PortHolder dialer(modem.SlavePath());
+    ExpectCounting();
+    dialer.Release();
+    ASSERT_TRUE(logs.WaitFor(Log().filename(), *program_)) << program_->Errors();
+    ExpectTheTaskbarShows(ExpectSavedAndLogged());
+    CloseAndExpectTheEnd();
+}
+
+TEST_F(EndToEnd, StartTimerWhenRunTimesASessionUntilTheWindowIsClosed) {
+    ImportProvider(2, false, true);
+    Start();
+    ExpectCounting();
+    CloseAndExpectTheEnd();
+    const Duration added = ExpectSavedAndLogged();
+    // Unless a last tick came just before the close and its text could no longer be read.
+    if (!window_.Unread()) {
+        EXPECT_EQ(window_.IconText(), "E: " + DurationText(added));
+    }
+}
+
+} // namespace
