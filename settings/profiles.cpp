@@ -1,6 +1,7 @@
 #include "settings/profiles.h"
 
 #include "core/text.h"
+#include "settings/session_store.h"
 #include "settings/store.h"
 
 namespace quorvane {
@@ -39,7 +40,8 @@ int SettingKind(std::string_view name) {
 }
 
 bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& settings,
-                 const ProfileTotals& totals, bool makeDefault) {
+                 const ProfileTotals& totals, bool makeDefault,
+                 const SessionStateChange* session) {
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
@@ -54,6 +56,8 @@ bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& s
         ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger) && ok;
     if (makeDefault)
         ok = SetDefaultProvider(provider) && ok;
+    if (session)
+        ok = ApplySessionStateChange(*session) && ok;
     if (!ok)
         return false; // the batch ends uncommitted: nothing of the profile is written
     try {
