@@ -14,8 +14,8 @@ namespace quorvane {
 namespace {
 
 Duration Added(Duration stored, std::int64_t added) {
-    return static_cast<Duration>(std::clamp<std::int64_t>(
-        stored + added, 0, std::numeric_limits<Duration>::max()));
+    return static_cast<Duration>(
+        std::clamp<std::int64_t>(stored + added, 0, std::numeric_limits<Duration>::max()));
 }
 
 } // namespace

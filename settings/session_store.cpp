@@ -1,7 +1,6 @@
 #include "settings/session_store.h"
 
 #include "settings/rollover_store.h"
-#include "settings/store.h"
 
 namespace quorvane {
 
@@ -12,19 +11,6 @@ constexpr RootKey kHive = RootKey::LocalMachine;
 const std::string& StateKey() {
     static const std::string key = std::string(ProductKey) + "Session\\";
     return key;
-}
-
-// The writes go in one commit: a reader, or a kill, never sees half of them.
-template <class Writes> bool Together(Writes&& writes) {
-    StoreTransaction batch(kHive);
-    if (!batch.ok() || !writes())
-        return false;
-    try {
-        batch.Commit();
-    } catch (const StoreError&) {
-        return false;
-    }
-    return true;
 }
 
 bool RemoveState() {
@@ -45,8 +31,8 @@ std::optional<StoredSessionState> ReadSessionState() {
         return std::nullopt;
     StoredSessionState state;
     state.provider = provider.toString();
-    for (auto [name, moment] : {std::pair{"FirstTick", &state.firstTick},
-                                std::pair{"LastWrite", &state.lastWrite}}) {
+    for (auto [name, moment] :
+         {std::pair{"FirstTick", &state.firstTick}, std::pair{"LastWrite", &state.lastWrite}}) {
         Variant value;
         ReadValueByPath(kHive, key + name, vkDate, value);
         *moment = value.toDate();
@@ -61,12 +47,12 @@ std::optional<StoredSessionState> ReadSessionState() {
 
 bool WriteSessionState(const StoredSessionState& state) {
     const std::string& key = StateKey();
-    return Together([&] {
-        bool ok = WriteValueByPath(kHive, key + "Provider", Variant(state.provider), vkString) &&
-                  WriteValueByPath(kHive, key + "FirstTick", Variant::FromDate(state.firstTick),
-                                   vkDate) &&
-                  WriteValueByPath(kHive, key + "LastWrite", Variant::FromDate(state.lastWrite),
-                                   vkDate);
+    return WriteTogether(kHive, [&] {
+        bool ok =
+            WriteValueByPath(kHive, key + "Provider", Variant(state.provider), vkString) &&
+            WriteValueByPath(kHive, key + "FirstTick", Variant::FromDate(state.firstTick),
+                             vkDate) &&
+            WriteValueByPath(kHive, key + "LastWrite", Variant::FromDate(state.lastWrite), vkDate);
         for (std::size_t i = 0; ok && i < state.counts.size(); ++i)
             ok = WriteValueByPath(kHive, key + kSessionCountNames[i], Variant(state.counts[i]),
                                   vkInteger);
@@ -75,7 +61,7 @@ bool WriteSessionState(const StoredSessionState& state) {
 }
 
 bool RemoveSessionState() {
-    return Together(RemoveState);
+    return WriteTogether(kHive, RemoveState);
 }
 
 bool ApplySessionStateChange(const SessionStateChange& change) {
@@ -94,15 +80,14 @@ bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
-    return Together([&] {
+    return WriteTogether(kHive, [&] {
         if (!KeyExists(kHive, key))
             return false;
         bool ok = true;
         for (std::size_t i = 0; ok && i < totals.size(); ++i)
             ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger);
         const ProfileSetting day = LastSaveDateSetting(savedFor);
-        return ok && WriteValueByPath(kHive, key + day.name, day.value, day.kind) &&
-               RemoveState();
+        return ok && WriteValueByPath(kHive, key + day.name, day.value, day.kind) && RemoveState();
     });
 }
 

@@ -37,17 +37,17 @@ class Recovery : public test::WindowTest {
 protected:
     // A Manual provider that logs to a file of its own, with a peak period from 8 AM to 6 PM.
     void StoreProvider(const std::string& name, bool makeDefault, int cycleDay = 0) {
-        ASSERT_TRUE(SaveProfile(name,
-                                {{"cbDetection", Variant(2), vkInteger},
-                                 {"seCycleDay", Variant(cycleDay), vkInteger},
-                                 {"ckEnablePeak", Variant(true), vkBool},
-                                 {"eStart", Variant("08:00:00 AM"), vkString},
-                                 {"eStop", Variant("06:00:00 PM"), vkString},
-                                 {"ckEnableLogging", Variant(true), vkBool},
-                                 {"eLogFile", Variant(Log(name).string()), vkString}},
-                                {kTotals.Today, kTotals.InsidePeak, kTotals.OutsidePeak,
-                                 kTotals.TotalTime},
-                                makeDefault));
+        ASSERT_TRUE(
+            SaveProfile(name,
+                        {{"cbDetection", Variant(2), vkInteger},
+                         {"seCycleDay", Variant(cycleDay), vkInteger},
+                         {"ckEnablePeak", Variant(true), vkBool},
+                         {"eStart", Variant("08:00:00 AM"), vkString},
+                         {"eStop", Variant("06:00:00 PM"), vkString},
+                         {"ckEnableLogging", Variant(true), vkBool},
+                         {"eLogFile", Variant(Log(name).string()), vkString}},
+                        {kTotals.Today, kTotals.InsidePeak, kTotals.OutsidePeak, kTotals.TotalTime},
+                        makeDefault));
     }
     std::filesystem::path Log(const std::string& name) const { return home_ / (name + ".log"); }
 
