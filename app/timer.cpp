@@ -817,7 +817,7 @@ void TfrmTimer::changeEvent(QEvent* event) {
 }
 
 void TfrmTimer::LeaveClick() {
-    // Nor is the session recovered at the next start.
+    // Exit drops a running session: its state goes too, or the next start would recover it.
     keeper_->Discard();
     // exit(), not quit(): quit() would first close every window, and closing the main window
     // stops and saves a running session, which Exit must not do.
