@@ -201,7 +201,7 @@ std::string FromUtf8(std::string_view text, const std::string& charset) {
 }
 
 bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
-                     const std::string& charges, std::string* why) {
+                     const std::string& charges, std::string* why, std::optional<DateTime> at) {
     const auto fail = [why](std::string reason) {
         if (why)
             *why = std::move(reason);
@@ -241,7 +241,7 @@ bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
     }
 
     const std::string line =
-        FromUtf8(SessionLogLine(Now(), timers, charges), SystemCharset()) + "\r\n";
+        FromUtf8(SessionLogLine(at.value_or(Now()), timers, charges), SystemCharset()) + "\r\n";
     if (!temp.Write(line.data(), line.size()))
         return failWith(temp.error());
     if (old) {

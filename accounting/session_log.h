@@ -4,6 +4,7 @@
 
 #include "accounting/timevalues.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,7 +16,8 @@ namespace quorvane {
 // $1.00"
 std::string SessionLogLine(DateTime now, const TimerSet& timers, const std::string& charges);
 
-// Puts the line for Now() at the top of the log file, creating the file when there is none.
+// Puts the line for `at` (Now() unless given) at the top of the log file, creating the file when
+// there is none.
 // Every line ends in CR LF; the earlier lines are kept byte for byte. The new contents go to a
 // temporary file in the same folder that then replaces the old one, so a crash or a full disk
 // on the way leaves the old file whole; the file keeps its permissions, and a symbolic link
@@ -24,7 +26,8 @@ std::string SessionLogLine(DateTime now, const TimerSet& timers, const std::stri
 // or replaced); nothing is shown. `why`, when given, then receives the reason in English, the
 // system's text where it has one ("No such file or directory").
 bool WriteSessionLog(const std::string& fileName, const TimerSet& timers,
-                     const std::string& charges, std::string* why = nullptr);
+                     const std::string& charges, std::string* why = nullptr,
+                     std::optional<DateTime> at = std::nullopt);
 
 // The character set of the program's locale, e.g. "UTF-8", "ISO-8859-1": the user's (LC_ALL,
 // LC_CTYPE, LANG) once start-up has called setlocale(LC_ALL, ""), as QApplication does; until

@@ -53,18 +53,25 @@ SessionTick::Sides SessionTick::Split(Duration elapsed) const {
     return {inside, elapsed - inside};
 }
 
+void SessionTick::Count(Duration& total, Duration value, Duration& counted) {
+    counted = ToDuration(std::int64_t{counted} + value - total);
+    total = value;
+}
+
 void SessionTick::WritePeak(const Sides& sides, bool inside, bool outside) {
     if (inside)
-        timers_.InsidePeak = Total(values_.InsidePeakAtStart, sides.inside);
+        Count(timers_.InsidePeak, Total(values_.InsidePeakAtStart, sides.inside),
+              counted_.insidePeak);
     if (outside)
-        timers_.OutsidePeak = Total(values_.OutsidePeakAtStart, sides.outside);
+        Count(timers_.OutsidePeak, Total(values_.OutsidePeakAtStart, sides.outside),
+              counted_.outsidePeak);
 }
 
 Duration SessionTick::Advance(DateTime now) {
     const Duration elapsed = ToDuration(std::abs(SecondsBetween(values_.SessionStart, now)));
     values_.Elapsed = elapsed;
     timers_.Today = Total(values_.TodayAtStart, elapsed);
-    timers_.TotalTime = Total(values_.TotalTimeAtStart, elapsed);
+    Count(timers_.TotalTime, Total(values_.TotalTimeAtStart, elapsed), counted_.seconds);
     return elapsed;
 }
 
@@ -85,6 +92,7 @@ TickResult SessionTick::Tick(DateTime now, bool firstTick, const SessionTickInpu
         delayPending_ = true;
         dialledTotal_ = 0;
         unbilled_ = {};
+        counted_ = {};
         result.firstTick = result.startMoved = true;
     }
 

@@ -18,6 +18,7 @@
 //   Any other save while a session runs (window close, provider Save): SettleForSave() first.
 //   The totals set from outside while a session runs (an adjustment, Clear All, a billing-cycle
 //   clear): TotalsChanged(), and the session goes on counting from them.
+//   What the session has added so far, to keep in the store against a kill: Counted().
 
 #include "accounting/timevalues.h"
 
@@ -50,6 +51,18 @@ struct SessionValues {
     Duration InsidePeakAtStart = 0;
     Duration OutsidePeakAtStart = 0;
     Duration Elapsed = 0;
+};
+
+// What a session has added to the totals since its first tick: to TotalTime (its counted
+// seconds) and to each peak side. Dialling before the COM Port delay counts until the delay is
+// reached, and is taken off again then; totals set from outside (TotalsChanged) are not the
+// session's.
+struct SessionCounts {
+    Duration seconds = 0;
+    Duration insidePeak = 0;
+    Duration outsidePeak = 0;
+
+    bool operator==(const SessionCounts&) const = default;
 };
 
 // What a tick changed that the window has to show.
@@ -88,6 +101,9 @@ public:
     void TotalsChanged();
 
     const SessionValues& Values() const { return values_; }
+    // The running session's additions as its last tick (or SettleForSave) wrote them; zero
+    // before a session's first tick.
+    const SessionCounts& Counted() const { return counted_; }
 
 private:
     struct Sides {
@@ -99,10 +115,13 @@ private:
     void WritePeak(const Sides& sides, bool inside, bool outside);
     // Elapsed, Today and TotalTime at `now`; answers Elapsed.
     Duration Advance(DateTime now);
+    // Sets a total the session adds to, counting what it added.
+    static void Count(Duration& total, Duration value, Duration& counted);
 
     TimerSet& timers_;
     SessionValues values_;
     SessionTickInputs inputs_;
+    SessionCounts counted_;
     bool started_ = false;
     bool delayPending_ = false;
     // Dialling time that earlier days of the session have already used up.

@@ -20,19 +20,6 @@ namespace quorvane {
 
 namespace {
 
-Duration& Total(TimerSet& timers, std::size_t index) {
-    switch (index) {
-    case 0:
-        return timers.Today;
-    case 1:
-        return timers.InsidePeak;
-    case 2:
-        return timers.OutsidePeak;
-    default:
-        return timers.TotalTime;
-    }
-}
-
 std::string Utf8(const QString& text) {
     return text.toStdString();
 }
@@ -84,10 +71,13 @@ bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
         }
     }
     settings.push_back(LastSaveDateSetting(savedFor));
-    ProfileTotals totals{};
-    for (std::size_t i = 0; i < totals.size(); ++i)
-        totals[i] = Total(timers, i);
-    return SaveProfile(provider, settings, totals, TakeSetAsDefault(form));
+    const SessionStateChange change =
+        form.session ? form.session->ForSave(provider) : SessionStateChange{};
+    if (!SaveProfile(provider, settings, TotalsOf(timers), TakeSetAsDefault(form), &change))
+        return false;
+    if (form.session)
+        form.session->Saved(change);
+    return true;
 }
 
 bool Load(const ProfileForm& form, TimerSet& timers) {
@@ -137,12 +127,9 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
     LoadProfileSettings(provider, kindOf, [&](const std::string& name, const Variant& value) {
         appliers[name](value);
     });
-    ProfileTotals totals{};
-    for (std::size_t i = 0; i < totals.size(); ++i)
-        totals[i] = Total(timers, i);
+    ProfileTotals totals = TotalsOf(timers);
     LoadProfileTotals(provider, totals);
-    for (std::size_t i = 0; i < totals.size(); ++i)
-        Total(timers, i) = totals[i];
+    SetTotals(timers, totals);
     if (!StoredTodayHolds(ReadLastSaveDate(provider), DateOf(Now())))
         timers.Today = 0;
     if (TakeSetAsDefault(form))
@@ -151,6 +138,17 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
 }
 
 } // namespace
+
+ProfileTotals TotalsOf(const TimerSet& timers) {
+    return {timers.Today, timers.InsidePeak, timers.OutsidePeak, timers.TotalTime};
+}
+
+void SetTotals(TimerSet& timers, const ProfileTotals& totals) {
+    timers.Today = totals[0];
+    timers.InsidePeak = totals[1];
+    timers.OutsidePeak = totals[2];
+    timers.TotalTime = totals[3];
+}
 
 QObject* FindComponent(const std::vector<QObject*>& components, const QString& name) {
     for (QObject* component : components) {

@@ -4,8 +4,11 @@
 // actions with their messages.
 
 #include "accounting/timevalues.h"
+#include "settings/profiles.h"
+#include "settings/session_store.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 class QCheckBox;
@@ -15,6 +18,18 @@ class QString;
 
 namespace quorvane {
 
+// What a save of the totals does to a running session's state in the store, in the same
+// commit: asked with the provider saved, it answers the change; told that the commit was made,
+// it takes the change as stored.
+class ProfileSaveSession {
+public:
+    virtual SessionStateChange ForSave(const std::string& provider) = 0;
+    virtual void Saved(const SessionStateChange& change) = 0;
+
+protected:
+    ~ProfileSaveSession() = default;
+};
+
 // What a profile is made of on the window: its components in creation order, the provider box
 // (whose text names the profile) and the "Set as Default" box.
 struct ProfileForm {
@@ -23,7 +38,13 @@ struct ProfileForm {
     QCheckBox* ckSetAsDefault = nullptr;
     // The seek-text combo box, stored as text under "eProv".
     QComboBox* cbProv = nullptr;
+    // The running session's state, saved with the totals; none: the totals alone.
+    ProfileSaveSession* session = nullptr;
 };
+
+// The four totals of a timer set in the order the store keeps them, and back.
+ProfileTotals TotalsOf(const TimerSet& timers);
+void SetTotals(TimerSet& timers, const ProfileTotals& totals);
 
 // The component of that name, letter case ignored as the store ignores it; nullptr when none.
 QObject* FindComponent(const std::vector<QObject*>& components, const QString& name);

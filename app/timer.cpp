@@ -9,6 +9,7 @@
 #include "app/notifier.h"
 #include "app/profile_form.h"
 #include "app/save_dialog.h"
+#include "app/session_keeper.h"
 #include "app/x11_icon_name.h"
 #include "core/regional.h"
 #include "serial/comm32.h"
@@ -180,10 +181,8 @@ TfrmTimer::TfrmTimer(QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 
     setWindowIcon(ProgramIcon());
-    trayIcon_ = new QSystemTrayIcon(ProgramIcon(), this);
+    CreateTrayIcon();
     SetApplicationTitle(applicationTitle_);
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        trayIcon_->show();
     notifier_ = new TNotifier(trayIcon_, this);
 
     connect(Leave, &QToolButton::clicked, this, &TfrmTimer::LeaveClick);
@@ -727,17 +726,14 @@ void TfrmTimer::CreateNonVisual() {
 
     mpWav = std::make_unique<WavPlayer>();
     session_ = std::make_unique<SessionTick>(Timers);
+    keeper_ = std::make_unique<TSessionKeeper>(*session_);
     windowTitles_ = &DesktopWindowTitles();
 }
 
 void TfrmTimer::FormCreate() {
     // Restoring from the taskbar entry or the tray icon runs OnRestore from now on.
     restoreAttached_ = true;
-    connect(trayIcon_, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                    OnRestore();
-            });
+    AttachTrayIcon();
     // The decimal point needs no step here: prices and amounts are written and read through
     // Regional(), whose decimal point is always ".", whatever the locale says.
     lCurrency->setText(QString::fromStdString(Regional().currencyString));
@@ -761,7 +757,7 @@ void TfrmTimer::SetApplicationTitle(const QString& title) {
     setWindowIconText(title);
     SetLegacyIconName(this, title);
     if (trayIcon_)
-        trayIcon_->setToolTip(title);
+        UpdateTrayToolTip();
 }
 
 void TfrmTimer::SetStateIcon(int index) {
@@ -821,6 +817,8 @@ void TfrmTimer::changeEvent(QEvent* event) {
 }
 
 void TfrmTimer::LeaveClick() {
+    // Exit drops a running session: its state goes too, or the next start would recover it.
+    keeper_->Discard();
     // exit(), not quit(): quit() would first close every window, and closing the main window
     // stops and saves a running session, which Exit must not do.
     QCoreApplication::exit(0);

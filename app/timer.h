@@ -18,8 +18,10 @@ class QCloseEvent;
 class QComboBox;
 class QFrame;
 class QGroupBox;
+class QAction;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -31,6 +33,7 @@ class QToolButton;
 namespace quorvane {
 
 enum class AdjustableTimer;
+struct ProfileForm;
 class SessionTick;
 class TAboutBox;
 class TComm32;
@@ -38,6 +41,7 @@ class THelpViewer;
 class TImageList;
 class TNotifier;
 class TSaveDialog;
+class TSessionKeeper;
 class WavPlayer;
 class WindowTitleSource;
 
@@ -66,12 +70,13 @@ public:
     // The component of that name, letter case ignored; nullptr when there is none.
     QObject* FindComponent(const QString& name) const;
 
-    // The taskbar text: the window's icon text and the tray icon's tooltip.
+    // The taskbar text: the window's icon text and the tray icon's tooltip (there with the
+    // charges when billing is on).
     void SetApplicationTitle(const QString& title);
     QString ApplicationTitle() const { return applicationTitle_; }
 
     // Shows image `index` of ilIcons (0 green, 1 red) as the program's and the window's icon
-    // (and the tray icon's). Any other index changes nothing.
+    // and as the tray icon, which starts with the red one. Any other index changes nothing.
     void SetStateIcon(int index);
     // Save (both), Delete, About, Previous and Next are enabled exactly while sbWatching is up.
     void LockWhileWatching();
@@ -131,6 +136,8 @@ public:
     QString HelpFilePath() const;
     // The help viewer, once the help command has opened it.
     THelpViewer* HelpViewer() const { return helpViewer_; }
+    // The program's handle in the desktop's tray, where there is one: a click shows the window
+    // or hides it; its menu runs the toolbar's handlers.
     QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
     // Desktop notifications: the free hours used up, a session log line that was lost.
     TNotifier* Notifier() const { return notifier_; }
@@ -387,16 +394,40 @@ private:
     // Watching or a manual session, as the loaded provider's toggles say.
     void StartWatchingOrSession();
     void FormCreate();
-    // Loads the default provider, brings the totals up to date and starts watching or a manual
-    // session as the provider's toggles say.
+    // Recovers a session cut short, loads the default provider, brings the totals up to date
+    // and starts watching or a manual session as the provider's toggles say.
     void StartUpSequence();
+    // A session's state left in the store by a kill, a crash or a power cut: its time goes into
+    // its provider's totals, its line into that provider's log, and the user is told.
+    void RecoverCutSession();
+    // What the provider forms of the window save and load, with the running session's state.
+    ProfileForm Form();
+    // The session's line for `at` (Now() unless given) at the top of `file`; a lost line is told
+    // once a run.
+    bool WriteSessionLogTo(const QString& file, const TimerSet& timers, const QString& charges,
+                           std::optional<DateTime> at = std::nullopt);
+    // The tray icon with its menu; its clicks and menu answered once the window's creation has
+    // attached them.
+    void CreateTrayIcon();
+    void AttachTrayIcon();
+    void TrayIconClick();
+    // The menu's entries brought into line with the toolbar buttons they stand for.
+    void SyncTrayMenu();
+    void UpdateTrayToolTip();
     void StartMinimised();
 
     std::unique_ptr<SessionTick> session_;
+    // The running session's state in the store, against a kill.
+    std::unique_ptr<TSessionKeeper> keeper_;
     WindowTitleSource* windowTitles_ = nullptr;
     QString applicationTitle_;
     QString helpFolder_;
     QSystemTrayIcon* trayIcon_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    QAction* trayShow_ = nullptr;
+    QAction* trayWatching_ = nullptr;
+    QAction* traySession_ = nullptr;
+    QAction* trayExit_ = nullptr;
     TNotifier* notifier_ = nullptr;
     // Each notice is given once a program run.
     bool freeHoursTold_ = false;

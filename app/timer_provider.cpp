@@ -8,6 +8,7 @@
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/profile_form.h"
+#include "app/session_keeper.h"
 #include "core/clock.h"
 
 #include <QCheckBox>
@@ -41,12 +42,15 @@ void TfrmTimer::ConnectProviderHandlers() {
     connect(eFreeHours, &QLineEdit::textChanged, this, &TfrmTimer::eFreeHoursChange);
 }
 
-static ProfileForm FormOf(TfrmTimer* window) {
-    return {&window->components, window->cbProvider, window->ckSetAsDefault, window->cbProv};
+ProfileForm TfrmTimer::Form() {
+    return {&components, cbProvider, ckSetAsDefault, cbProv, keeper_.get()};
 }
 
 void TfrmTimer::StartUpSequence() {
     // Each step on its own: a stored value of the wrong type ends the step it is read in.
+    // A session cut short goes into its provider's totals before anything reads them, and
+    // before the day and cycle checks, which may clear them.
+    Guarded([this] { RecoverCutSession(); });
     // The default provider's settings into the controls and its totals into the timer set.
     Guarded([this] {
         FillProviderList(true);
@@ -61,7 +65,7 @@ void TfrmTimer::StartUpSequence() {
 
 bool TfrmTimer::TransferProviderSettings(bool load, TimerSet& timers,
                                          std::optional<DateTime> savedFor) {
-    return quorvane::TransferProviderSettings(FormOf(this), load, timers, savedFor);
+    return quorvane::TransferProviderSettings(Form(), load, timers, savedFor);
 }
 
 void TfrmTimer::SaveTotals() {
@@ -80,7 +84,7 @@ void TfrmTimer::btnSaveClick() {
         // Both peak sides up to a running session's last tick, as every save takes them.
         if (tOnLine->isActive())
             session_->SettleForSave();
-        SaveProvider(FormOf(this), Timers);
+        SaveProvider(Form(), Timers);
     });
 }
 
@@ -99,7 +103,7 @@ void TfrmTimer::cbProviderChange() {
 }
 
 void TfrmTimer::btnDeleteClick() {
-    Guarded([this] { DeleteProvider(FormOf(this), Timers); });
+    Guarded([this] { DeleteProvider(Form(), Timers); });
 }
 
 QString TfrmTimer::FormatCharges() {
@@ -125,10 +129,14 @@ QString TfrmTimer::FormatCharges() {
 }
 
 bool TfrmTimer::WriteSessionLog(const TimerSet& timers, const QString& charges) {
-    const QString file = eLogFile->text();
+    return WriteSessionLogTo(eLogFile->text(), timers, charges);
+}
+
+bool TfrmTimer::WriteSessionLogTo(const QString& file, const TimerSet& timers,
+                                  const QString& charges, std::optional<DateTime> at) {
     std::string why;
     const bool written =
-        quorvane::WriteSessionLog(file.toStdString(), timers, charges.toStdString(), &why);
+        quorvane::WriteSessionLog(file.toStdString(), timers, charges.toStdString(), &why, at);
     // A lost line is told once a run, and never in a box: the session's end goes on unattended.
     if (!written && !std::exchange(logFailureTold_, true)) {
         const QString what =

@@ -5,6 +5,7 @@
 #include "accounting/charges.h"
 #include "accounting/session_tick.h"
 #include "app/messages.h"
+#include "app/session_keeper.h"
 #include "core/clock.h"
 #include "core/regional.h"
 #include "serial/comm32.h"
@@ -75,6 +76,8 @@ void TfrmTimer::StopSession() {
     // Both peak sides up to the session's last tick before the totals are stored.
     if (wasRunning)
         session_->SettleForSave();
+    // The save removes the session's state: it is not to be recovered.
+    keeper_->Stopped();
     TransferProviderSettings(false, Timers);
     if (ckEnableLogging->isChecked())
         WriteSessionLog(Timers, FormatCharges());
@@ -191,6 +194,10 @@ void TfrmTimer::tOnLineTimer() {
         lToday->setText(QString::fromStdString(DurationText(Timers.Today)));
         lTotalTime->setText(QString::fromStdString(DurationText(Timers.TotalTime)));
         UpdateMinimizedCaption();
+        // The session's state in the store, against a kill.
+        if (result.firstTick)
+            keeper_->Started(now);
+        keeper_->Ticked(now, cbProvider->currentText().toStdString());
     });
 }
 

@@ -1,7 +1,7 @@
 #include "settings/profiles.h"
 
 #include "core/text.h"
-#include "settings/store.h"
+#include "settings/session_store.h"
 
 namespace quorvane {
 
@@ -39,29 +39,25 @@ int SettingKind(std::string_view name) {
 }
 
 bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& settings,
-                 const ProfileTotals& totals, bool makeDefault) {
+                 const ProfileTotals& totals, bool makeDefault, const SessionStateChange* session) {
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
-    // One commit for the whole profile, which also flushes the disk once instead of once a value.
-    StoreTransaction batch(kHive);
-    if (!batch.ok())
-        return false; // no store, or another process holds it: nothing is written
-    bool ok = true;
-    for (const ProfileSetting& setting : settings)
-        ok = WriteValueByPath(kHive, key + setting.name, setting.value, setting.kind) && ok;
-    for (std::size_t i = 0; i < totals.size(); ++i)
-        ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger) && ok;
-    if (makeDefault)
-        ok = SetDefaultProvider(provider) && ok;
-    if (!ok)
-        return false; // the batch ends uncommitted: nothing of the profile is written
-    try {
-        batch.Commit();
-    } catch (const StoreError&) {
-        return false;
-    }
-    return true;
+    // One commit for the whole profile, which also flushes the disk once instead of once a value;
+    // nothing of it is written when the store is missing, held by another process or refuses a
+    // value.
+    return WriteTogether(kHive, [&] {
+        bool ok = true;
+        for (const ProfileSetting& setting : settings)
+            ok = WriteValueByPath(kHive, key + setting.name, setting.value, setting.kind) && ok;
+        for (std::size_t i = 0; i < totals.size(); ++i)
+            ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger) && ok;
+        if (makeDefault)
+            ok = SetDefaultProvider(provider) && ok;
+        if (session)
+            ok = ApplySessionStateChange(*session) && ok;
+        return ok;
+    });
 }
 
 void LoadProfileSettings(

@@ -15,6 +15,8 @@
 
 namespace quorvane {
 
+struct SessionStateChange;
+
 // "Software\Morvath Software\Quorvane v4.8\Providers" (no trailing backslash).
 extern const std::string ProvidersKey;
 
@@ -43,11 +45,14 @@ struct ProfileSetting {
     int kind = vkString;
 };
 
-// Writes the settings, the totals and, with `makeDefault`, "DefaultProvider" in one commit:
-// another reader never sees half a profile, and a failure leaves the old one whole. False when
-// nothing was written (no store, another process holding it, a name that cannot be stored).
+// Writes the settings, the totals, with `makeDefault` "DefaultProvider", and the change of a
+// running session's state (settings/session_store.h) in one commit: another reader, or a kill,
+// never sees half a profile or totals that disagree with the state, and a failure leaves the old
+// ones whole. False when nothing was written (no store, another process holding it, a name that
+// cannot be stored).
 bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& settings,
-                 const ProfileTotals& totals, bool makeDefault);
+                 const ProfileTotals& totals, bool makeDefault,
+                 const SessionStateChange* session = nullptr);
 
 // Reads the stored settings of a provider in their stored order. `kindOf` gives the kind to read
 // a name as (-1 skips it); `apply` gets each value read, at once, so that a value of the wrong

@@ -423,6 +423,18 @@ bool KeyExists(RootKey root, std::string_view keyPath) {
     }
 }
 
+bool WriteTogether(RootKey root, const std::function<bool()>& writes) {
+    StoreTransaction batch(root);
+    if (!batch.ok() || !writes())
+        return false; // the batch ends uncommitted: nothing is written
+    try {
+        batch.Commit();
+    } catch (const StoreError&) {
+        return false;
+    }
+    return true;
+}
+
 bool DeleteKeyTree(RootKey root, std::string_view keyPath) {
     try {
         return DeleteKeyTreeInStore(root, keyPath);

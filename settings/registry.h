@@ -13,6 +13,7 @@
 #include "settings/store.h"
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -108,6 +109,11 @@ void GetKeyNamesByPath(RootKey root, std::string_view keyPath, std::vector<std::
 
 // Whether the key exists; never creates anything.
 bool KeyExists(RootKey root, std::string_view keyPath);
+
+// Runs `writes` (operations of this file on `root`) in one transaction, committed when they
+// answer true: another reader, or a kill, sees all of them or none. False when nothing was
+// written. Inside an open transaction of the hive it joins that one.
+bool WriteTogether(RootKey root, const std::function<bool()>& writes);
 // Deletes the key with all its values and subkeys. False when there was no such key or it
 // could not be deleted; the hive itself is never deleted.
 bool DeleteKeyTree(RootKey root, std::string_view keyPath);

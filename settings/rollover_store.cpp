@@ -1,7 +1,5 @@
 #include "settings/rollover_store.h"
 
-#include "settings/store.h"
-
 #include <string>
 
 namespace quorvane {
@@ -25,19 +23,6 @@ std::optional<DateTime> ReadProviderDate(std::string_view provider, const char* 
     return ReadDate(ProviderKeyPath(provider) + name);
 }
 
-// The writes of one check go in one commit: another reader, or a crash, never sees half of it.
-template <class Writes> bool WriteTogether(Writes&& writes) {
-    StoreTransaction batch(kHive);
-    if (!batch.ok() || !writes())
-        return false;
-    try {
-        batch.Commit();
-    } catch (const StoreError&) {
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::optional<DateTime> ReadLastDate() {
@@ -46,7 +31,8 @@ std::optional<DateTime> ReadLastDate() {
 
 bool WriteLastDate(DateTime day, bool changed) {
     const std::string key = ProductKey;
-    return WriteTogether([&] {
+    // The writes of one check go in one commit: another reader, or a crash, never sees half.
+    return WriteTogether(kHive, [&] {
         return WriteValueByPath(kHive, key + "LastDate", Variant::FromDate(DateOf(day)), vkDate) &&
                WriteValueByPath(kHive, key + "LastDateChanged", Variant(changed), vkBool);
     });
@@ -60,7 +46,7 @@ bool WriteLastCycleClear(std::string_view provider, DateTime cycleStart, bool cl
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
-    return WriteTogether([&] {
+    return WriteTogether(kHive, [&] {
         return WriteValueByPath(kHive, key + "LastCycleClear",
                                 Variant::FromDate(DateOf(cycleStart)), vkDate) &&
                (!cleared ||

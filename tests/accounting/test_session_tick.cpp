@@ -229,6 +229,9 @@ TEST_F(SessionTickTest, PeakSplitAddsUpAtEverySave) {
             EXPECT_EQ(growth.InsidePeak, inside) << "after " << growth.TotalTime << " s";
         }
         EXPECT_EQ(Growth(timers_).TotalTime, c.seconds);
+        const TimerSet growth = Growth(timers_);
+        EXPECT_EQ(tick_.Counted(),
+                  (SessionCounts{growth.TotalTime, growth.InsidePeak, growth.OutsidePeak}));
     }
 }
 
@@ -296,6 +299,7 @@ TEST_F(SessionTickTest, ComPortDelayIsNotBilled) {
         EXPECT_EQ(moved, c.startMovedBy != 0);
         EXPECT_EQ(tick_.Values().Elapsed, c.counted);
         EXPECT_EQ(Growth(timers_), (TimerSet{false, c.counted, 0, c.counted, c.counted}));
+        EXPECT_EQ(tick_.Counted(), (SessionCounts{c.counted, c.counted, 0}));
         EXPECT_EQ(tick_.Values().StartTime, first_ + c.startMovedBy * kOneSecond);
     }
 }
@@ -344,6 +348,31 @@ TEST_F(SessionTickTest, DelayStillRunningAtMidnight) {
     EXPECT_EQ(tick_.Values().Elapsed, 40);
     EXPECT_EQ(Growth(timers_).TotalTime, 40);
     EXPECT_EQ(Growth(timers_).OutsidePeak, 40);
+    EXPECT_EQ(tick_.Counted(), (SessionCounts{40, 0, 40}));
+}
+
+// What the session has added, kept against a kill: totals set from outside while it runs are not
+// the session's, and the next session counts from nothing.
+TEST_F(SessionTickTest, CountedIsWhatTheSessionAdded) {
+    inputs_ = kWorkingDayPeak;
+    Start(Moment(9, 17, 59, 0));
+    RunTo(30);
+    timers_.TotalTime += 3600; // an adjustment
+    timers_.InsidePeak += 60;
+    tick_.TotalsChanged();
+    RunTo(90, {7});
+    tick_.SettleForSave();
+    EXPECT_EQ(tick_.Counted(), (SessionCounts{90, 60, 30}));
+    ClearTimers(timers_); // Clear All
+    tick_.TotalsChanged();
+    RunTo(100);
+    EXPECT_EQ(tick_.Counted(), (SessionCounts{100, 60, 40}));
+    EXPECT_EQ(timers_.TotalTime, 10);
+
+    Start(Moment(9, 20, 0, 0));
+    EXPECT_EQ(tick_.Counted(), SessionCounts{});
+    RunTo(5);
+    EXPECT_EQ(tick_.Counted(), (SessionCounts{5, 0, 5}));
 }
 
 TEST_F(SessionTickTest, TickDuringTheDaySaveWaitsForIt) {

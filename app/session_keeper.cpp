@@ -1,0 +1,77 @@
+#include "app/session_keeper.h"
+
+#include "core/clock.h"
+#include "settings/profiles.h"
+
+#include <algorithm>
+
+namespace quorvane {
+
+void TSessionKeeper::Started(DateTime now) {
+    running_ = true;
+    firstTick_ = lastWrite_ = now;
+    saved_ = {};
+}
+
+void TSessionKeeper::Ticked(DateTime now, const std::string& provider) {
+    if (!running_ || !SessionStateDue(lastWrite_, now) || !IsStorableProviderName(provider))
+        return;
+    lastWrite_ = now;
+    // The peak side that this tick did not write comes up to it too, as for a save.
+    tick_.SettleForSave();
+    if (WriteSessionState(State(provider, now)))
+        stored_ = true;
+}
+
+void TSessionKeeper::Stopped() {
+    running_ = false;
+}
+
+void TSessionKeeper::Discard() {
+    running_ = false;
+    if (stored_ && RemoveSessionState())
+        stored_ = false;
+}
+
+SessionStateChange TSessionKeeper::ForSave(const std::string& provider) {
+    if (running_) {
+        StoredSessionState state = State(provider, Now());
+        // The totals saved with it hold all the session has counted.
+        std::copy_n(state.counts.begin(), 3, state.counts.begin() + 3);
+        return {SessionStateChange::Kind::Write, state};
+    }
+    if (stored_)
+        return {SessionStateChange::Kind::Remove, {}};
+    return {};
+}
+
+void TSessionKeeper::Saved(const SessionStateChange& change) {
+    switch (change.kind) {
+    case SessionStateChange::Kind::Write:
+        stored_ = true;
+        lastWrite_ = change.state.lastWrite;
+        saved_ = {change.state.counts[3], change.state.counts[4], change.state.counts[5]};
+        break;
+    case SessionStateChange::Kind::Remove:
+        stored_ = false;
+        break;
+    default:
+        break;
+    }
+}
+
+StoredSessionState TSessionKeeper::State(const std::string& provider, DateTime now) const {
+    const SessionCounts& counted = tick_.Counted();
+    return {provider,
+            firstTick_,
+            now,
+            {counted.seconds, counted.insidePeak, counted.outsidePeak, saved_.seconds,
+             saved_.insidePeak, saved_.outsidePeak}};
+}
+
+CutSession CutSessionOf(const StoredSessionState& state) {
+    const SessionStateCounts& c = state.counts;
+    return {state.firstTick, state.lastWrite, {c[0], c[1], c[2]}, {c[3], c[4], c[5]}};
+}
+
+} // namespace quorvane

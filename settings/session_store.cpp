@@ -1,0 +1,94 @@
+#include "settings/session_store.h"
+
+#include "settings/rollover_store.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr RootKey kHive = RootKey::LocalMachine;
+
+const std::string& StateKey() {
+    static const std::string key = std::string(ProductKey) + "Session\\";
+    return key;
+}
+
+bool RemoveState() {
+    const std::string key = StateKey();
+    return !KeyExists(kHive, key) || DeleteKeyTree(kHive, key);
+}
+
+} // namespace
+
+std::optional<StoredSessionState> ReadSessionState() {
+    const std::string& key = StateKey();
+    // Looked for first: reading a value of a key that is not there would create the key.
+    if (!KeyExists(kHive, key))
+        return std::nullopt;
+    Variant provider;
+    ReadValueByPath(kHive, key + "Provider", vkString, provider);
+    if (provider.isEmpty())
+        return std::nullopt;
+    StoredSessionState state;
+    state.provider = provider.toString();
+    for (auto [name, moment] :
+         {std::pair{"FirstTick", &state.firstTick}, std::pair{"LastWrite", &state.lastWrite}}) {
+        Variant value;
+        ReadValueByPath(kHive, key + name, vkDate, value);
+        *moment = value.toDate();
+    }
+    for (std::size_t i = 0; i < state.counts.size(); ++i) {
+        Variant value;
+        ReadValueByPath(kHive, key + kSessionCountNames[i], vkInteger, value);
+        state.counts[i] = value.toInt();
+    }
+    return state;
+}
+
+bool WriteSessionState(const StoredSessionState& state) {
+    const std::string& key = StateKey();
+    return WriteTogether(kHive, [&] {
+        bool ok =
+            WriteValueByPath(kHive, key + "Provider", Variant(state.provider), vkString) &&
+            WriteValueByPath(kHive, key + "FirstTick", Variant::FromDate(state.firstTick),
+                             vkDate) &&
+            WriteValueByPath(kHive, key + "LastWrite", Variant::FromDate(state.lastWrite), vkDate);
+        for (std::size_t i = 0; ok && i < state.counts.size(); ++i)
+            ok = WriteValueByPath(kHive, key + kSessionCountNames[i], Variant(state.counts[i]),
+                                  vkInteger);
+        return ok;
+    });
+}
+
+bool RemoveSessionState() {
+    return WriteTogether(kHive, RemoveState);
+}
+
+bool ApplySessionStateChange(const SessionStateChange& change) {
+    switch (change.kind) {
+    case SessionStateChange::Kind::Write:
+        return WriteSessionState(change.state);
+    case SessionStateChange::Kind::Remove:
+        return RemoveSessionState();
+    default:
+        return true;
+    }
+}
+
+bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
+                          DateTime savedFor) {
+    if (!IsStorableProviderName(provider))
+        return false;
+    const std::string key = ProviderKeyPath(provider);
+    return WriteTogether(kHive, [&] {
+        if (!KeyExists(kHive, key))
+            return false;
+        bool ok = true;
+        for (std::size_t i = 0; ok && i < totals.size(); ++i)
+            ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger);
+        const ProfileSetting day = LastSaveDateSetting(savedFor);
+        return ok && WriteValueByPath(kHive, key + day.name, day.value, day.kind) && RemoveState();
+    });
+}
+
+} // namespace quorvane

@@ -1,0 +1,59 @@
+#pragma once
+// Where a running session keeps its state, so that one cut short (a kill, a crash, a power cut)
+// can be recovered at the next start; when and what to recover is accounting/
+// session_recovery.h. One key beside the providers, product key + "Session":
+//   "Provider" (vkString): the provider whose totals the session adds to;
+//   "FirstTick", "LastWrite" (vkDate): the session's first tick, and the moment of this write;
+//   "Seconds", "InsidePeak", "OutsidePeak" (vkInteger): what the session has added to TotalTime
+//   and to each peak side so far;
+//   "SavedSeconds", "SavedInsidePeak", "SavedOutsidePeak" (vkInteger): how much of that the
+//   provider's stored totals already hold.
+// No such key: no session runs, or the last one stopped as it should. Every write of it is one
+// commit, joined to the save of the totals when it goes with one. A value of another type raises
+// ERegistryError; a store that cannot be opened reads as no state and writes nothing.
+
+#include "settings/profiles.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+inline constexpr std::array<const char*, 6> kSessionCountNames = {
+    "Seconds", "InsidePeak", "OutsidePeak", "SavedSeconds", "SavedInsidePeak", "SavedOutsidePeak"};
+using SessionStateCounts = std::array<std::int32_t, 6>;
+
+struct StoredSessionState {
+    std::string provider;
+    DateTime firstTick = 0.0;
+    DateTime lastWrite = 0.0;
+    SessionStateCounts counts{}; // in the order of kSessionCountNames
+
+    bool operator==(const StoredSessionState&) const = default;
+};
+
+// What a save of the totals does to the state, in the same commit (SaveProfile).
+struct SessionStateChange {
+    enum class Kind { Keep, Write, Remove };
+    Kind kind = Kind::Keep;
+    StoredSessionState state; // for Write
+};
+
+// nullopt when no state is stored (a key without "Provider" is none).
+std::optional<StoredSessionState> ReadSessionState();
+// Each false when nothing was written. Removing a state that is not there succeeds.
+bool WriteSessionState(const StoredSessionState& state);
+bool RemoveSessionState();
+bool ApplySessionStateChange(const SessionStateChange& change);
+
+// A cut session's provider given its recovered totals and the day their Today counts for
+// ("LastSaveDate"), and the state removed, in one commit: recovered once, whatever happens next.
+// False when nothing was written (also for a provider that is no longer stored, or a name that
+// cannot be stored).
+bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
+                          DateTime savedFor);
+
+} // namespace quorvane

@@ -1,0 +1,241 @@
+// A session cut short, on the real window with a real store: the state that a running session
+// keeps against a kill (every 30 seconds of its ticks, with every save of its totals, removed by
+// a normal stop and by Exit), and what the next start makes of a state left behind. A kill is
+// the window going away without any of its close steps.
+#include "settings/profiles.h"
+#include "settings/registry.h"
+#include "settings/rollover_store.h"
+#include "settings/session_store.h"
+#include "support/files.h"
+#include "tests/app/window_test.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace quorvane;
+using quorvane::test::H;
+
+namespace {
+
+DateTime At(int day, int hour, int minute = 0, int second = 0) {
+    return EncodeDate(2026, 3, day) + EncodeTime(hour, minute, second);
+}
+
+const TimerSet kTotals{false, 10, 20, 100, 1000};
+
+class Recovery : public test::WindowTest {
+protected:
+    // A Manual provider that logs to a file of its own, with a peak period from 8 AM to 6 PM.
+    void StoreProvider(const std::string& name, bool makeDefault, int cycleDay = 0) {
+        ASSERT_TRUE(
+            SaveProfile(name,
+                        {{"cbDetection", Variant(2), vkInteger},
+                         {"seCycleDay", Variant(cycleDay), vkInteger},
+                         {"ckEnablePeak", Variant(true), vkBool},
+                         {"eStart", Variant("08:00:00 AM"), vkString},
+                         {"eStop", Variant("06:00:00 PM"), vkString},
+                         {"ckEnableLogging", Variant(true), vkBool},
+                         {"eLogFile", Variant(Log(name).string()), vkString}},
+                        {kTotals.Today, kTotals.InsidePeak, kTotals.OutsidePeak, kTotals.TotalTime},
+                        makeDefault));
+    }
+    std::filesystem::path Log(const std::string& name) const { return home_ / (name + ".log"); }
+
+    // The program started with the clock at `at`, its provider's session started by hand and
+    // given its first tick.
+    std::unique_ptr<TfrmTimer> StartSession(DateTime at) {
+        clock_.Set(at);
+        auto w = std::make_unique<TfrmTimer>();
+        w->sbManual->click();
+        w->tOnLineTimer();
+        return w;
+    }
+    // Ticks once a second up to `seconds` after the session's first tick.
+    void RunTo(TfrmTimer& w, DateTime first, int seconds) {
+        while (clock_.Get() < first + (seconds - 0.5) * kOneSecond)
+            Tick(w, 1);
+    }
+
+    static TimerSet Stored(const std::string& name) {
+        ProfileTotals totals{};
+        LoadProfileTotals(name, totals);
+        return {false, totals[1], totals[2], totals[0], totals[3]};
+    }
+    std::vector<QString> Shown() {
+        std::vector<QString> texts;
+        for (const auto& shown : boxes_->shown)
+            texts.push_back(shown.text);
+        boxes_->shown.clear();
+        return texts;
+    }
+    std::string LogText(const std::string& name) const { return test::ReadBytes(Log(name)); }
+};
+
+TEST_F(Recovery, AKilledSessionIsAddedAtTheNextStartAndLoggedAndToldOnce) {
+    StoreProvider("Dial Net", true);
+    const DateTime first = At(7, 10, 0, 0);
+    auto w = StartSession(first);
+    RunTo(*w, first, 29);
+    EXPECT_EQ(ReadSessionState(), std::nullopt);
+    RunTo(*w, first, 30);
+    const auto state = ReadSessionState();
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->provider, "Dial Net");
+    EXPECT_NEAR(state->firstTick, first, kOneSecond / 1000);
+    EXPECT_NEAR(state->lastWrite, first + 30 * kOneSecond, kOneSecond / 1000);
+    EXPECT_EQ(state->counts, (SessionStateCounts{30, 30, 0, 0, 0, 0}));
+    RunTo(*w, first, 75);
+    EXPECT_EQ(ReadSessionState()->counts[0], 60);
+    w.reset(); // killed 75 s into the session, 15 s after its last write
+    EXPECT_EQ(Stored("Dial Net"), kTotals);
+    Shown();
+
+    clock_.Set(At(7, 10, 5));
+    w = std::make_unique<TfrmTimer>();
+    const TimerSet recovered{false, 70, 20, 160, 1060};
+    EXPECT_EQ(w->Timers, recovered);
+    EXPECT_EQ(Stored("Dial Net"), recovered);
+    EXPECT_EQ(ReadSessionState(), std::nullopt);
+    EXPECT_EQ(LogText("Dial Net"), "03/07/2026  10:01:00 AM  In Peak: 000:01:10  Out Peak: "
+                                   "000:00:20  Total: 000:17:40  Charges: $0.00\r\n");
+    EXPECT_EQ(Shown(), (std::vector<QString>{
+                           "A session of 03/07/2026 with Dial Net was cut short: Quorvane or the "
+                           "computer stopped while it ran.\r\n\r\nIts time, 000:01:00 up to "
+                           "10:01:00 AM, has been recovered and added to the timers."}));
+    // No session of its own yet: this start leaves nothing to recover.
+    w.reset();
+    w = std::make_unique<TfrmTimer>();
+    EXPECT_EQ(w->Timers, recovered);
+    EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(Recovery, AStopOrExitLeavesNothingToRecover) {
+    StoreProvider("Dial Net", true);
+    const DateTime first = At(7, 10, 0, 0);
+    auto w = StartSession(first);
+    RunTo(*w, first, 40);
+    ASSERT_TRUE(ReadSessionState());
+    w->sbManual->click();
+    EXPECT_EQ(ReadSessionState(), std::nullopt);
+    EXPECT_EQ(Stored("Dial Net").TotalTime, 1040);
+
+    // Exit ends the program without saving the session; nor is it recovered.
+    w->sbManual->click();
+    Tick(*w, 1);
+    RunTo(*w, clock_.Get(), 31);
+    ASSERT_TRUE(ReadSessionState());
+    w->LeaveClick();
+    EXPECT_EQ(ReadSessionState(), std::nullopt);
+    w.reset();
+    w = std::make_unique<TfrmTimer>();
+    EXPECT_EQ(w->Timers.TotalTime, 1040);
+}
+
+// A provider Save and an adjustment while the session runs save its totals so far: the state
+// written with them says so, and the recovery adds only what came after.
+TEST_F(Recovery, SavesDuringTheSessionAreNotAddedTwice) {
+    StoreProvider("Dial Net", true);
+    const DateTime first = At(7, 10, 0, 0);
+    auto w = StartSession(first);
+    RunTo(*w, first, 20);
+    w->btnSave->click();
+    EXPECT_EQ(Stored("Dial Net").TotalTime, 1020);
+    EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{20, 20, 0, 20, 20, 0}));
+    RunTo(*w, first, 40);
+    w->SetActivePage("Adjust Timers");
+    w->rbTotalTime->click();
+    w->seAdjHour->setValue(1);
+    w->btnAdjust->click();
+    EXPECT_EQ(Stored("Dial Net").TotalTime, 4640);
+    EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{40, 40, 0, 40, 40, 0}));
+    RunTo(*w, first, 75); // written at 70, 30 s after the adjustment's save
+    EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{70, 70, 0, 40, 40, 0}));
+    w.reset();
+
+    // As a stop at 70 s would have saved: 1000 + 3600 + 70.
+    w = std::make_unique<TfrmTimer>();
+    EXPECT_EQ(w->Timers, (TimerSet{false, 80, 20, 170, 4670}));
+}
+
+TEST_F(Recovery, ASessionOverMidnightGivesTheNewDayItsPart) {
+    StoreProvider("Dial Net", true);
+    const DateTime first = At(7, 23, 59, 40);
+    auto w = StartSession(first);
+    // The midnight tick saves the old day, and the state with it.
+    RunTo(*w, first, 20);
+    EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{20, 0, 20, 20, 0, 20}));
+    w->tRolloverTimer(); // the day check at midnight, as the program's timer runs it
+    RunTo(*w, first, 65);
+    EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{50, 0, 50, 20, 0, 20}));
+    w.reset();
+    Shown();
+
+    clock_.Set(At(8, 0, 5));
+    w = std::make_unique<TfrmTimer>();
+    EXPECT_EQ(w->Timers, (TimerSet{false, 10, 70, 30, 1050}));
+    EXPECT_EQ(ReadLastSaveDate("Dial Net"), EncodeDate(2026, 3, 8));
+    EXPECT_EQ(Shown().size(), 1u);
+}
+
+// Recovered before the day and cycle checks: the session belongs to the day and the billing
+// cycle it ran in.
+TEST_F(Recovery, TheDayAndCycleChecksComeAfter) {
+    const std::string line = "03/07/2026  10:00:30 PM  In Peak: 000:00:10  Out Peak: 000:00:50  "
+                             "Total: 000:17:10  Charges: $0.00\r\n";
+    struct Case {
+        int cycleDay;
+        TimerSet totals;
+        std::size_t boxes; // the recovery's, the new day's and the cycle's
+    };
+    const Case cases[] = {{0, {false, 10, 50, 0, 1030}, 2}, {8, {}, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cycleDay);
+        std::filesystem::remove(Log("Dial Net"));
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software");
+        StoreProvider("Dial Net", true, c.cycleDay);
+        const DateTime first = At(7, 22, 0, 0);
+        auto w = StartSession(first);
+        RunTo(*w, first, 45);
+        w.reset();
+        Shown();
+
+        clock_.Set(At(8, 9, 0));
+        w = std::make_unique<TfrmTimer>();
+        EXPECT_EQ(LogText("Dial Net"), line);
+        EXPECT_EQ(w->Timers, c.totals);
+        EXPECT_EQ(Stored("Dial Net"), c.totals);
+        EXPECT_EQ(Shown().size(), c.boxes);
+    }
+}
+
+TEST_F(Recovery, TheSessionsOwnProviderTakesItsTime) {
+    StoreProvider("Dial Net", true);
+    StoreProvider("Budget Line", false);
+    clock_.Set(At(7, 10));
+    auto w = std::make_unique<TfrmTimer>();
+    w->cbProvider->setEditText(QStringLiteral("Budget Line"));
+    w->cbProviderClick();
+    w->sbManual->click();
+    w->tOnLineTimer();
+    RunTo(*w, At(7, 10), 30);
+    w.reset();
+
+    w = std::make_unique<TfrmTimer>();
+    EXPECT_EQ(w->cbProvider->currentText(), "Dial Net");
+    EXPECT_EQ(w->Timers, kTotals);
+    EXPECT_EQ(Stored("Budget Line"), (TimerSet{false, 40, 20, 130, 1030}));
+    EXPECT_NE(LogText("Budget Line").find("Total: 000:17:10"), std::string::npos);
+    EXPECT_EQ(LogText("Dial Net"), "");
+}
+
+} // namespace
