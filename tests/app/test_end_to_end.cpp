@@ -6,6 +6,7 @@
 #include "accounting/timevalues.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
+#include "support/program_run.h"
 #include "tests/serial/serial_support.h"
 #include "tests/settings/process.h"
 #include "tests/watch/x11_desktop.h"
@@ -28,78 +29,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 using namespace quorvane;
+using test::FolderWatch;
+using test::Program;
 
 namespace {
 
 constexpr Duration kToday = 100, kInsidePeak = 10, kOutsidePeak = 20, kTotalTime = 1000;
-
-// The quorvane executable, started with the test's environment and the changes given, its
-// standard error kept in a file. Killed if still running when the object ends.
-class Program {
-public:
-    Program(const std::map<std::string, std::string>& changes, const std::filesystem::path& errors)
-        : errors_(errors) {
-        std::map<std::string, std::string> env;
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string text = *entry;
-            const std::size_t equals = text.find('=');
-            env[text.substr(0, equals)] =
-                equals == std::string::npos ? "" : text.substr(equals + 1);
-        }
-        for (const auto& [name, value] : changes)
-            env[name] = value;
-        std::vector<std::string> entries;
-        for (const auto& [name, value] : env)
-            entries.push_back(name + "=" + value);
-        std::vector<char*> envp;
-        for (std::string& entry : entries)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(err, STDERR_FILENO);
-            const char* argv[] = {QUORVANE_BINARY, nullptr};
-            ::execve(QUORVANE_BINARY, const_cast<char**>(argv), envp.data());
-            ::_exit(127);
-        }
-        exited_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (exited_ >= 0)
-            ::close(exited_);
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    pid_t Pid() const { return pid_; }
-    // Readable once the process has ended.
-    int ExitFd() const { return exited_; }
-    bool Ended() const {
-        pollfd fd{exited_, POLLIN, 0};
-        return ::poll(&fd, 1, 0) == 1;
-    }
-    // Waits for the end; the exit status, or -1 when a signal ended it.
-    int Wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::string Errors() const { return test::ReadBytes(errors_); }
-
-private:
-    std::filesystem::path errors_;
-    pid_t pid_ = -1;
-    int exited_ = -1;
-};
 
 // The program's top-level window as the test sees it on the X server: found by its _NET_WM_PID
 // among the root's new children, its icon texts followed through PropertyNotify events.
@@ -238,40 +174,6 @@ private:
     std::string netIconText_, legacyIconText_;
 };
 
-// Files put in place in one folder (written and closed, or renamed there), seen through inotify.
-class FolderWatch {
-public:
-    explicit FolderWatch(const std::filesystem::path& folder)
-        : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
-        ::inotify_add_watch(fd_, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
-    }
-    ~FolderWatch() { ::close(fd_); }
-    FolderWatch(const FolderWatch&) = delete;
-    FolderWatch& operator=(const FolderWatch&) = delete;
-
-    // Waits until `name` is put in place; false when the program ends first.
-    bool WaitFor(const std::string& name, const Program& program) {
-        for (;;) {
-            alignas(inotify_event) char buffer[4096];
-            for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
-                for (ssize_t at = 0; at < n;) {
-                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                    if (event->len > 0 && name == event->name)
-                        return true;
-                }
-            }
-            if (program.Ended())
-                return false;
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {program.ExitFd(), POLLIN, 0}};
-            ::poll(fds, 2, -1);
-        }
-    }
-
-private:
-    int fd_;
-};
-
 // The seconds of an "E: HHH:MM:SS" taskbar text; -1 for any other text.
 int ElapsedSeconds(const std::string& text) {
     unsigned hours = 0, minutes = 0, seconds = 0;
@@ -350,7 +252,7 @@ protected:
     void Start(std::map<std::string, std::string> env = {}) {
         env["QT_QPA_PLATFORM"] = "xcb";
         env["QUORVANE_HOME"] = home_.string();
-        program_.emplace(env, home_ / "quorvane.err");
+        program_.emplace(QUORVANE_BINARY, env, home_ / "quorvane.err");
         window_.SetPid(program_->Pid());
         ASSERT_TRUE(window_.WaitUntil(*program_, [&] { return window_.Found(); }))
             << program_->Errors();

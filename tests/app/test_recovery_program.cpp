@@ -10,6 +10,7 @@
 #include "settings/session_store.h"
 #include "settings/store.h"
 #include "support/files.h"
+#include "support/program_run.h"
 #include "support/store_home.h"
 
 #include <gtest/gtest.h>
@@ -24,70 +25,10 @@
 #include <unistd.h>
 
 using namespace quorvane;
+using test::FolderWatch;
+using test::Program;
 
 namespace {
-
-// The quorvane executable on the X server, its standard error kept in a file; killed when the
-// object ends.
-class Program {
-public:
-    explicit Program(const std::filesystem::path& errors) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(err, STDERR_FILENO);
-            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-            ::execl(QUORVANE_BINARY, QUORVANE_BINARY, nullptr);
-            ::_exit(127);
-        }
-        ended_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
-    }
-    ~Program() { Kill(); }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    // Readable once the process has ended.
-    int EndedFd() const { return ended_.get(); }
-    void Kill() {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    UniqueFd ended_;
-};
-
-// Changes to the files of one folder, seen through inotify.
-class FolderWatch {
-public:
-    explicit FolderWatch(const std::filesystem::path& folder)
-        : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
-        ::inotify_add_watch(fd_.get(), folder.c_str(),
-                            IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE);
-    }
-
-    // Asks `done` after every change until it says so; false when the program ends first.
-    bool WaitUntil(const Program& program, const std::function<bool()>& done) {
-        for (;;) {
-            alignas(inotify_event) char buffer[4096];
-            while (::read(fd_.get(), buffer, sizeof buffer) > 0) {
-            }
-            if (done())
-                return true;
-            pollfd fds[2] = {{fd_.get(), POLLIN, 0}, {program.EndedFd(), POLLIN, 0}};
-            ::poll(fds, 2, -1);
-            if (fds[1].revents != 0)
-                return done();
-        }
-    }
-
-private:
-    UniqueFd fd_;
-};
 
 Duration Stored(const char* total) {
     Variant value;
@@ -113,7 +54,7 @@ TEST_F(KilledProgram, ASessionKilledAfterItsStateWasWrittenIsRecoveredAtTheNextS
     std::optional<StoredSessionState> state;
     DateTime killed = 0.0;
     {
-        Program first(home_ / "first.err");
+        Program first(QUORVANE_BINARY, {{"QT_QPA_PLATFORM", "xcb"}}, home_ / "first.err");
         ASSERT_TRUE(store.WaitUntil(first, [&] {
             // A change is seen as the program writes it, before its commit is complete: the
             // store's write lock, taken and given back, waits for that commit.
@@ -131,7 +72,7 @@ TEST_F(KilledProgram, ASessionKilledAfterItsStateWasWrittenIsRecoveredAtTheNextS
     EXPECT_EQ(Stored("TotalTime"), 1000) << "nothing of the session saved";
     EXPECT_FALSE(std::filesystem::exists(log));
 
-    Program second(home_ / "second.err");
+    Program second(QUORVANE_BINARY, {{"QT_QPA_PLATFORM", "xcb"}}, home_ / "second.err");
     // The totals are committed before the log line is written.
     ASSERT_TRUE(logFolder.WaitUntil(second, [&] { return std::filesystem::exists(log); }))
         << test::ReadBytes(home_ / "second.err");
