@@ -14,7 +14,7 @@
 #include "settings/registry.h"
 #include "settings/store.h"
 #include "support/files.h"
-#include "support/store_home.h"
+#include "tests/app/window_test.h"
 #include "watch/dialup_profiles.h"
 #include "watch/windows_list.h"
 
@@ -41,9 +41,7 @@ using namespace quorvane;
 
 namespace {
 
-const DateTime kMorning = EncodeDate(2026, 3, 7) + EncodeTime(10, 0, 0);
-
-class Sessions : public test::OwnStoreTest {
+class Sessions : public test::WindowTest {
 protected:
     // A provider that logs its sessions, with the method given.
     void Provider(TfrmTimer& w, int method) {
@@ -64,13 +62,6 @@ protected:
                         value);
         return value.isEmpty() ? -1 : value.toInt();
     }
-    void Tick(TfrmTimer& w, double seconds) {
-        clock_.AdvanceSeconds(seconds);
-        w.tOnLineTimer();
-    }
-
-    ManualClock clock_{kMorning};
-    ModalScript boxes_;
 };
 
 TEST_F(Sessions, AManualSessionIsTimedSavedAndLogged) {
@@ -209,7 +200,8 @@ TEST_F(Sessions, TheLampFollowsTheSessionOrWatchingAsTheToggleSays) {
         bool colouredForWatching;
         bool greenAfterWatchingOn, greenAfterStart, greenAfterStop, greenAfterWatchingOff;
     };
-    for (const Case c : {Case{false, false, true, false, false}, Case{true, true, true, true, false}}) {
+    for (const Case c :
+         {Case{false, false, true, false, false}, Case{true, true, true, true, false}}) {
         FixedWindowTitles desktop;
         TfrmTimer w;
         w.SetWindowTitleSource(desktop);
@@ -241,8 +233,8 @@ TEST_F(Sessions, AtMidnightTheOldDayIsSavedAndTodayStartsAgain) {
     w.Timers = {false, 0, 0, 600, 5000};
     w.sbManual->click();
     Tick(w, 0);
-    Tick(w, 9); // 23:59:59
-    Tick(w, 1); // 00:00:00 of the next day
+    Tick(w, 9);                           // 23:59:59
+    Tick(w, 1);                           // 00:00:00 of the next day
     EXPECT_EQ(Stored("Today"), 600 + 10); // the old day as it ended, saved at the change
     EXPECT_EQ(w.Timers.Today, 0);
     EXPECT_EQ(w.lElapsed->text(), "000:00:00");
@@ -274,8 +266,9 @@ TEST_F(Sessions, StartUpTogglesActOnlyWithTheirMethod) {
         bool watching, session;
     };
     const Case cases[] = {
-        {0, true, true, true, false}, {1, true, false, true, false}, {2, true, false, false, false},
-        {2, true, true, false, true}, {0, false, true, false, false},
+        {0, true, true, true, false},   {1, true, false, true, false},
+        {2, true, false, false, false}, {2, true, true, false, true},
+        {0, false, true, false, false},
     };
     for (const Case& c : cases) {
         {
@@ -446,7 +439,7 @@ TEST_F(ComPortSessions, AFailedSaveAtTheEndDoesNotStartAnotherSession) {
     ASSERT_TRUE(store.waitForFinished(-1));
     EXPECT_EQ(store.exitCode(), 0);
     EXPECT_EQ(Stored("Today"), -1); // the save could not be made
-    w.StopSession(); // the next save goes through
+    w.StopSession();                // the next save goes through
     EXPECT_EQ(Stored("Today"), 5);
 }
 
