@@ -57,6 +57,9 @@ inline constexpr char kHelpMissingMessage[] =
 int Tag(const QObject* component);
 void SetTag(QObject* component, int tag);
 
+// The detection methods, as cbDetection lists them.
+enum DetectionMethodCode : int { kTcpIp = 0, kComPort = 1, kManual = 2 };
+
 class TfrmTimer : public QWidget {
     Q_OBJECT
 public:

@@ -26,10 +26,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr int kTcpIp = 0;
-constexpr int kComPort = 1;
-constexpr int kManual = 2;
-
 const QString kTimeFormatMessage =
     QStringLiteral("Time must be in the format HH:MM:SS AM/PM\r\n\r\nPlease re-check what you "
                    "entered.");

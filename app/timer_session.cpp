@@ -27,7 +27,9 @@ namespace quorvane {
 
 namespace {
 
-constexpr int kManual = 2;
+void ShowDuration(QLabel* label, Duration value) {
+    label->setText(QString::fromStdString(DurationText(value)));
+}
 
 void SetFontColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
@@ -92,7 +94,7 @@ void TfrmTimer::StartSessionOnTimerPage() {
 
 void TfrmTimer::tWatchingTimer() {
     switch (DetectionMethod()) {
-    case 0: {
+    case kTcpIp: {
         TWindowsList list(*windowTitles_);
         list.AcceptEmptyNames = false;
         list.FillWindowList();
@@ -105,7 +107,7 @@ void TfrmTimer::tWatchingTimer() {
         });
         break;
     }
-    case 1:
+    case kComPort:
         ProbeComPort();
         break;
     default:
@@ -168,7 +170,7 @@ void TfrmTimer::tOnLineTimer() {
             inputs.peakStop = *stop;
         }
     }
-    if (DetectionMethod() == 1) {
+    if (DetectionMethod() == kComPort) {
         inputs.comPortMode = true;
         inputs.delayMinutes = seDelayMin->value();
         inputs.delaySeconds = seDelaySec->value();
@@ -186,13 +188,13 @@ void TfrmTimer::tOnLineTimer() {
             lStart->setText(QString::fromStdString(FormatLongTime(session_->Values().StartTime)));
         lCharges->setText(FormatCharges());
         if (result.wroteInsidePeak)
-            lInsidePeak->setText(QString::fromStdString(DurationText(Timers.InsidePeak)));
+            ShowDuration(lInsidePeak, Timers.InsidePeak);
         if (result.wroteOutsidePeak)
-            lOutsidePeak->setText(QString::fromStdString(DurationText(Timers.OutsidePeak)));
+            ShowDuration(lOutsidePeak, Timers.OutsidePeak);
         lCurrent->setText(QString::fromStdString(FormatLongTime(now)));
-        lElapsed->setText(QString::fromStdString(DurationText(session_->Values().Elapsed)));
-        lToday->setText(QString::fromStdString(DurationText(Timers.Today)));
-        lTotalTime->setText(QString::fromStdString(DurationText(Timers.TotalTime)));
+        ShowDuration(lElapsed, session_->Values().Elapsed);
+        ShowDuration(lToday, Timers.Today);
+        ShowDuration(lTotalTime, Timers.TotalTime);
         UpdateMinimizedCaption();
         // The session's state in the store, against a kill.
         if (result.firstTick)
@@ -202,10 +204,10 @@ void TfrmTimer::tOnLineTimer() {
 }
 
 void TfrmTimer::ShowAllTimers() {
-    lToday->setText(QString::fromStdString(DurationText(Timers.Today)));
-    lTotalTime->setText(QString::fromStdString(DurationText(Timers.TotalTime)));
-    lInsidePeak->setText(QString::fromStdString(DurationText(Timers.InsidePeak)));
-    lOutsidePeak->setText(QString::fromStdString(DurationText(Timers.OutsidePeak)));
+    ShowDuration(lToday, Timers.Today);
+    ShowDuration(lTotalTime, Timers.TotalTime);
+    ShowDuration(lInsidePeak, Timers.InsidePeak);
+    ShowDuration(lOutsidePeak, Timers.OutsidePeak);
     lCharges->setText(FormatCharges());
 }
 
@@ -217,8 +219,6 @@ void TfrmTimer::FillDialUpProfiles() {
         cbProv->addItem(QString::fromStdString(name));
     cbProv->setCurrentIndex(-1);
     cbProv->setEditText(seekText);
-    // Where no captions can be read, say so beside the seek text rather than watch in vain.
-    lCaptionNote->setVisible(cbProv->isVisibleTo(pgDetection) && !windowTitles_->CaptionsReadable());
 }
 
 void TfrmTimer::UpdateMinimizedCaption() {

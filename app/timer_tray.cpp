@@ -21,8 +21,6 @@ namespace quorvane {
 
 namespace {
 
-constexpr int kManual = 2;
-
 // Runs `changed` whenever a watched widget is enabled or disabled, for which QWidget has no
 // signal.
 class EnabledWatch : public QObject {
