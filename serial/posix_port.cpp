@@ -179,7 +179,7 @@ std::string ResolvePortName(const std::string& name) {
     struct stat st;
     if (::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
         return link.string();
-    return "/dev/ttyS" + std::to_string(n - 1);
+    return (DeviceDirectory() / ("ttyS" + std::to_string(n - 1))).string();
 }
 
 std::filesystem::path LockDirectory() {

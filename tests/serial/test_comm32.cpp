@@ -91,16 +91,21 @@ TEST(Comm32Construction, Defaults) {
 TEST(PortNames, Resolution) {
     TempDir dir;
     ScopedEnv home("QUORVANE_HOME", dir.Path().string());
-    EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(ResolvePortName("com4"), "/dev/ttyS3");
+    {
+        ScopedEnv devices("QUORVANE_DEV_DIR", "");
+        EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");
+        EXPECT_EQ(ResolvePortName("com4"), "/dev/ttyS3");
+    }
+    ScopedEnv devices("QUORVANE_DEV_DIR", (dir.Path() / "dev").string());
+    EXPECT_EQ(ResolvePortName("COM2"), (dir.Path() / "dev" / "ttyS1").string());
     EXPECT_EQ(ResolvePortName("COM0"), "COM0");
     EXPECT_EQ(ResolvePortName("COMX"), "COMX");
     EXPECT_EQ(ResolvePortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
     std::filesystem::create_directories(dir.Path() / "ports");
     std::filesystem::create_symlink("/dev/ttyUSB0", dir.Path() / "ports" / "COM3");
     EXPECT_EQ(ResolvePortName("COM3"), (dir.Path() / "ports" / "COM3").string());
-    ScopedEnv lock("QUORVANE_LOCK_DIR", "/tmp/locks");
-    EXPECT_EQ(LockDirectory(), "/tmp/locks");
+    ScopedEnv lock("QUORVANE_LOCK_DIR", (dir.Path() / "locks").string());
+    EXPECT_EQ(LockDirectory(), dir.Path() / "locks");
 }
 
 TEST_F(Comm32Test, OpenAndClose) {
