@@ -26,7 +26,8 @@ bool SessionStateDue(DateTime last, DateTime now) {
 }
 
 RecoveredTotals RecoverCutSession(const CutSession& cut, const TimerSet& stored,
-                                  std::optional<DateTime> storedSavedFor) {
+                                  std::optional<DateTime> storedSavedFor,
+                                  const DataTotals& storedData) {
     const std::int64_t unsaved = std::int64_t{cut.counted.seconds} - cut.saved.seconds;
     RecoveredTotals result{stored, DateOf(cut.lastWrite)};
     TimerSet& t = result.timers;
@@ -41,6 +42,17 @@ RecoveredTotals RecoverCutSession(const CutSession& cut, const TimerSet& stored,
     const std::int64_t today = std::min<std::int64_t>(unsaved, SecondOfDay(cut.lastWrite));
     const bool sameDay = StoredTodayHolds(storedSavedFor, result.savedFor);
     t.Today = Added(sameDay ? stored.Today : 0, today);
+    // Bytes are not split by the clock: every day change saves the data totals with the time
+    // totals, so what they lack came on the last write's day.
+    const auto unsavedBytes = [](std::uint64_t counted, std::uint64_t saved) {
+        return counted > saved ? counted - saved : 0;
+    };
+    const DataBytes bytes{unsavedBytes(cut.countedBytes.rx, cut.savedBytes.rx),
+                          unsavedBytes(cut.countedBytes.tx, cut.savedBytes.tx)};
+    result.data = storedData;
+    if (!sameDay)
+        result.data.today = {};
+    result.data.Add(bytes);
     return result;
 }
 

@@ -15,6 +15,7 @@
 //                                  store r with the state removed, in one commit; then the log
 //                                  line for r at cut.lastWrite, and RecoveredSessionMessage.
 
+#include "accounting/data_volume.h"
 #include "accounting/session_tick.h"
 
 #include <optional>
@@ -39,21 +40,27 @@ struct CutSession {
     // totals already held (saved with them at a day change, a provider Save, an adjustment).
     SessionCounts counted;
     SessionCounts saved;
+    // The bytes it had counted, and how many of them the stored data totals held.
+    DataBytes countedBytes{};
+    DataBytes savedBytes{};
 };
 
 struct RecoveredTotals {
     TimerSet timers;
     // The day their Today counts for: that of the last write.
     DateTime savedFor = 0.0;
+    DataTotals data{};
 };
 
 // The provider's totals as a stop at the last write would have left them: TotalTime and the
 // peak sides with what the stored ones lack of the session; Today with what of that fell on the
 // day of the last write, added to the stored Today when that counts for the same day and in its
 // place otherwise. No total falls below 0. `storedSavedFor` is the day the stored Today counts
-// for (nullopt: saved without one, so it holds).
+// for (nullopt: saved without one, so it holds). The bytes the stored data totals lack go to the
+// total and to the last write's Today alike.
 RecoveredTotals RecoverCutSession(const CutSession& cut, const TimerSet& stored,
-                                  std::optional<DateTime> storedSavedFor);
+                                  std::optional<DateTime> storedSavedFor,
+                                  const DataTotals& storedData = {});
 
 // What the user is told: the session's date, the provider (left out when blank), and its
 // length up to the last write, which has been recovered.

@@ -129,6 +129,7 @@ std::optional<RegionalSettings> RegionalSettings::FromLocale(const std::string& 
         currency.erase(0, 1);
     r.currencyString = currency;
     r.thousandSeparator = nl_langinfo_l(THOUSEP, loc);
+    r.decimalSeparator = nl_langinfo_l(RADIXCHAR, loc);
     freelocale(loc);
     return r;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The user's regional formats, read once at start-up and held in one program-wide value that
-// tests set directly. The decimal point is always "." whatever the locale says.
+// tests set directly. Prices and amounts always take "." as the decimal point whatever the
+// locale says; only data volumes ("1,24 GB") are written with the locale's own.
 
 #include "core/datetime.h"
 
@@ -18,6 +19,8 @@ struct RegionalSettings {
     std::string timePMString = "PM";
     std::string currencyString = "$";
     std::string thousandSeparator = ",";
+    // The locale's decimal separator, for data volumes only.
+    std::string decimalSeparator = ".";
 
     // The formats of a locale by name ("" = the one the environment names: LC_ALL, LC_*, LANG).
     // An unknown locale gives nullopt.

@@ -1,5 +1,6 @@
 #include "settings/profiles.h"
 
+#include "core/bytes.h"
 #include "core/text.h"
 #include "settings/session_store.h"
 
@@ -39,7 +40,8 @@ int SettingKind(std::string_view name) {
 }
 
 bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& settings,
-                 const ProfileTotals& totals, bool makeDefault, const SessionStateChange* session) {
+                 const ProfileTotals& totals, bool makeDefault, const SessionStateChange* session,
+                 const ProfileData* data) {
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
@@ -52,6 +54,12 @@ bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& s
             ok = WriteValueByPath(kHive, key + setting.name, setting.value, setting.kind) && ok;
         for (std::size_t i = 0; i < totals.size(); ++i)
             ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger) && ok;
+        if (data) {
+            for (std::size_t i = 0; i < data->totals.size(); ++i)
+                ok = WriteQwordByPath(kHive, key + kDataTotalNames[i], data->totals[i]) && ok;
+            ok = WriteValueByPath(kHive, key + kDataAlertsName, Variant(data->alerts), vkInteger) &&
+                 ok;
+        }
         if (makeDefault)
             ok = SetDefaultProvider(provider) && ok;
         if (session)
@@ -90,6 +98,59 @@ void LoadProfileTotals(std::string_view provider, ProfileTotals& totals) {
         if (!value.isEmpty())
             totals[i] = value.toInt();
     }
+}
+
+void LoadProfileData(std::string_view provider, ProfileData& data) {
+    if (!IsStorableProviderName(provider))
+        return;
+    const std::string key = ProviderKeyPath(provider);
+    for (std::size_t i = 0; i < data.totals.size(); ++i)
+        if (const auto value = ReadQwordByPath(kHive, key + kDataTotalNames[i]))
+            data.totals[i] = *value;
+    Variant alerts;
+    ReadValueByPath(kHive, key + kDataAlertsName, vkInteger, alerts);
+    if (!alerts.isEmpty())
+        data.alerts = alerts.toInt();
+}
+
+bool WriteDataAlerts(std::string_view provider, std::int32_t alerts) {
+    return IsStorableProviderName(provider) &&
+           WriteValueByPath(kHive, ProviderKeyPath(provider) + kDataAlertsName, Variant(alerts),
+                            vkInteger);
+}
+
+bool WriteQwordByPath(RootKey root, std::string_view path, std::uint64_t value) {
+    const RegistryPath split = SplitRegistryPath(path);
+    const auto failed = [&] {
+        return ERegistryError("Failed to set data for '" + split.valueName + "'");
+    };
+    // One transaction for the key's creation and the value, joined to the caller's when there
+    // is one.
+    StoreTransaction transaction(root);
+    if (transaction.status() != OpenStatus::Opened)
+        return false;
+    if (!transaction.ok())
+        throw failed();
+    const RegistryKey key = RegistryKey::Open(root, split.key, true);
+    if (!key)
+        return false;
+    try {
+        key.SetValue(split.valueName, REG_QWORD, LittleEndianBytes(value, 8));
+        transaction.Commit();
+    } catch (const StoreError&) {
+        throw failed();
+    }
+    return true;
+}
+
+std::optional<std::uint64_t> ReadQwordByPath(RootKey root, std::string_view path) {
+    const RegistryPath split = SplitRegistryPath(path);
+    const ValueLookup found = LookUpValue(root, split.key, split.valueName);
+    if (!found.value)
+        return std::nullopt;
+    if (found.value->type != REG_QWORD || found.value->data.size() != 8)
+        throw ERegistryError("Invalid data type for '" + split.valueName + "'");
+    return ReadLittleEndian(found.value->data.data(), 8);
 }
 
 std::vector<std::string> StoredProviderNames() {

@@ -1,7 +1,8 @@
 #pragma once
 // How a provider's profile lies in the store: one key per provider below ProvidersKey, holding
 // every setting under the name of the window control that shows it, with its kind taken from
-// the name's prefix, plus the four running totals; and "DefaultProvider" beside the providers.
+// the name's prefix, plus the four running totals, the data totals and the data allowance's
+// alerts; and "DefaultProvider" beside the providers.
 
 #include "settings/registry.h"
 
@@ -39,20 +40,36 @@ inline constexpr std::array<const char*, 4> kTotalNames = {"Today", "InsidePeak"
                                                            "TotalTime"};
 using ProfileTotals = std::array<std::int32_t, 4>;
 
+// The data volume totals in bytes as stored, REG_QWORD, in this order: "TodayRx", "TodayTx"
+// (received and sent today), "TotalRx", "TotalTx" (since the billing cycle day).
+inline constexpr std::array<const char*, 4> kDataTotalNames = {"TodayRx", "TodayTx", "TotalRx",
+                                                               "TotalTx"};
+using ProfileDataTotals = std::array<std::uint64_t, 4>;
+
+// The data totals with the alerts of the data allowance that have fired in the billing cycle
+// ("DataAlerts", vkInteger, one bit each: 1 at 80 %, 2 at 100 %).
+inline constexpr const char* kDataAlertsName = "DataAlerts";
+struct ProfileData {
+    ProfileDataTotals totals{};
+    std::int32_t alerts = 0;
+
+    bool operator==(const ProfileData&) const = default;
+};
+
 struct ProfileSetting {
     std::string name;
     Variant value;
     int kind = vkString;
 };
 
-// Writes the settings, the totals, with `makeDefault` "DefaultProvider", and the change of a
-// running session's state (settings/session_store.h) in one commit: another reader, or a kill,
-// never sees half a profile or totals that disagree with the state, and a failure leaves the old
-// ones whole. False when nothing was written (no store, another process holding it, a name that
-// cannot be stored).
+// Writes the settings, the totals, the data totals and alerts when given, with `makeDefault`
+// "DefaultProvider", and the change of a running session's state (settings/session_store.h) in
+// one commit: another reader, or a kill, never sees half a profile or totals that disagree with
+// the state, and a failure leaves the old ones whole. False when nothing was written (no store,
+// another process holding it, a name that cannot be stored).
 bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& settings,
                  const ProfileTotals& totals, bool makeDefault,
-                 const SessionStateChange* session = nullptr);
+                 const SessionStateChange* session = nullptr, const ProfileData* data = nullptr);
 
 // Reads the stored settings of a provider in their stored order. `kindOf` gives the kind to read
 // a name as (-1 skips it); `apply` gets each value read, at once, so that a value of the wrong
@@ -63,6 +80,16 @@ void LoadProfileSettings(std::string_view provider,
 
 // Overwrites the totals that the provider has stored; the others stay as they are.
 void LoadProfileTotals(std::string_view provider, ProfileTotals& totals);
+// The same for the data totals and the alerts. A value of another type raises ERegistryError.
+void LoadProfileData(std::string_view provider, ProfileData& data);
+// The alerts alone, at once when one fires; false when nothing was written.
+bool WriteDataAlerts(std::string_view provider, std::int32_t alerts);
+
+// A REG_QWORD value by its path, as WriteValueByPath and ReadValueByPath reach the others: the
+// write answers false when the key cannot be opened or created; the read gives nullopt for a
+// missing value and raises "Invalid data type for '<name>'" for one of another type.
+bool WriteQwordByPath(RootKey root, std::string_view path, std::uint64_t value);
+std::optional<std::uint64_t> ReadQwordByPath(RootKey root, std::string_view path);
 
 // The stored provider names, in the store's order.
 std::vector<std::string> StoredProviderNames();

@@ -42,6 +42,8 @@ std::optional<StoredSessionState> ReadSessionState() {
         ReadValueByPath(kHive, key + kSessionCountNames[i], vkInteger, value);
         state.counts[i] = value.toInt();
     }
+    for (std::size_t i = 0; i < state.bytes.size(); ++i)
+        state.bytes[i] = ReadQwordByPath(kHive, key + kSessionByteNames[i]).value_or(0);
     return state;
 }
 
@@ -56,6 +58,8 @@ bool WriteSessionState(const StoredSessionState& state) {
         for (std::size_t i = 0; ok && i < state.counts.size(); ++i)
             ok = WriteValueByPath(kHive, key + kSessionCountNames[i], Variant(state.counts[i]),
                                   vkInteger);
+        for (std::size_t i = 0; ok && i < state.bytes.size(); ++i)
+            ok = WriteQwordByPath(kHive, key + kSessionByteNames[i], state.bytes[i]);
         return ok;
     });
 }
@@ -76,7 +80,7 @@ bool ApplySessionStateChange(const SessionStateChange& change) {
 }
 
 bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
-                          DateTime savedFor) {
+                          DateTime savedFor, const ProfileDataTotals* data) {
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
@@ -86,6 +90,8 @@ bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals
         bool ok = true;
         for (std::size_t i = 0; ok && i < totals.size(); ++i)
             ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger);
+        for (std::size_t i = 0; ok && data && i < data->size(); ++i)
+            ok = WriteQwordByPath(kHive, key + kDataTotalNames[i], (*data)[i]);
         const ProfileSetting day = LastSaveDateSetting(savedFor);
         return ok && WriteValueByPath(kHive, key + day.name, day.value, day.kind) && RemoveState();
     });

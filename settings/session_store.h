@@ -7,7 +7,10 @@
 //   "Seconds", "InsidePeak", "OutsidePeak" (vkInteger): what the session has added to TotalTime
 //   and to each peak side so far;
 //   "SavedSeconds", "SavedInsidePeak", "SavedOutsidePeak" (vkInteger): how much of that the
-//   provider's stored totals already hold.
+//   provider's stored totals already hold;
+//   "Rx", "Tx" (REG_QWORD): the bytes the session has received and sent so far, and
+//   "SavedRx", "SavedTx" (REG_QWORD) how much of them the provider's data totals hold (a state
+//   without them counts none).
 // No such key: no session runs, or the last one stopped as it should. Every write of it is one
 // commit, joined to the save of the totals when it goes with one. A value of another type raises
 // ERegistryError; a store that cannot be opened reads as no state and writes nothing.
@@ -25,12 +28,16 @@ namespace quorvane {
 inline constexpr std::array<const char*, 6> kSessionCountNames = {
     "Seconds", "InsidePeak", "OutsidePeak", "SavedSeconds", "SavedInsidePeak", "SavedOutsidePeak"};
 using SessionStateCounts = std::array<std::int32_t, 6>;
+inline constexpr std::array<const char*, 4> kSessionByteNames = {"Rx", "Tx", "SavedRx",
+                                                                 "SavedTx"};
+using SessionStateBytes = std::array<std::uint64_t, 4>;
 
 struct StoredSessionState {
     std::string provider;
     DateTime firstTick = 0.0;
     DateTime lastWrite = 0.0;
     SessionStateCounts counts{}; // in the order of kSessionCountNames
+    SessionStateBytes bytes{};   // in the order of kSessionByteNames
 
     bool operator==(const StoredSessionState&) const = default;
 };
@@ -49,11 +56,11 @@ bool WriteSessionState(const StoredSessionState& state);
 bool RemoveSessionState();
 bool ApplySessionStateChange(const SessionStateChange& change);
 
-// A cut session's provider given its recovered totals and the day their Today counts for
-// ("LastSaveDate"), and the state removed, in one commit: recovered once, whatever happens next.
-// False when nothing was written (also for a provider that is no longer stored, or a name that
-// cannot be stored).
+// A cut session's provider given its recovered totals (and data totals, when given) and the day
+// their Today counts for ("LastSaveDate"), and the state removed, in one commit: recovered
+// once, whatever happens next. False when nothing was written (also for a provider that is no
+// longer stored, or a name that cannot be stored).
 bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
-                          DateTime savedFor);
+                          DateTime savedFor, const ProfileDataTotals* data = nullptr);
 
 } // namespace quorvane

@@ -84,6 +84,33 @@ TEST(SessionRecovery, WhatTheStoredTotalsLackIsAddedAsAStopAtTheLastWriteWouldHa
     }
 }
 
+TEST(SessionRecovery, TheBytesTheStoredDataTotalsLackGoToTheLastWritesDay) {
+    const TimerSet stored{false, 100, 200, 300, 4000};
+    const DataTotals storedData{{1000, 100}, {50000, 5000}};
+    struct Case {
+        const char* name;
+        DataBytes counted, saved;
+        std::optional<DateTime> storedFor;
+        DataTotals data;
+    };
+    const Case cases[] = {
+        {"nothing saved yet", {700, 70}, {}, Moment(9, 8, 0, 0), {{1700, 170}, {50700, 5070}}},
+        {"a save held part of it", {700, 70}, {500, 70}, Moment(9, 8, 0, 0),
+         {{1200, 100}, {50200, 5000}}},
+        {"the stored Today is another day's", {700, 70}, {500, 0}, Moment(8, 8, 0, 0),
+         {{200, 70}, {50200, 5070}}},
+        {"saved counts above the counted ones add nothing", {10, 10}, {20, 20}, Moment(9, 8, 0, 0),
+         storedData},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CutSession cut{Moment(9, 10, 0, 0), Moment(9, 10, 1, 30), {90, 0, 0}, {}};
+        cut.countedBytes = c.counted;
+        cut.savedBytes = c.saved;
+        EXPECT_EQ(RecoverCutSession(cut, stored, c.storedFor, storedData).data, c.data);
+    }
+}
+
 TEST(SessionRecovery, TheUserIsToldTheSessionsDateAndLength) {
     Regional() = RegionalSettings{};
     const CutSession cut{Moment(9, 23, 50, 0), Moment(10, 0, 10, 30), {1230, 0, 0}, {600, 0, 0}};

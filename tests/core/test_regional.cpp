@@ -24,12 +24,14 @@ TEST_F(RegionalTest, ReadsTheUsersLocale) {
     EXPECT_EQ(FormatShortDate(evening), "03/07/2026");
     EXPECT_EQ(Regional().currencyString, "$");
     EXPECT_EQ(FormatAmount(1234.5), "1,234.50");
+    EXPECT_EQ(Regional().decimalSeparator, ".");
 
     Regional() = *de;
     EXPECT_EQ(FormatLongTime(evening), "22:00:00");
     EXPECT_EQ(FormatShortDate(evening), "07.03.2026");
     EXPECT_EQ(Regional().currencyString, "€");
     EXPECT_EQ(Regional().thousandSeparator, ".");
+    EXPECT_EQ(Regional().decimalSeparator, ",");
 
     EXPECT_FALSE(RegionalSettings::FromLocale("xx_NOWHERE.UTF-8"));
 }

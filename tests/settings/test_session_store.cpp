@@ -14,7 +14,8 @@ const std::string kState = kProduct + "Session";
 const StoredSessionState kState1{"Dial Net",
                                  EncodeDate(2026, 3, 9) + EncodeTime(10, 0, 0),
                                  EncodeDate(2026, 3, 9) + EncodeTime(10, 1, 30),
-                                 {90, 60, 30, 60, 60, 0}};
+                                 {90, 60, 30, 60, 60, 0},
+                                 {5000000000, 120000, 4000000000, 100000}};
 
 ProfileTotals StoredTotals(const std::string& provider) {
     ProfileTotals totals{-1, -1, -1, -1};
@@ -35,6 +36,15 @@ TEST_F(SessionStoreTest, TheStateBesideTheProviders) {
     EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kState, "FirstTick")->type, REG_BINARY);
     EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kState, "SavedSeconds"),
               (RegValue{"SavedSeconds", REG_DWORD, {60, 0, 0, 0}}));
+    EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, kState, "Rx"),
+              (RegValue{"Rx", REG_QWORD, {0x00, 0xf2, 0x05, 0x2a, 0x01, 0, 0, 0}}));
+
+    // A state written without the byte counts (before the data volume was counted) has none.
+    for (const char* name : kSessionByteNames)
+        RegistryKey::Open(HKEY_LOCAL_MACHINE, kState, false).DeleteValue(name);
+    StoredSessionState withoutBytes = kState1;
+    withoutBytes.bytes = {};
+    EXPECT_EQ(ReadSessionState(), withoutBytes);
 
     ASSERT_TRUE(RemoveSessionState());
     EXPECT_EQ(ReadSessionState(), std::nullopt);
@@ -78,20 +88,56 @@ TEST_F(SessionStoreTest, RecoveredTotalsTakeTheStateAway) {
     EXPECT_FALSE(SaveRecoveredSession("Dial Net\\Sub", {1, 2, 3, 4}, day));
     EXPECT_EQ(ReadSessionState(), kState1);
 
-    ASSERT_TRUE(SaveRecoveredSession("dial net", {40, 80, 60, 4130}, day + 0.5));
+    const ProfileDataTotals data{700, 300, 9000000000, 4000};
+    ASSERT_TRUE(SaveRecoveredSession("dial net", {40, 80, 60, 4130}, day + 0.5, &data));
     EXPECT_EQ(StoredTotals("Dial Net"), (ProfileTotals{40, 80, 60, 4130}));
+    ProfileData stored;
+    LoadProfileData("Dial Net", stored);
+    EXPECT_EQ(stored.totals, data);
     EXPECT_EQ(ReadLastSaveDate("Dial Net"), day);
     EXPECT_EQ(ReadSessionState(), std::nullopt);
 }
 
 TEST_F(SessionStoreTest, AValueOfAnotherTypeIsReported) {
-    ASSERT_TRUE(WriteSessionState(kState1));
-    PutRaw(HKEY_LOCAL_MACHINE, kState, "Seconds", REG_SZ, BytesOf(std::string("90") + '\0'));
+    const std::pair<const char*, RegType> cases[] = {{"Seconds", REG_SZ}, {"Rx", REG_DWORD}};
+    for (const auto& [name, type] : cases) {
+        ASSERT_TRUE(WriteSessionState(kState1));
+        PutRaw(HKEY_LOCAL_MACHINE, kState, name, type, {9, 0, 0, 0});
+        try {
+            ReadSessionState();
+            ADD_FAILURE() << name << " read without an error";
+        } catch (const ERegistryError& e) {
+            EXPECT_EQ(e.what(), "Invalid data type for '" + std::string(name) + "'");
+        }
+    }
+}
+
+TEST_F(SessionStoreTest, TheDataTotalsGoWithTheProfileAsQuadWords) {
+    const ProfileData data{{1234, 567, 5000000000, 7000000000}, 1};
+    ASSERT_TRUE(SaveProfile("Dial Net", {}, {10, 20, 30, 40}, false, nullptr, &data));
+    const std::string key = ProviderKeyPath("Dial Net");
+    EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, key, "TotalRx"),
+              (RegValue{"TotalRx", REG_QWORD, {0x00, 0xf2, 0x05, 0x2a, 0x01, 0, 0, 0}}));
+    EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE, key, "DataAlerts")->type, REG_DWORD);
+    ProfileData loaded{{9, 9, 9, 9}, 9};
+    LoadProfileData("Dial Net", loaded);
+    EXPECT_EQ(loaded, data);
+
+    // Missing values leave what is in memory; the alerts alone go at once.
+    ASSERT_TRUE(SaveProfile("Budget Line", {}, {1, 2, 3, 4}, false));
+    ProfileData kept{{9, 9, 9, 9}, 2};
+    LoadProfileData("Budget Line", kept);
+    EXPECT_EQ(kept, (ProfileData{{9, 9, 9, 9}, 2}));
+    ASSERT_TRUE(WriteDataAlerts("Dial Net", 3));
+    LoadProfileData("Dial Net", loaded);
+    EXPECT_EQ(loaded.alerts, 3);
+
+    PutRaw(HKEY_LOCAL_MACHINE, key, "TodayTx", REG_BINARY, {1, 2, 3, 4, 5, 6, 7, 8});
     try {
-        ReadSessionState();
+        LoadProfileData("Dial Net", loaded);
         ADD_FAILURE() << "read without an error";
     } catch (const ERegistryError& e) {
-        EXPECT_STREQ(e.what(), "Invalid data type for 'Seconds'");
+        EXPECT_STREQ(e.what(), "Invalid data type for 'TodayTx'");
     }
 }
 

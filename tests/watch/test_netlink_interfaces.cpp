@@ -1,0 +1,219 @@
+// The kernel's interfaces through rtnetlink, in a network namespace of the test's own: a veth
+// pair with its peer end in a second namespace, addressed, brought up and down, deleted and made
+// again, with traffic between the two namespaces. Every wait is for the watcher's descriptor.
+#include "support/net_namespace.h"
+#include "watch/netlink_interfaces.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <net/if.h>
+#include <poll.h>
+#include <regex>
+
+using namespace quorvane;
+
+namespace quorvane {
+void PrintTo(const InterfaceRemoval& removal, std::ostream* out) {
+    *out << removal.index << " " << removal.name << " rx " << removal.counters.rx << " tx "
+         << removal.counters.tx;
+}
+} // namespace quorvane
+
+namespace {
+
+// A safety net for a broken set-up, never a measure of speed: every wait ends at its event.
+constexpr int kNoEventAfterMs = 120000;
+
+class NetlinkWatch : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!here_.Made())
+            GTEST_SKIP() << here_.Why();
+        ASSERT_TRUE(peer_.Made()) << peer_.Why();
+    }
+
+    static void Run(const test::NetNamespace& ns, const std::string& command) {
+        std::string output;
+        ASSERT_EQ(ns.Run(command, &output), 0) << command << ": " << output;
+    }
+    void Here(const std::string& command) { Run(here_, command); }
+    void Peer(const std::string& command) { Run(peer_, command); }
+
+    // "v0" here and "p0" in the peer namespace, both down, with fixed hardware addresses. With
+    // `quiet`, nothing moves on the pair but the test's own traffic: no IPv6 (no neighbour
+    // discovery, no multicast reports) and each end knows the other's hardware address (no ARP).
+    void MakePair(bool quiet) {
+        if (quiet) {
+            for (const test::NetNamespace* ns : {&here_, &peer_})
+                Run(*ns, "echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6 && "
+                         "echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6");
+        }
+        Here("ip link add v0 address 02:00:00:00:00:01 type veth peer name p0 address "
+             "02:00:00:00:00:02 netns " +
+             std::to_string(peer_.Pid()));
+    }
+    std::unique_ptr<NetlinkInterfaces> Watch(int receiveBuffer = 0) {
+        const test::Inside inside(here_);
+        auto watch = std::make_unique<NetlinkInterfaces>(receiveBuffer);
+        EXPECT_EQ(watch->Problem(), "");
+        return watch;
+    }
+
+    // Takes in the watcher's changes, and waits for more, until `done` says so; the removals
+    // taken in go to `removals`.
+    static bool WaitUntil(NetlinkInterfaces& watch, const std::function<bool()>& done,
+                          std::vector<InterfaceRemoval>* removals = nullptr) {
+        for (;;) {
+            for (InterfaceRemoval& removal : watch.TakeChanges())
+                if (removals)
+                    removals->push_back(std::move(removal));
+            if (done())
+                return true;
+            pollfd waiting{watch.ChangeDescriptor(), POLLIN, 0};
+            if (::poll(&waiting, 1, kNoEventAfterMs) != 1)
+                return false;
+        }
+    }
+
+    static std::optional<NetInterface> Find(NetlinkInterfaces& watch, const std::string& name) {
+        for (const NetInterface& interface : watch.Interfaces())
+            if (interface.name == name)
+                return interface;
+        return std::nullopt;
+    }
+
+    // The kernel's own counters of an interface here, as `ip -s` shows them.
+    InterfaceCounters IpCounters(const std::string& name) {
+        std::string json;
+        EXPECT_EQ(here_.Run("ip -s -j link show dev " + name, &json), 0) << json;
+        std::smatch m;
+        const std::regex stats(R"("stats64":\{"rx":\{"bytes":(\d+).*?"tx":\{"bytes":(\d+))");
+        if (!std::regex_search(json, m, stats)) {
+            ADD_FAILURE() << json;
+            return {};
+        }
+        return {std::stoull(m[1]), std::stoull(m[2])};
+    }
+
+    test::NetNamespace here_;
+    test::NetNamespace peer_;
+};
+
+TEST_F(NetlinkWatch, OnlineFollowsTheLinkAndItsGlobalAddressesAsTheyChange) {
+    MakePair(false);
+    auto watch = Watch();
+    struct Step {
+        const char* here;
+        const char* peer;
+        bool up, running;
+        int global;
+        bool online;
+    };
+    const Step steps[] = {
+        {"ip addr add 10.0.0.1/24 dev v0", nullptr, false, false, 1, false},
+        {"ip link set v0 up", nullptr, true, false, 1, false}, // no carrier: the peer is down
+        {nullptr, "ip link set p0 up", true, true, 1, true},
+        {"ip addr del 10.0.0.1/24 dev v0", nullptr, true, true, 0, false},
+        {"ip addr add 10.0.2.1/24 dev v0 scope link", nullptr, true, true, 0, false},
+        {"ip -6 addr add 2001:db8::1/64 dev v0 nodad", nullptr, true, true, 1, true},
+        {"ip -6 addr add 2001:db8::2/64 dev v0 nodad", nullptr, true, true, 2, true},
+        {"ip -6 addr del 2001:db8::1/64 dev v0", nullptr, true, true, 1, true},
+        {"ip -6 addr del 2001:db8::2/64 dev v0", nullptr, true, true, 0, false},
+        {"ip addr add 10.0.1.1/24 dev v0", nullptr, true, true, 1, true},
+        {nullptr, "ip link set p0 down", true, false, 1, false},
+        {nullptr, "ip link set p0 up", true, true, 1, true},
+        {"ip link set v0 down", nullptr, false, false, 1, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.here ? step.here : step.peer);
+        if (step.here)
+            Here(step.here);
+        if (step.peer)
+            Peer(step.peer);
+        ASSERT_TRUE(WaitUntil(*watch, [&] {
+            const auto v0 = Find(*watch, "v0");
+            return v0 && ((v0->flags & IFF_UP) != 0) == step.up &&
+                   ((v0->flags & IFF_RUNNING) != 0) == step.running &&
+                   v0->globalAddresses == step.global;
+        }));
+        EXPECT_EQ(NamedInterfaceOnline("v0", watch->Interfaces(), {}), step.online);
+        EXPECT_EQ(NamedInterfaceOnline("v*", watch->Interfaces(), {}), step.online);
+    }
+    // Only this namespace's interfaces: the peer end is not among them.
+    std::vector<std::string> names;
+    for (const NetInterface& interface : watch->Interfaces())
+        names.push_back(interface.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"lo", "v0"}));
+}
+
+// The interface that goes away is a macvlan on the veth end ("wwan0"): a veth keeps the count of
+// what it receives in its peer, which is unlinked before the removal message is made, so a veth's
+// own removal reports 0 received. Devices that count for themselves (a macvlan, a modem's
+// interface, ppp) report both directions whole.
+TEST_F(NetlinkWatch, ARemovalCarriesTheFinalCountersAndTheInterfaceComesBackUnderANewIndex) {
+    MakePair(true);
+    const std::string makeModem =
+        "ip link add wwan0 link v0 address 02:00:00:00:00:03 type macvlan mode bridge && "
+        "ip addr add 10.0.0.1/24 dev wwan0 && ip link set v0 up && ip link set wwan0 up && "
+        "ip neigh replace 10.0.0.2 lladdr 02:00:00:00:00:02 dev wwan0 nud permanent";
+    Here(makeModem);
+    Peer("ip addr add 10.0.0.2/24 dev p0 && ip link set p0 up && "
+         "ip neigh replace 10.0.0.1 lladdr 02:00:00:00:00:03 dev p0 nud permanent");
+    auto watch = Watch();
+    ASSERT_TRUE(
+        WaitUntil(*watch, [&] { return NamedInterfaceOnline("wwan0", watch->Interfaces(), {}); }));
+    const int index = Find(*watch, "wwan0")->index;
+    const UniqueFd here = test::UdpSocket(here_, "10.0.0.1", 9000);
+    const UniqueFd peer = test::UdpSocket(peer_, "10.0.0.2", 9000);
+
+    const InterfaceCounters before = *watch->ReadCounters(index);
+    EXPECT_EQ(before, IpCounters("wwan0"));
+    ASSERT_TRUE(test::SendAndReceive(here.get(), peer.get(), "10.0.0.2", 9000, 1200));
+    ASSERT_TRUE(test::SendAndReceive(peer.get(), here.get(), "10.0.0.1", 9000, 1400));
+    const InterfaceCounters after = *watch->ReadCounters(index);
+    EXPECT_EQ(after, IpCounters("wwan0"));
+    // Payload and the UDP, IP and Ethernet headers, each way (one frame each: below the MTU).
+    EXPECT_EQ(after.tx - before.tx, 1200u + 8 + 20 + 14);
+    EXPECT_EQ(after.rx - before.rx, 1400u + 8 + 20 + 14);
+
+    // Traffic after the last reading, then the interface goes: the removal has all of it.
+    ASSERT_TRUE(test::SendAndReceive(here.get(), peer.get(), "10.0.0.2", 9000, 500));
+    ASSERT_TRUE(test::SendAndReceive(peer.get(), here.get(), "10.0.0.1", 9000, 700));
+    const InterfaceCounters last = IpCounters("wwan0");
+    EXPECT_GT(last.rx, after.rx);
+    std::vector<InterfaceRemoval> removals;
+    Here("ip link del wwan0");
+    ASSERT_TRUE(WaitUntil(*watch, [&] { return !removals.empty(); }, &removals));
+    EXPECT_EQ(removals, (std::vector<InterfaceRemoval>{{index, "wwan0", last}}));
+    EXPECT_FALSE(watch->ReadCounters(index));
+    EXPECT_FALSE(Find(*watch, "wwan0"));
+
+    Here(makeModem);
+    ASSERT_TRUE(WaitUntil(*watch, [&] { return Find(*watch, "wwan0").has_value(); }));
+    const int again = Find(*watch, "wwan0")->index;
+    EXPECT_NE(again, index);
+    EXPECT_EQ(*watch->ReadCounters(again), (InterfaceCounters{0, 0}));
+    EXPECT_FALSE(watch->BootId().empty());
+}
+
+TEST_F(NetlinkWatch, EventsLostToAFullBufferBringAFullRead) {
+    MakePair(true);
+    // The smallest buffer the kernel allows: far too small for the burst below.
+    auto watch = Watch(1);
+    ASSERT_EQ(watch->FullReads(), 1);
+    std::string burst = "ip link set v0 up";
+    for (int i = 1; i <= 60; ++i)
+        burst += " && ip addr add 10.0.3." + std::to_string(i) + "/24 dev v0";
+    Here(burst);
+    Peer("ip link set p0 up");
+    ASSERT_TRUE(WaitUntil(*watch, [&] {
+        const auto v0 = Find(*watch, "v0");
+        return v0 && v0->globalAddresses == 60 && (v0->flags & IFF_RUNNING) != 0;
+    }));
+    EXPECT_GE(watch->FullReads(), 2);
+    EXPECT_TRUE(NamedInterfaceOnline("v0", watch->Interfaces(), {}));
+}
+
+} // namespace

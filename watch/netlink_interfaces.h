@@ -1,0 +1,69 @@
+#pragma once
+// The kernel's network interfaces, followed through rtnetlink with libnl: one socket subscribed
+// to the link, IPv4-address and IPv6-address groups, whose descriptor turns readable when the
+// kernel reports a change (nothing is polled), and one for the requests (a full read, an
+// interface's counters). A lost event, when the first socket's buffer overran, brings a full
+// read of links and addresses. An interface's removal message carries its final counters
+// (IFLA_STATS64), which are handed on with the removal.
+//
+// Everything belongs to the network namespace of the thread that makes the object; tests make
+// it inside a namespace of their own.
+
+#include "watch/net_interfaces.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+struct nl_msg;
+struct nl_sock;
+struct rtnl_addr;
+struct rtnl_link;
+
+namespace quorvane {
+
+class NetlinkInterfaces final : public NetInterfaceSource {
+public:
+    // `receiveBuffer` in bytes for the event socket; 0 keeps the system's. Reads every link and
+    // address once; Problem() says why when the sockets cannot be had.
+    explicit NetlinkInterfaces(int receiveBuffer = 0);
+    ~NetlinkInterfaces() override;
+    NetlinkInterfaces(const NetlinkInterfaces&) = delete;
+    NetlinkInterfaces& operator=(const NetlinkInterfaces&) = delete;
+
+    int ChangeDescriptor() override;
+    std::vector<InterfaceRemoval> TakeChanges() override;
+    std::vector<NetInterface> Interfaces() override;
+    std::optional<InterfaceCounters> ReadCounters(int index) override;
+    std::string BootId() override;
+    std::string Problem() override { return problem_; }
+
+    // How many full reads there have been: 1 after the start, one more for each overrun.
+    int FullReads() const { return fullReads_; }
+
+private:
+    struct SocketFree {
+        void operator()(nl_sock* socket) const;
+    };
+    using Socket = std::unique_ptr<nl_sock, SocketFree>;
+
+    bool ReadAll();
+    // libnl's callback for each message of the event socket.
+    static int OnMessage(nl_msg* message, void* self);
+    // What a message from the kernel changes.
+    void LinkSeen(rtnl_link* link, bool removed);
+    void AddressSeen(rtnl_addr* address, bool removed);
+
+    Socket events_;
+    Socket requests_;
+    std::string problem_;
+    std::string bootId_;
+    int fullReads_ = 0;
+    std::map<int, NetInterface> links_;
+    // Each interface's usable global addresses, by family and address text.
+    std::map<int, std::set<std::string>> addresses_;
+    std::vector<InterfaceRemoval> removed_;
+};
+
+} // namespace quorvane
