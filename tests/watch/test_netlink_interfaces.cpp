@@ -2,6 +2,7 @@
 // pair with its peer end in a second namespace, addressed, brought up and down, deleted and made
 // again, with traffic between the two namespaces. Every wait is for the watcher's descriptor.
 #include "support/net_namespace.h"
+#include "watch/interface_watch.h"
 #include "watch/netlink_interfaces.h"
 
 #include <gtest/gtest.h>
@@ -65,16 +66,34 @@ protected:
     // taken in go to `removals`.
     static bool WaitUntil(NetlinkInterfaces& watch, const std::function<bool()>& done,
                           std::vector<InterfaceRemoval>* removals = nullptr) {
-        for (;;) {
+        return WaitForEvents(watch.ChangeDescriptor(), [&] {
             for (InterfaceRemoval& removal : watch.TakeChanges())
                 if (removals)
                     removals->push_back(std::move(removal));
+            return done();
+        });
+    }
+    // Asks `done`, which takes the changes in itself, after each event until it says so.
+    static bool WaitForEvents(int descriptor, const std::function<bool()>& done) {
+        for (;;) {
             if (done())
                 return true;
-            pollfd waiting{watch.ChangeDescriptor(), POLLIN, 0};
+            pollfd waiting{descriptor, POLLIN, 0};
             if (::poll(&waiting, 1, kNoEventAfterMs) != 1)
                 return false;
         }
+    }
+
+    // "wwan0": a macvlan on the veth end, addressed and up, its peer end likewise; each knows the
+    // other's hardware address.
+    void MakeModem() {
+        Here("ip link add wwan0 link v0 address 02:00:00:00:00:03 type macvlan mode bridge && "
+             "ip addr add 10.0.0.1/24 dev wwan0 && ip link set v0 up && ip link set wwan0 up && "
+             "ip neigh replace 10.0.0.2 lladdr 02:00:00:00:00:02 dev wwan0 nud permanent");
+    }
+    void PeerUp() {
+        Peer("ip addr add 10.0.0.2/24 dev p0 && ip link set p0 up && "
+             "ip neigh replace 10.0.0.1 lladdr 02:00:00:00:00:03 dev p0 nud permanent");
     }
 
     static std::optional<NetInterface> Find(NetlinkInterfaces& watch, const std::string& name) {
@@ -154,13 +173,8 @@ TEST_F(NetlinkWatch, OnlineFollowsTheLinkAndItsGlobalAddressesAsTheyChange) {
 // interface, ppp) report both directions whole.
 TEST_F(NetlinkWatch, ARemovalCarriesTheFinalCountersAndTheInterfaceComesBackUnderANewIndex) {
     MakePair(true);
-    const std::string makeModem =
-        "ip link add wwan0 link v0 address 02:00:00:00:00:03 type macvlan mode bridge && "
-        "ip addr add 10.0.0.1/24 dev wwan0 && ip link set v0 up && ip link set wwan0 up && "
-        "ip neigh replace 10.0.0.2 lladdr 02:00:00:00:00:02 dev wwan0 nud permanent";
-    Here(makeModem);
-    Peer("ip addr add 10.0.0.2/24 dev p0 && ip link set p0 up && "
-         "ip neigh replace 10.0.0.1 lladdr 02:00:00:00:00:03 dev p0 nud permanent");
+    MakeModem();
+    PeerUp();
     auto watch = Watch();
     ASSERT_TRUE(
         WaitUntil(*watch, [&] { return NamedInterfaceOnline("wwan0", watch->Interfaces(), {}); }));
@@ -190,12 +204,55 @@ TEST_F(NetlinkWatch, ARemovalCarriesTheFinalCountersAndTheInterfaceComesBackUnde
     EXPECT_FALSE(watch->ReadCounters(index));
     EXPECT_FALSE(Find(*watch, "wwan0"));
 
-    Here(makeModem);
+    MakeModem();
     ASSERT_TRUE(WaitUntil(*watch, [&] { return Find(*watch, "wwan0").has_value(); }));
     const int again = Find(*watch, "wwan0")->index;
     EXPECT_NE(again, index);
     EXPECT_EQ(*watch->ReadCounters(again), (InterfaceCounters{0, 0}));
     EXPECT_FALSE(watch->BootId().empty());
+}
+
+// A session's bytes, through the interface's removal and its return, against the kernel's own
+// counters read between the steps.
+TEST_F(NetlinkWatch, ASessionCountsWhatTheKernelCountedThroughARemovalAndAReturn) {
+    MakePair(true);
+    MakeModem();
+    PeerUp();
+    auto source = Watch();
+    InterfaceWatch watch(*source);
+    watch.SetText("wwan*");
+    DataBytes counted;
+    const auto waitOnline = [&](bool online) {
+        return WaitForEvents(source->ChangeDescriptor(), [&] {
+            counted += watch.TakeChanges();
+            return watch.Online() == online;
+        });
+    };
+    ASSERT_TRUE(waitOnline(true));
+    watch.StartCounting();
+    const InterfaceCounters start = IpCounters("wwan0");
+    {
+        const UniqueFd here = test::UdpSocket(here_, "10.0.0.1", 9000);
+        const UniqueFd peer = test::UdpSocket(peer_, "10.0.0.2", 9000);
+        ASSERT_TRUE(test::SendAndReceive(here.get(), peer.get(), "10.0.0.2", 9000, 1000));
+        counted += watch.Count();
+        ASSERT_TRUE(test::SendAndReceive(peer.get(), here.get(), "10.0.0.1", 9000, 1300));
+    }
+    const InterfaceCounters gone = IpCounters("wwan0");
+    Here("ip link del wwan0");
+    ASSERT_TRUE(waitOnline(false));
+    MakeModem();
+    ASSERT_TRUE(waitOnline(true));
+    {
+        const UniqueFd here = test::UdpSocket(here_, "10.0.0.1", 9000);
+        const UniqueFd peer = test::UdpSocket(peer_, "10.0.0.2", 9000);
+        ASSERT_TRUE(test::SendAndReceive(peer.get(), here.get(), "10.0.0.1", 9000, 200));
+        ASSERT_TRUE(test::SendAndReceive(here.get(), peer.get(), "10.0.0.2", 9000, 300));
+    }
+    const InterfaceCounters back = IpCounters("wwan0");
+    counted += watch.StopCounting();
+    EXPECT_EQ(counted, (DataBytes{gone.rx - start.rx + back.rx, gone.tx - start.tx + back.tx}));
+    EXPECT_EQ(watch.Counted(), counted);
 }
 
 TEST_F(NetlinkWatch, EventsLostToAFullBufferBringAFullRead) {
