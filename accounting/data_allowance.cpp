@@ -78,7 +78,9 @@ DataAlertNotice DataAlertText(int alert, std::uint64_t used, std::uint64_t allow
         notice.body += " with " + std::string(provider);
     notice.body += ".";
     if (daysLeft) {
-        notice.body += *daysLeft == 1 ? " 1 day is" : " " + std::to_string(*daysLeft) + " days are";
+        notice.body += ' ';
+        notice.body += std::to_string(*daysLeft);
+        notice.body += *daysLeft == 1 ? " day is" : " days are";
         notice.body += " left in the billing cycle.";
     }
     return notice;
