@@ -63,6 +63,8 @@ bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
         } else if (auto* combo = qobject_cast<QComboBox*>(component)) {
             if (combo == form.cbProv)
                 add(QStringLiteral("eProv"), Variant(Utf8(combo->currentText())), vkString);
+            else if (combo->objectName().startsWith(QLatin1Char('e')))
+                add(combo->objectName(), Variant(Utf8(combo->currentText())), vkString);
             else
                 add(combo->objectName(), Variant(static_cast<std::int32_t>(PickedIndex(combo))),
                     vkInteger);
@@ -73,7 +75,11 @@ bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
     settings.push_back(LastSaveDateSetting(savedFor));
     const SessionStateChange change =
         form.session ? form.session->ForSave(provider) : SessionStateChange{};
-    if (!SaveProfile(provider, settings, TotalsOf(timers), TakeSetAsDefault(form), &change))
+    std::optional<ProfileData> data;
+    if (form.data)
+        data = ProfileData{DataTotalsOf(*form.data), form.dataAlerts ? *form.dataAlerts : 0};
+    if (!SaveProfile(provider, settings, TotalsOf(timers), TakeSetAsDefault(form), &change,
+                     data ? &*data : nullptr))
         return false;
     if (form.session)
         form.session->Saved(change);
@@ -110,7 +116,8 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
             if (auto* spin = qobject_cast<QSpinBox*>(control))
                 apply = [spin](const Variant& v) { spin->setValue(v.toInt()); };
         } else if (kind == vkString) {
-            auto* combo = isProv ? qobject_cast<QComboBox*>(control) : nullptr;
+            // The seek text, or a combo box that keeps its text under an "e" name.
+            auto* combo = qobject_cast<QComboBox*>(control);
             auto* edit = qobject_cast<QLineEdit*>(control);
             if (combo || edit) {
                 apply = [combo, edit](const Variant& v) {
@@ -130,8 +137,18 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
     ProfileTotals totals = TotalsOf(timers);
     LoadProfileTotals(provider, totals);
     SetTotals(timers, totals);
-    if (!StoredTodayHolds(ReadLastSaveDate(provider), DateOf(Now())))
+    if (form.data) {
+        ProfileData data{DataTotalsOf(*form.data), form.dataAlerts ? *form.dataAlerts : 0};
+        LoadProfileData(provider, data);
+        SetDataTotals(*form.data, data.totals);
+        if (form.dataAlerts)
+            *form.dataAlerts = data.alerts;
+    }
+    if (!StoredTodayHolds(ReadLastSaveDate(provider), DateOf(Now()))) {
         timers.Today = 0;
+        if (form.data)
+            form.data->today = {};
+    }
     if (TakeSetAsDefault(form))
         SetDefaultProvider(provider);
     return true;
@@ -148,6 +165,14 @@ void SetTotals(TimerSet& timers, const ProfileTotals& totals) {
     timers.InsidePeak = totals[1];
     timers.OutsidePeak = totals[2];
     timers.TotalTime = totals[3];
+}
+
+ProfileDataTotals DataTotalsOf(const DataTotals& data) {
+    return {data.today.rx, data.today.tx, data.total.rx, data.total.tx};
+}
+
+void SetDataTotals(DataTotals& data, const ProfileDataTotals& totals) {
+    data = {{totals[0], totals[1]}, {totals[2], totals[3]}};
 }
 
 QObject* FindComponent(const std::vector<QObject*>& components, const QString& name) {

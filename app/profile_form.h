@@ -3,6 +3,7 @@
 // save a profile or load one (the store's layout is settings/profiles.h), and the provider
 // actions with their messages.
 
+#include "accounting/data_volume.h"
 #include "accounting/timevalues.h"
 #include "settings/profiles.h"
 #include "settings/session_store.h"
@@ -31,7 +32,9 @@ protected:
 };
 
 // What a profile is made of on the window: its components in creation order, the provider box
-// (whose text names the profile) and the "Set as Default" box.
+// (whose text names the profile) and the "Set as Default" box. A combo box is stored by its
+// selected index, except one whose name begins with "e" (an interface's name, say), stored by
+// its text as an edit box is, and the seek-text box.
 struct ProfileForm {
     const std::vector<QObject*>* components = nullptr;
     QComboBox* cbProvider = nullptr;
@@ -40,11 +43,18 @@ struct ProfileForm {
     QComboBox* cbProv = nullptr;
     // The running session's state, saved with the totals; none: the totals alone.
     ProfileSaveSession* session = nullptr;
+    // The data totals and the data allowance's alerts, saved and loaded with the totals; none:
+    // the time totals alone.
+    DataTotals* data = nullptr;
+    int* dataAlerts = nullptr;
 };
 
-// The four totals of a timer set in the order the store keeps them, and back.
+// The four totals of a timer set in the order the store keeps them, and back; the same for the
+// data totals.
 ProfileTotals TotalsOf(const TimerSet& timers);
 void SetTotals(TimerSet& timers, const ProfileTotals& totals);
+ProfileDataTotals DataTotalsOf(const DataTotals& data);
+void SetDataTotals(DataTotals& data, const ProfileDataTotals& totals);
 
 // The component of that name, letter case ignored as the store ignores it; nullptr when none.
 QObject* FindComponent(const std::vector<QObject*>& components, const QString& name);

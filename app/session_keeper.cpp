@@ -11,6 +11,7 @@ void TSessionKeeper::Started(DateTime now) {
     running_ = true;
     firstTick_ = lastWrite_ = now;
     saved_ = {};
+    savedBytes_ = {};
 }
 
 void TSessionKeeper::Ticked(DateTime now, const std::string& provider) {
@@ -38,6 +39,7 @@ SessionStateChange TSessionKeeper::ForSave(const std::string& provider) {
         StoredSessionState state = State(provider, Now());
         // The totals saved with it hold all the session has counted.
         std::copy_n(state.counts.begin(), 3, state.counts.begin() + 3);
+        std::copy_n(state.bytes.begin(), 2, state.bytes.begin() + 2);
         return {SessionStateChange::Kind::Write, state};
     }
     if (stored_)
@@ -51,6 +53,7 @@ void TSessionKeeper::Saved(const SessionStateChange& change) {
         stored_ = true;
         lastWrite_ = change.state.lastWrite;
         saved_ = {change.state.counts[3], change.state.counts[4], change.state.counts[5]};
+        savedBytes_ = {change.state.bytes[2], change.state.bytes[3]};
         break;
     case SessionStateChange::Kind::Remove:
         stored_ = false;
@@ -62,16 +65,20 @@ void TSessionKeeper::Saved(const SessionStateChange& change) {
 
 StoredSessionState TSessionKeeper::State(const std::string& provider, DateTime now) const {
     const SessionCounts& counted = tick_.Counted();
+    const DataBytes bytes = bytes_ ? bytes_() : DataBytes{};
     return {provider,
             firstTick_,
             now,
             {counted.seconds, counted.insidePeak, counted.outsidePeak, saved_.seconds,
-             saved_.insidePeak, saved_.outsidePeak}};
+             saved_.insidePeak, saved_.outsidePeak},
+            {bytes.rx, bytes.tx, savedBytes_.rx, savedBytes_.tx}};
 }
 
 CutSession CutSessionOf(const StoredSessionState& state) {
     const SessionStateCounts& c = state.counts;
-    return {state.firstTick, state.lastWrite, {c[0], c[1], c[2]}, {c[3], c[4], c[5]}};
+    const SessionStateBytes& b = state.bytes;
+    return {state.firstTick, state.lastWrite, {c[0], c[1], c[2]}, {c[3], c[4], c[5]},
+            {b[0], b[1]}, {b[2], b[3]}};
 }
 
 } // namespace quorvane

@@ -7,6 +7,7 @@
 #include "accounting/session_recovery.h"
 #include "app/profile_form.h"
 
+#include <functional>
 #include <string>
 
 namespace quorvane {
@@ -24,6 +25,8 @@ public:
     void Stopped();
     // The program ends without saving: the state goes, so the session is not recovered either.
     void Discard();
+    // Where the bytes the running session has counted come from (none unless set).
+    void CountBytesFrom(std::function<DataBytes()> counted) { bytes_ = std::move(counted); }
 
     SessionStateChange ForSave(const std::string& provider) override;
     void Saved(const SessionStateChange& change) override;
@@ -40,6 +43,8 @@ private:
     DateTime lastWrite_ = 0.0;
     // What the provider's stored totals hold of the session.
     SessionCounts saved_;
+    std::function<DataBytes()> bytes_;
+    DataBytes savedBytes_;
 };
 
 // The state as the recovery reads it.

@@ -14,6 +14,8 @@
 #include "core/regional.h"
 #include "serial/comm32.h"
 #include "watch/com_port_probe.h"
+#include "watch/interface_watch.h"
+#include "watch/netlink_interfaces.h"
 #include "watch/windows_list.h"
 
 #include <QApplication>
@@ -169,6 +171,7 @@ TfrmTimer::TfrmTimer(QWidget* parent)
     CreateAdjustTimersPage();
     CreateTimerPage();
     CreateNonVisual();
+    CreateNetworkParts();
     nbMain->setCurrentIndex(0);
 
     auto* layout = new QVBoxLayout(this);

@@ -3,6 +3,7 @@
 // timers, one with the clocks). The controls are the data: every setting lives in a control whose
 // objectName is its name, and provider profiles are stored by walking `components`.
 
+#include "accounting/data_volume.h"
 #include "accounting/timevalues.h"
 #include "core/version.h"
 
@@ -24,6 +25,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSocketNotifier;
 class QSpinBox;
 class QStackedWidget;
 class QSystemTrayIcon;
@@ -38,7 +40,11 @@ class SessionTick;
 class TAboutBox;
 class TComm32;
 class THelpViewer;
+class InterfaceWatch;
+class NetInterfaceSource;
+class NetlinkInterfaces;
 class TImageList;
+class TNetworkManager;
 class TNotifier;
 class TSaveDialog;
 class TSessionKeeper;
@@ -58,7 +64,7 @@ int Tag(const QObject* component);
 void SetTag(QObject* component, int tag);
 
 // The detection methods, as cbDetection lists them.
-enum DetectionMethodCode : int { kTcpIp = 0, kComPort = 1, kManual = 2 };
+enum DetectionMethodCode : int { kTcpIp = 0, kComPort = 1, kManual = 2, kNetworkInterface = 3 };
 
 class TfrmTimer : public QWidget {
     Q_OBJECT
@@ -86,8 +92,14 @@ public:
 
     // The program's running totals: the loaded provider's four timers and the alarm flag.
     TimerSet Timers;
+    // The loaded provider's data totals (counted with the Network Interface method), and which
+    // alerts of its data allowance have fired in the billing cycle (accounting/
+    // data_allowance.h).
+    DataTotals Data;
+    int DataAlerts = 0;
 
-    // The selected detection method: 0 TCP/IP, 1 COM Port, 2 Manual (also when none is).
+    // The selected detection method: 0 TCP/IP, 1 COM Port, 2 Manual (also when none is),
+    // 3 Network Interface.
     int DetectionMethod() const;
     // Begins a session: the buttons' states, the lamp, the first-tick flag, tOnLine started.
     void StartSession();
@@ -104,6 +116,19 @@ public:
     // Where the watching tick reads the desktop's window captions; the desktop's own unless a
     // test gives another.
     void SetWindowTitleSource(WindowTitleSource& source) { windowTitles_ = &source; }
+    // Where the Network Interface method reads the interfaces: the kernel's, opened when first
+    // needed (watching switched on with the method, the list dropped down, a watching tick),
+    // unless a test gives another before.
+    void SetInterfaceSource(NetInterfaceSource& source);
+    InterfaceWatch& Interfaces();
+    // What NetworkManager says of its connections; made with the interfaces' source.
+    TNetworkManager* NetworkManager() const { return networkManager_; }
+    // The interfaces' names and NetworkManager's connection names as eInterface's list; its
+    // text stays as it is. Filled when the method is shown once the interfaces are open, and
+    // whenever the list drops down.
+    void FillInterfaceList();
+    // The data totals, and the share of the allowance, into their read-outs.
+    void ShowDataTotals();
 
     // Window to store (load false) or store to window (load true) for the provider named in
     // cbProvider, with its four totals in `timers`. A save records the day its Today counts for:
@@ -193,6 +218,15 @@ public:
     QLabel* lblSec;
     // Shown with the seek text when this desktop offers no window captions to read.
     QLabel* lCaptionNote;
+    // Shown with the seek text on a Wayland desktop, where only X11 programs' captions can be
+    // read.
+    QLabel* lWaylandNote;
+    // The Network Interface method: an interface's name, a pattern or a NetworkManager
+    // connection's name (stored as "eInterface"), with a line on what it takes.
+    QFrame* pInterface;
+    QLabel* lInterface;
+    QComboBox* eInterface;
+    QLabel* lInterfaceNote;
     // The device that the COM port number means.
     QLabel* lPortDevice;
 
@@ -217,6 +251,13 @@ public:
     QLineEdit* eStart;
     QLabel* Label20;
     QLineEdit* eStop;
+    // The data allowance per billing cycle in MB (empty or 0: none), and whether it counts
+    // what is received only.
+    QFrame* pDataAllowance;
+    QLabel* lblDataAllowance;
+    QLineEdit* eDataAllowance;
+    QLabel* lblDataMB;
+    QCheckBox* ckDataRxOnly;
 
     // "Logging".
     QLabel* Label14;
@@ -274,6 +315,14 @@ public:
     QLabel* lInsidePeak;
     QGroupBox* gbOutsidePeak;
     QLabel* lOutsidePeak;
+    // With the Network Interface method: the data received and sent today and since the cycle
+    // day, and the share of the allowance used when there is one.
+    QGroupBox* gbDataToday;
+    QLabel* lDataToday;
+    QGroupBox* gbDataTotal;
+    QLabel* lDataTotal;
+    QGroupBox* gbDataAllowance;
+    QLabel* lDataAllowance;
 
     // Non-visual members. A session runs exactly while tOnLine is active; watching is on exactly
     // while tWatching is active. Both tick every 1000 ms.
@@ -351,6 +400,11 @@ public slots:
     void AboutUsClick();
     // tRollover: the checks run again when the local date has changed since the last run.
     void tRolloverTimer();
+    // The interfaces' source has changes, or NetworkManager has: sessions start and stop at
+    // once while watching with the Network Interface method.
+    void InterfacesChanged();
+    // The data allowance field is left: it takes whole megabytes.
+    void eDataAllowanceExit();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -418,6 +472,22 @@ private:
     void SyncTrayMenu();
     void UpdateTrayToolTip();
     void StartMinimised();
+    // The Network Interface method's controls, read-outs and handlers (timer_network.cpp).
+    void CreateNetworkParts();
+    // Its controls shown or hidden with the method; the list filled when it is chosen.
+    void ShowNetworkControls();
+    // The interfaces' changes taken in; with watching on and the method chosen, a session
+    // started or stopped as the named interfaces are online or not.
+    void WatchInterfaces();
+    void AttachInterfaces(NetInterfaceSource& source);
+    // A session's data: its start, each tick (after the day change, if any), its stop.
+    void BeginSessionData();
+    void SessionDataTick(bool dayChanged);
+    void FinishSessionData();
+    // The alerts of the data allowance that are due: a notification, and the alarm at 100 %.
+    void CheckDataAllowance();
+    // Today's data totals to zero, and with `all` the cycle's and its alerts too.
+    void ClearData(bool all);
 
     std::unique_ptr<SessionTick> session_;
     // The running session's state in the store, against a kill.
@@ -442,6 +512,12 @@ private:
     std::vector<QLineEdit*> queuedChecks_;
     // When the day and cycle checks last ran.
     DateTime lastRolloverCheck_ = 0.0;
+    // The Network Interface method's source (the kernel's unless a test set another), what it
+    // watches with it, and NetworkManager.
+    std::unique_ptr<NetlinkInterfaces> kernelInterfaces_;
+    std::unique_ptr<InterfaceWatch> interfaceWatch_;
+    QSocketNotifier* interfaceNotifier_ = nullptr;
+    TNetworkManager* networkManager_ = nullptr;
 };
 
 } // namespace quorvane

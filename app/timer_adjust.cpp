@@ -94,6 +94,7 @@ void TfrmTimer::btnClearAllClick() {
         mrYes)
         return;
     ClearTimers(Timers);
+    ClearData(true);
     if (tOnLine->isActive())
         session_->TotalsChanged();
     ShowAllTimers();

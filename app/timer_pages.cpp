@@ -102,6 +102,8 @@ void TfrmTimer::QueueExitCheck(QLineEdit* field) {
                 return;
             if (field == ePrice)
                 ePriceExit();
+            else if (field == eDataAllowance)
+                eDataAllowanceExit();
             else
                 eStartExit(field);
         },
@@ -176,6 +178,7 @@ void TfrmTimer::cbDetectionClick() {
         if (box && Tag(box) == 99 && !box->isEnabled())
             box->setChecked(false);
     }
+    ShowNetworkControls();
 }
 
 void TfrmTimer::ePriceExit() {

@@ -43,7 +43,7 @@ void TfrmTimer::ConnectProviderHandlers() {
 }
 
 ProfileForm TfrmTimer::Form() {
-    return {&components, cbProvider, ckSetAsDefault, cbProv, keeper_.get()};
+    return {&components, cbProvider, ckSetAsDefault, cbProv, keeper_.get(), &Data, &DataAlerts};
 }
 
 void TfrmTimer::StartUpSequence() {

@@ -61,10 +61,16 @@ void TfrmTimer::RecoverCutSession() {
     ProfileTotals totals = TotalsOf(stored);
     LoadProfileTotals(provider, totals);
     SetTotals(stored, totals);
+    ProfileData storedData;
+    LoadProfileData(provider, storedData);
+    DataTotals data;
+    SetDataTotals(data, storedData.totals);
     RecoveredTotals recovered =
-        quorvane::RecoverCutSession(cut, stored, ReadLastSaveDate(provider));
+        quorvane::RecoverCutSession(cut, stored, ReadLastSaveDate(provider), data);
     // A store that refuses keeps the state for the next start.
-    if (!SaveRecoveredSession(provider, TotalsOf(recovered.timers), recovered.savedFor))
+    const ProfileDataTotals recoveredData = DataTotalsOf(recovered.data);
+    if (!SaveRecoveredSession(provider, TotalsOf(recovered.timers), recovered.savedFor,
+                              &recoveredData))
         return;
     const StoredLogging logging = ReadLogging(provider);
     if (logging.enabled) {

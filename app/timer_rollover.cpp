@@ -52,12 +52,14 @@ void TfrmTimer::RollOverTotals() {
         // saving the old day's.
         if (CheckNewDay() && !tOnLine->isActive()) {
             Timers.Today = 0;
+            ClearData(false);
             SaveTotals();
         }
     });
     Guarded([this] {
         if (CheckCycleDay()) {
             ClearTimers(Timers);
+            ClearData(true);
             // A running session goes on counting from zero.
             if (tOnLine->isActive())
                 session_->TotalsChanged();

@@ -62,6 +62,7 @@ void TfrmTimer::StartSession() {
         SetStateIcon(0);
     tOnLine->start();
     SetFontColour(lElapsed, QColor(0, 255, 0));
+    BeginSessionData();
 }
 
 void TfrmTimer::StopSession() {
@@ -78,6 +79,7 @@ void TfrmTimer::StopSession() {
     // Both peak sides up to the session's last tick before the totals are stored.
     if (wasRunning)
         session_->SettleForSave();
+    FinishSessionData();
     // The save removes the session's state: it is not to be recovered.
     keeper_->Stopped();
     TransferProviderSettings(false, Timers);
@@ -109,6 +111,9 @@ void TfrmTimer::tWatchingTimer() {
     }
     case kComPort:
         ProbeComPort();
+        break;
+    case kNetworkInterface:
+        WatchInterfaces();
         break;
     default:
         sbManualClick();
@@ -184,6 +189,7 @@ void TfrmTimer::tOnLineTimer() {
         if (result.skipped)
             return;
         SetTag(tOnLine, 0);
+        SessionDataTick(result.dayChanged);
         if (result.startMoved)
             lStart->setText(QString::fromStdString(FormatLongTime(session_->Values().StartTime)));
         lCharges->setText(FormatCharges());
@@ -209,6 +215,7 @@ void TfrmTimer::ShowAllTimers() {
     ShowDuration(lInsidePeak, Timers.InsidePeak);
     ShowDuration(lOutsidePeak, Timers.OutsidePeak);
     lCharges->setText(FormatCharges());
+    ShowDataTotals();
 }
 
 void TfrmTimer::FillDialUpProfiles() {

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -69,6 +70,7 @@ void TfrmTimer::CreateTrayIcon() {
     // A provider's load sets the method quietly; the menu is right whenever it opens.
     connect(trayMenu_, &QMenu::aboutToShow, this, &TfrmTimer::SyncTrayMenu);
     connect(ckEnableBilling, &QCheckBox::toggled, this, &TfrmTimer::UpdateTrayToolTip);
+    connect(cbDetection, &QComboBox::currentIndexChanged, this, &TfrmTimer::UpdateTrayToolTip);
     SyncTrayMenu();
 
     // Without a tray the icon stays hidden; the taskbar entry is the handle then.
@@ -105,6 +107,13 @@ void TfrmTimer::UpdateTrayToolTip() {
     QString tip = applicationTitle_;
     if (ckEnableBilling->isChecked())
         tip += QStringLiteral("\nCharges: ") + lCharges->text();
+    // The Network Interface method counts data: its read-outs, as the Timer page shows them.
+    if (DetectionMethod() == kNetworkInterface) {
+        tip += QStringLiteral("\nData today: ") + lDataToday->text() +
+               QStringLiteral("\nData total: ") + lDataTotal->text();
+        if (!gbDataAllowance->isHidden())
+            tip += QStringLiteral("\nAllowance: ") + lDataAllowance->text();
+    }
     trayIcon_->setToolTip(tip);
 }
 

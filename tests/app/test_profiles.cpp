@@ -74,7 +74,12 @@ void FillEveryControl(TfrmTimer& w) {
     w.ckColoredIconWatching->setChecked(true);
     w.seAdjHour->setValue(-7);
     w.seAdjMin->setValue(12);
+    w.eInterface->setEditText(QStringLiteral("wwan0"));
+    w.eDataAllowance->setText(QStringLiteral("5000"));
+    w.ckDataRxOnly->setChecked(true);
     w.Timers = {false, 200, 300, 100, 600};
+    w.Data = {{1200, 340}, {5000000000, 120000000}};
+    w.DataAlerts = 1;
 }
 
 Bytes Dword(std::int32_t v) {
@@ -129,11 +134,19 @@ TEST_F(ProfilesTest, SaveThenLoadEveryControlAndTheTotals) {
         {"ckColoredIconWatching", REG_DWORD, Dword(1)},
         {"seAdjHour", REG_DWORD, Dword(-7)},
         {"seAdjMin", REG_DWORD, Dword(12)},
+        {"eInterface", REG_SZ, Sz("wwan0")}, // a combo box named "e": stored by its text
+        {"eDataAllowance", REG_SZ, Sz("5000")},
+        {"ckDataRxOnly", REG_DWORD, Dword(1)},
         {"LastSaveDate", REG_BINARY, Date(EncodeDate(2026, 3, 9))}, // the day Today counts for
         {"Today", REG_DWORD, Dword(100)},
         {"InsidePeak", REG_DWORD, Dword(200)},
         {"OutsidePeak", REG_DWORD, Dword(300)},
         {"TotalTime", REG_DWORD, Dword(600)},
+        {"TodayRx", REG_QWORD, LittleEndianBytes(1200, 8)},
+        {"TodayTx", REG_QWORD, LittleEndianBytes(340, 8)},
+        {"TotalRx", REG_QWORD, LittleEndianBytes(5000000000, 8)},
+        {"TotalTx", REG_QWORD, LittleEndianBytes(120000000, 8)},
+        {"DataAlerts", REG_DWORD, Dword(1)},
     };
     EXPECT_EQ(key.Values(), expected);
 
@@ -158,6 +171,8 @@ TEST_F(ProfilesTest, SaveThenLoadEveryControlAndTheTotals) {
         }
     }
     EXPECT_EQ(loader.Timers, (TimerSet{false, 200, 300, 100, 600}));
+    EXPECT_EQ(loader.Data, saver.Data);
+    EXPECT_EQ(loader.DataAlerts, 1);
     // Loading reacts as the user's own changes do.
     EXPECT_FALSE(loader.pBilling->isHidden());
     EXPECT_FALSE(loader.pPeak->isHidden());

@@ -87,7 +87,11 @@ const std::vector<Row>& ControlTable() {
          "Click the box below to select how you wish to detect whether your computer is "
          "connected to"},
         {"Detection", "Label10", Kind::Label, "Detection Method"},
-        {"Detection", "cbDetection", Kind::DropDown, nullptr, {"TCP/IP", "COM Port", "Manual"}},
+        {"Detection",
+         "cbDetection",
+         Kind::DropDown,
+         nullptr,
+         {"TCP/IP", "COM Port", "Manual", "Network Interface"}},
         {"Detection", "lProvider", Kind::Label, "Seek Text", {}, {}, true},
         {"Detection", "cbProv", Kind::EditableCombo, "", {}, {}, true},
         {"Detection", "pCOMPort", Kind::Panel, nullptr, {}, {}, true},
@@ -124,6 +128,9 @@ const std::vector<Row>& ControlTable() {
          false,
          2,
          true},
+        {"Detection", "pInterface", Kind::Panel, nullptr, {}, {}, true},
+        {"Detection", "lInterface", Kind::Label, "Interface or Connection"},
+        {"Detection", "eInterface", Kind::EditableCombo, ""},
 
         {"Billing", "ckEnableBilling", Kind::Check, "Enable Billing"},
         {"Billing", "pBilling", Kind::Panel, nullptr, {}, {}, true},
@@ -145,6 +152,11 @@ const std::vector<Row>& ControlTable() {
         {"Billing", "eStart", Kind::Edit, ""},
         {"Billing", "Label20", Kind::Label, "Stop"},
         {"Billing", "eStop", Kind::Edit, ""},
+        {"Billing", "pDataAllowance", Kind::Panel},
+        {"Billing", "lblDataAllowance", Kind::Label, "Data Allowance"},
+        {"Billing", "eDataAllowance", Kind::Edit, "", {}, {}, false, false, false, 12},
+        {"Billing", "lblDataMB", Kind::Label, "MB per billing cycle (empty: none)"},
+        {"Billing", "ckDataRxOnly", Kind::Check, "Count received data only"},
 
         {"Logging", "Label14", Kind::Label,
          "Logging allows you to keep a running record of times, charges, and activity."},
@@ -223,6 +235,13 @@ const std::vector<Row>& ControlTable() {
         {"Timer", "lInsidePeak", Kind::Label, "000:00:00"},
         {"Timer", "gbOutsidePeak", Kind::Group, "Outside Peak Period"},
         {"Timer", "lOutsidePeak", Kind::Label, "000:00:00"},
+        // Shown with the Network Interface method only.
+        {"Timer", "gbDataToday", Kind::Group, "Data Today", {}, {}, true},
+        {"Timer", "lDataToday", Kind::Label, "0 B"},
+        {"Timer", "gbDataTotal", Kind::Group, "Data Total", {}, {}, true},
+        {"Timer", "lDataTotal", Kind::Label, "0 B"},
+        {"Timer", "gbDataAllowance", Kind::Group, "Data Allowance", {}, {}, true},
+        {"Timer", "lDataAllowance", Kind::Label, "0 B"},
     };
     return rows;
 }
@@ -369,7 +388,10 @@ TEST_F(Window, SettingControlsComeInTheOrderProfilesAreStored) {
                                   "ckWatchOnRun",
                                   "ckColoredIconWatching",
                                   "seAdjHour",
-                                  "seAdjMin"};
+                                  "seAdjMin",
+                                  "eInterface",
+                                  "eDataAllowance",
+                                  "ckDataRxOnly"};
     EXPECT_EQ(stored, expected);
 }
 
