@@ -1,5 +1,5 @@
 # quorvane_add_test(<name> SOURCES <files...> LIBS <targets...> [GUI] [XVFB] [SESSION_BUS]
-#                   [ENV <k=v>...])
+#                   [SYSTEM_BUS] [ENV <k=v>...])
 #
 # Every test of the project is registered through here, so all of them run with the same
 # environment: Qt's offscreen platform, a plain UTF-8 locale, a store folder of their own under
@@ -10,17 +10,19 @@
 # so a desktop with pppd, NetworkManager or a busy /var/lock runs the tests as a bare machine
 # does. GUI tests get a
 # main() that creates the QApplication; XVFB tests run on the X server that the xvfb fixture
-# starts and stops around them (on a display number no other X server uses), SESSION_BUS tests the private session bus of the session_bus
-# fixture.
+# starts and stops around them (on a display number no other X server uses), SESSION_BUS tests
+# the private session bus of the session_bus fixture, SYSTEM_BUS tests a private bus of their
+# own as the system bus (the system_bus fixture), where they put a stand-in NetworkManager.
 # Locales that the regional-format tests need, compiled by scripts/deps without touching the system.
 set(QUORVANE_LOCALE_DIR "${PROJECT_SOURCE_DIR}/build-locale" CACHE INTERNAL "")
 # Where the xvfb fixture says which display its server took.
 set(QUORVANE_XVFB_DISPLAY_FILE "${PROJECT_BINARY_DIR}/tests/xvfb.display" CACHE INTERNAL "")
-# Where the session_bus fixture's daemon listens.
+# Where the session_bus fixture's daemon listens, and the system_bus fixture's.
 set(QUORVANE_SESSION_BUS_SOCKET "${PROJECT_BINARY_DIR}/tests/session-bus" CACHE INTERNAL "")
+set(QUORVANE_SYSTEM_BUS_SOCKET "${PROJECT_BINARY_DIR}/tests/system-bus" CACHE INTERNAL "")
 
 function(quorvane_add_test name)
-    cmake_parse_arguments(T "GUI;XVFB;SESSION_BUS" "" "SOURCES;LIBS;ENV" ${ARGN})
+    cmake_parse_arguments(T "GUI;XVFB;SESSION_BUS;SYSTEM_BUS" "" "SOURCES;LIBS;ENV" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     if(T_GUI)
         target_link_libraries(${name} PRIVATE quorvane_test_gui_main Qt6::Test)
@@ -59,7 +61,6 @@ function(quorvane_add_test name)
         "QUORVANE_LOCK_DIR=${machine}/lock"
         "QUORVANE_DEV_DIR=${machine}/dev"
         "QUORVANE_PPP_PEERS=${machine}/peers"
-        "DBUS_SYSTEM_BUS_ADDRESS=unix:path=${PROJECT_BINARY_DIR}/no-system-bus"
         "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
         "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp"
         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
@@ -70,6 +71,13 @@ function(quorvane_add_test name)
             FIXTURES_REQUIRED session_bus RESOURCE_LOCK session_bus)
     else()
         list(APPEND env "DBUS_SESSION_BUS_ADDRESS=unix:path=${PROJECT_BINARY_DIR}/no-session-bus")
+    endif()
+    if(T_SYSTEM_BUS)
+        list(APPEND env "DBUS_SYSTEM_BUS_ADDRESS=unix:path=${QUORVANE_SYSTEM_BUS_SOCKET}")
+        set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED system_bus)
+        set_property(TEST ${name} APPEND PROPERTY RESOURCE_LOCK system_bus)
+    else()
+        list(APPEND env "DBUS_SYSTEM_BUS_ADDRESS=unix:path=${PROJECT_BINARY_DIR}/no-system-bus")
     endif()
     list(APPEND env ${T_ENV})
     if(T_XVFB)

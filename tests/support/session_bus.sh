@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# session_bus.sh start SOCKET PIDFILE CONFIG | stop SOCKET PIDFILE: the session bus of the tests
-# of desktop notifications, listening on SOCKET.
+# session_bus.sh start SOCKET PIDFILE CONFIG | stop SOCKET PIDFILE: a private bus listening on
+# SOCKET: the session bus of the tests of desktop notifications, or the one the NetworkManager
+# tests take for the system bus.
 set -eu
 cmd=$1 socket=$2 pidfile=$3
 case $cmd in
