@@ -70,6 +70,10 @@ void KeepRoom(QWidget* widget) {
     widget->setSizePolicy(policy);
 }
 
+const QString kInterfaceHint = QStringLiteral(
+    "An interface (wwan0), a pattern (ppp*, enx*) or a NetworkManager connection; empty: any "
+    "metered connection.");
+
 QString Volume(std::uint64_t bytes) {
     return QString::fromStdString(FormatDataVolume(bytes));
 }
@@ -105,6 +109,7 @@ void TfrmTimer::CreateNetworkParts() {
     lInterfaceNote = new QLabel(pInterface);
     lInterfaceNote->setObjectName(QStringLiteral("lInterfaceNote"));
     lInterfaceNote->setWordWrap(true);
+    lInterfaceNote->setText(kInterfaceHint);
     auto* interfaceLayout = new QVBoxLayout(pInterface);
     interfaceLayout->setContentsMargins(0, 0, 0, 0);
     interfaceLayout->addWidget(lInterface);
@@ -219,12 +224,10 @@ void TfrmTimer::ShowNetworkControls() {
         const std::string problem = interfaceWatch_ ? interfaceWatch_->Source().Problem() : "";
         if (interfaceWatch_)
             FillInterfaceList();
-        lInterfaceNote->setText(
-            problem.empty()
-                ? QStringLiteral("An interface (wwan0), a pattern (ppp*, enx*) or a "
-                                 "NetworkManager connection; empty: any metered connection.")
-                : QStringLiteral("The network interfaces cannot be read: %1.")
-                      .arg(QString::fromStdString(problem)));
+        lInterfaceNote->setText(problem.empty()
+                                    ? kInterfaceHint
+                                    : QStringLiteral("The network interfaces cannot be read: %1.")
+                                          .arg(QString::fromStdString(problem)));
     }
     ShowDataTotals();
 }

@@ -1,6 +1,7 @@
 // Desktop notifications from the real window, over the tests' private session bus to a stand-in
 // notification server on a connection of its own: the free hours used up during a session, the
-// first lost session log line of a program run, and a bus with no server on it.
+// data allowance at 80 % and at 100 %, the first lost session log line of a program run, and a
+// bus with no server on it.
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/timer.h"
@@ -9,12 +10,15 @@
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "support/store_home.h"
+#include "watch/net_interfaces.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -155,6 +159,62 @@ TEST_F(Notifications, FreeHoursUsedUpInASessionAreToldOnceWithTheCharges) {
             EXPECT_EQ(boxes_.shown[0].caption, "Error");
         }
     }
+}
+
+// Each alert once in the billing cycle, also after the program has started again.
+TEST_F(Notifications, TheDataAllowanceIsToldAt80AndAt100PercentOnceACycle) {
+    NotificationServer server;
+    FakeNetInterfaces interfaces;
+    const int usb = interfaces.Add("usb0");
+    interfaces.SetGlobalAddresses(usb, 1);
+    interfaces.SetUp(usb, true);
+    // Not a sound: the alarm's error box shows that the alarm ran.
+    const std::filesystem::path notWav = home_ / "notes.wav";
+    std::ofstream(notWav) << "no sound here";
+    const auto session = [&](TfrmTimer& w, const std::vector<InterfaceCounters>& readings) {
+        w.SetInterfaceSource(interfaces);
+        w.sbWatching->click();
+        w.tWatchingTimer();
+        ASSERT_TRUE(w.tOnLine->isActive());
+        Tick(w, 1);
+        for (const InterfaceCounters& counters : readings) {
+            interfaces.SetCounters(usb, counters);
+            Tick(w, 1);
+        }
+        w.sbOverRide->click();
+    };
+    {
+        TfrmTimer w;
+        w.cbProvider->setEditText(QStringLiteral("Mobile Net"));
+        w.cbDetection->setCurrentIndex(kNetworkInterface);
+        w.eInterface->setEditText(QStringLiteral("usb0"));
+        w.eDataAllowance->setText(QStringLiteral("10")); // MB
+        w.seCycleDay->setValue(15);                       // 8 days from 7 March
+        w.eWavAlarm->setText(QString::fromStdString(notWav.string()));
+        w.btnSave->click();
+        boxes_.shown.clear();
+        session(w, {{7000000, 900000},   // 7.9 MB
+                    {7000000, 1000000},  // 8 MB: 80 %
+                    {7500000, 1000000},
+                    {9000000, 1000000},  // 10 MB: 100 %
+                    {12000000, 1000000}});
+        const auto& calls = server.AllFrom(w);
+        ASSERT_EQ(calls.size(), 3u) << "the two alerts, one marker";
+        EXPECT_EQ(calls[0].summary, "Data allowance 80 % used");
+        EXPECT_EQ(calls[0].body, "8 MB of 10 MB, 80 % used with Mobile Net. 8 days are left in "
+                                 "the billing cycle.");
+        EXPECT_EQ(calls[1].summary, "Data allowance used up");
+        EXPECT_EQ(calls[1].body, "10 MB of 10 MB, 100 % used with Mobile Net. 8 days are left "
+                                 "in the billing cycle.");
+        ASSERT_EQ(boxes_.shown.size(), 1u) << "the alarm at 100 %";
+        EXPECT_EQ(boxes_.shown[0].caption, "Error");
+    }
+    // Started again, still in the same cycle: what fired is kept.
+    TfrmTimer again;
+    EXPECT_EQ(again.cbProvider->currentText(), "Mobile Net");
+    const std::size_t before = server.Calls().size();
+    session(again, {{20000000, 1000000}});
+    EXPECT_EQ(server.AllFrom(again).size(), before + 1) << "no alert, one more marker";
 }
 
 TEST_F(Notifications, TheFirstLostLogLineOfARunIsToldAndTheStopGoesOn) {

@@ -3,6 +3,7 @@
 // picture is written to $QUORVANE_SCREENSHOTS for a person to look at.
 #include "app/timer.h"
 #include "tests/app/window_test.h"
+#include "watch/net_interfaces.h"
 #include "watch/windows_list.h"
 
 #include <QAbstractButton>
@@ -47,7 +48,8 @@ protected:
         for (QWidget* widget : page->findChildren<QWidget*>()) {
             const bool own =
                 std::find(w.components.begin(), w.components.end(), widget) != w.components.end() ||
-                widget == w.lCaptionNote || widget == w.lPortDevice;
+                widget == w.lCaptionNote || widget == w.lPortDevice || widget == w.lWaylandNote ||
+                widget == w.lInterfaceNote;
             if (own && widget->isVisibleTo(page))
                 shown.push_back(widget);
         }
@@ -86,8 +88,11 @@ TEST_P(PageLayout, NothingCutOrOverlappingAtTheFixedSize) {
     clock_.Set(EncodeDate(2026, 12, 10) + EncodeTime(21, 5, 9));
     FixedWindowTitles desktop;
     desktop.readable = false; // the note beside the seek text shows too
+    FakeNetInterfaces interfaces;
+    interfaces.Add("enx0a1b2c3d4e5f");
     TfrmTimer w;
     w.SetWindowTitleSource(desktop);
+    w.SetInterfaceSource(interfaces);
     w.OnRestore();
     // The longest texts a provider brings, with every panel shown.
     w.cbProvider->setEditText("Northern Lights Dial-Up Internet Services");
@@ -103,7 +108,11 @@ TEST_P(PageLayout, NothingCutOrOverlappingAtTheFixedSize) {
     w.ckEnableLogging->setChecked(true);
     w.eLogFile->setText("/home/someone/Documents/dial-up sessions.TXT");
     w.cbMinimizedTime->setCurrentIndex(1);
+    w.eInterface->setEditText("Mobile Broadband Connection");
+    w.eDataAllowance->setText("999999999999");
+    w.ckDataRxOnly->setChecked(true);
     w.Timers = {false, 123 * 3600, 456 * 3600, 7 * 3600, 999 * 3600 + 59 * 60 + 59};
+    w.Data = {{123456789, 1234567}, {999499999999, 99999999999}};
     w.sbManual->click();
     w.tOnLineTimer();
 
@@ -113,7 +122,8 @@ TEST_P(PageLayout, NothingCutOrOverlappingAtTheFixedSize) {
         const QString name = w.nbMain->currentWidget()->objectName();
         SCOPED_TRACE(name.toStdString());
         if (name == "Detection") {
-            for (int method : {0, 1}) {
+            // The Network Interface method last: the Timer page then shows the data read-outs.
+            for (int method : {kTcpIp, kComPort, kNetworkInterface}) {
                 w.cbDetection->setCurrentIndex(method);
                 QCoreApplication::processEvents();
                 ExpectLaidOut(w, w.nbMain->currentWidget(),
