@@ -479,6 +479,9 @@ private:
     // The interfaces' changes taken in; with watching on and the method chosen, a session
     // started or stopped as the named interfaces are online or not.
     void WatchInterfaces();
+    // WatchInterfaces once the current handler has finished, while watching with the method:
+    // watching switched on, the method chosen, the text changed.
+    void ScheduleInterfaceWatch();
     void AttachInterfaces(NetInterfaceSource& source);
     // A session's data: its start, each tick (after the day change, if any), its stop.
     void BeginSessionData();

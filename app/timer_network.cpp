@@ -70,6 +70,12 @@ void KeepRoom(QWidget* widget) {
     widget->setSizePolicy(policy);
 }
 
+// With the Network Interface method sessions follow the kernel's and NetworkManager's events;
+// the watching tick is only a safety net for anything not reported, so it does not wake the
+// program every second.
+constexpr int kInterfaceWatchingTickMs = 60 * 1000;
+constexpr int kWatchingTickMs = 1000;
+
 const QString kInterfaceHint = QStringLiteral(
     "An interface (wwan0), a pattern (ppp*, enx*) or a NetworkManager connection; empty: any "
     "metered connection.");
@@ -168,8 +174,14 @@ void TfrmTimer::CreateNetworkParts() {
     // Handlers. The kernel's interfaces are opened when they are first needed: watching switched
     // on with the method, the list dropped down, or a watching tick.
     connect(sbWatching, &QToolButton::toggled, this, [this](bool on) {
-        if (on && DetectionMethod() == kNetworkInterface)
+        if (on && DetectionMethod() == kNetworkInterface) {
             Interfaces();
+            ScheduleInterfaceWatch();
+        }
+    });
+    connect(eInterface, &QComboBox::editTextChanged, this, [this] {
+        if (tWatching->isActive() && DetectionMethod() == kNetworkInterface)
+            ScheduleInterfaceWatch();
     });
     eDataAllowance->installEventFilter(this);
     connect(eDataAllowance, &QLineEdit::textChanged, this, &TfrmTimer::ShowDataTotals);
@@ -215,6 +227,13 @@ void TfrmTimer::AttachInterfaces(NetInterfaceSource& source) {
 void TfrmTimer::ShowNetworkControls() {
     const int method = DetectionMethod();
     const bool network = method == kNetworkInterface;
+    const int tick = network ? kInterfaceWatchingTickMs : kWatchingTickMs;
+    if (tWatching->interval() != tick) {
+        tWatching->setInterval(tick);
+        // Chosen while watching: the interfaces are looked at now, not at the next tick.
+        if (network && tWatching->isActive())
+            ScheduleInterfaceWatch();
+    }
     lWaylandNote->setVisible(method == kTcpIp && WaylandSession() &&
                              windowTitles_->CaptionsReadable());
     pInterface->setVisible(network);
@@ -244,6 +263,17 @@ void TfrmTimer::FillInterfaceList() {
         eInterface->addItem(QString::fromStdString(choice));
     eInterface->setCurrentIndex(-1);
     eInterface->setEditText(text);
+}
+
+void TfrmTimer::ScheduleInterfaceWatch() {
+    // Once the handler that asks has finished: a provider being loaded, a button's click.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (tWatching->isActive() && DetectionMethod() == kNetworkInterface)
+                WatchInterfaces();
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmTimer::InterfacesChanged() {

@@ -4,9 +4,13 @@
 //   - the COM Port method on a free port (a pseudo-terminal as COM3, opened and closed with the
 //     serial component's two threads every second),
 //   - the TCP/IP method on a desktop of 200 windows (the X server of $DISPLAY; scripts/bench
-//     starts an Xvfb), none of them the dial-up window.
+//     starts an Xvfb), none of them the dial-up window,
+//   - the Network Interface method on an idle interface of a network namespace of its own (root):
+//     up and running without an address (watching alone), and online in a session that carries
+//     no traffic (watching and the session's tick, which reads the counters).
 // The X server's own time for the caption scans is not in the figure: it is another process.
 #include "app/timer.h"
+#include "bench/support/netlink_kernel.h"
 #include "core/store_folder.h"
 #include "support/pty.h"
 #include "tests/watch/x11_desktop.h"
@@ -130,6 +134,31 @@ int main(int argc, char** argv) {
         Measure("TCP/IP watching, 200 windows", *w, seconds, idleShare);
     } catch (const std::exception& e) {
         std::printf("TCP/IP watching: %s\n", e.what());
+    }
+    try {
+        bench::QuietModem ns;
+        std::unique_ptr<TfrmTimer> w;
+        {
+            // The kernel's interfaces are opened when watching starts: in the namespace.
+            const test::Inside inside(ns.here);
+            bench::Kernel kernel;
+            kernel.Address(kernel.Index("wwan0"), "10.0.0.1/24", false);
+            w = Window(kNetworkInterface);
+            w->eInterface->setEditText(QStringLiteral("wwan0"));
+            Watch(*w);
+        }
+        Measure("Network Interface, offline", *w, seconds, idleShare);
+        {
+            const test::Inside inside(ns.here);
+            bench::Kernel kernel;
+            kernel.Address(kernel.Index("wwan0"), "10.0.0.1/24", true);
+        }
+        Measure("Network Interface, in session", *w, seconds, idleShare);
+        if (!w->tOnLine->isActive())
+            std::printf("  (no session ran: the figure is not a session's)\n");
+        w->tOnLine->stop();
+    } catch (const std::exception& e) {
+        std::printf("Network Interface watching: %s\n", e.what());
     }
     return 0;
 }

@@ -252,9 +252,11 @@ TEST_F(NetworkMethod, OverrideAndWatchingWorkAsForTheOtherMethods) {
     const int wwan = Online("wwan0", {0, 0});
     Serve();
     EXPECT_FALSE(w.tOnLine->isActive()) << "watching is off";
+    // Events, not polling: the watching tick is a safety net of a minute, and watching switched
+    // on looks at the interfaces at once.
+    EXPECT_EQ(w.tWatching->interval(), 60000);
     Watch(w);
-    w.tWatchingTimer(); // the first watching tick finds it online
-    ASSERT_TRUE(w.tOnLine->isActive());
+    ASSERT_TRUE(Until([&] { return w.tOnLine->isActive(); }));
     w.sbOverRide->click();
     EXPECT_FALSE(w.tOnLine->isActive());
     EXPECT_FALSE(w.tWatching->isActive());
@@ -268,8 +270,22 @@ TEST_F(NetworkMethod, OverrideAndWatchingWorkAsForTheOtherMethods) {
     EXPECT_FALSE(w.tOnLine->isActive());
     w.sbWatching->click(); // released
     w.sbWatching->click(); // and pressed again
-    w.tWatchingTimer();
-    EXPECT_TRUE(w.tOnLine->isActive());
+    ASSERT_TRUE(Until([&] { return w.tOnLine->isActive(); }));
+    w.sbOverRide->click();
+
+    // The text changed while watching is looked at as soon as it is typed.
+    w.eInterface->setEditText("wwan1");
+    w.sbWatching->click();
+    w.sbWatching->click();
+    Serve();
+    EXPECT_FALSE(w.tOnLine->isActive());
+    w.eInterface->setEditText("wwan*");
+    ASSERT_TRUE(Until([&] { return w.tOnLine->isActive(); }));
+    // Another method ticks every second again.
+    w.sbOverRide->click();
+    w.sbWatching->click();
+    w.cbDetection->setCurrentIndex(kTcpIp);
+    EXPECT_EQ(w.tWatching->interval(), 1000);
 }
 
 TEST_F(NetworkMethod, TheDataTotalsClearWithTodayTheCycleAndClearAll) {
