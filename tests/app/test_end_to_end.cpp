@@ -1,11 +1,13 @@
 // The real program on the tests' X server, as a user runs it: a provider brought in with
 // quorvane-reg from a registry file, a session that a dial-up window's caption, a dialer holding
-// the modem's port or "Start Timer when Run" begins, the taskbar text counting, and the session's
-// end saved and logged. The test only watches from outside: the program's window properties
+// the modem's port, a network interface coming up (the program in a network namespace of the
+// test's own) or "Start Timer when Run" begins, the taskbar text counting, and the session's
+// end saved and logged, with the bytes of the interface's traffic. The test only watches from outside: the program's window properties
 // (PropertyNotify), the log's folder (inotify) and the process's end.
 #include "accounting/timevalues.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
+#include "support/net_namespace.h"
 #include "support/program_run.h"
 #include "tests/serial/serial_support.h"
 #include "tests/settings/process.h"
@@ -214,7 +216,9 @@ protected:
 
     // The provider "MyISP", the default, as a registry file that quorvane-reg imports: logging
     // on, the taskbar showing Elapsed, the method and toggles given.
-    void ImportProvider(int method, bool watchOnRun, bool startWhenRun) {
+    // `more`: further lines of the provider's key.
+    void ImportProvider(int method, bool watchOnRun, bool startWhenRun,
+                        const std::string& more = "") {
         const auto dword = [](long value) {
             char text[16];
             std::snprintf(text, sizeof text, "dword:%08lx", value);
@@ -244,15 +248,16 @@ protected:
             << "\"Today\"=" << dword(kToday) << "\r\n"
             << "\"InsidePeak\"=" << dword(kInsidePeak) << "\r\n"
             << "\"OutsidePeak\"=" << dword(kOutsidePeak) << "\r\n"
-            << "\"TotalTime\"=" << dword(kTotalTime) << "\r\n";
+            << "\"TotalTime\"=" << dword(kTotalTime) << "\r\n"
+            << more;
         const test::ProcessResult imported = test::Reg({"import", (home_ / "myisp.reg").string()});
         ASSERT_EQ(imported.status, 0) << imported.out << imported.err;
     }
 
-    void Start(std::map<std::string, std::string> env = {}) {
+    void Start(std::map<std::string, std::string> env = {}, int netns = -1) {
         env["QT_QPA_PLATFORM"] = "xcb";
         env["QUORVANE_HOME"] = home_.string();
-        program_.emplace(QUORVANE_BINARY, env, home_ / "quorvane.err");
+        program_.emplace(QUORVANE_BINARY, env, home_ / "quorvane.err", netns);
         window_.SetPid(program_->Pid());
         ASSERT_TRUE(window_.WaitUntil(*program_, [&] { return window_.Found(); }))
             << program_->Errors();
@@ -344,6 +349,62 @@ TEST_F(EndToEnd, ADialerHoldingTheModemsPortTimesASession) {
     dialer.Release();
     ASSERT_TRUE(logs.WaitFor(Log().filename(), *program_)) << program_->Errors();
     ExpectTheTaskbarShows(ExpectSavedAndLogged());
+    CloseAndExpectTheEnd();
+}
+
+// The program in a network namespace of the test's own, watching "v0": a veth whose peer end is
+// in a second namespace, quiet but for the test's traffic (no IPv6, fixed neighbours).
+TEST_F(EndToEnd, ANetworkInterfaceComingUpTimesASessionAndCountsItsBytes) {
+    test::NetNamespace here, peer;
+    if (!here.Made())
+        GTEST_SKIP() << here.Why();
+    const auto run = [](const test::NetNamespace& ns, const std::string& command) {
+        std::string output;
+        ASSERT_EQ(ns.Run(command, &output), 0) << command << ": " << output;
+    };
+    for (const test::NetNamespace* ns : {&here, &peer})
+        run(*ns, "echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6 && "
+                 "echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6");
+    // Data totals as a Windows-style export writes a REG_QWORD.
+    ImportProvider(3, true, false,
+                   "\"eInterface\"=\"v*\"\r\n"
+                   "\"TodayRx\"=hex(b):e8,03,00,00,00,00,00,00\r\n"
+                   "\"TodayTx\"=hex(b):64,00,00,00,00,00,00,00\r\n"
+                   "\"TotalRx\"=hex(b):00,f2,05,2a,01,00,00,00\r\n"
+                   "\"TotalTx\"=hex(b):10,27,00,00,00,00,00,00\r\n");
+    FolderWatch logs(home_ / "logs");
+    Start({}, here.Fd());
+
+    run(here, "ip link add v0 address 02:00:00:00:00:01 type veth peer name p0 address "
+              "02:00:00:00:00:02 netns " + std::to_string(peer.Pid()) +
+              " && ip addr add 10.0.0.1/24 dev v0 && ip link set v0 up && "
+              "ip neigh replace 10.0.0.2 lladdr 02:00:00:00:00:02 dev v0 nud permanent");
+    run(peer, "ip addr add 10.0.0.2/24 dev p0 && ip link set p0 up && "
+              "ip neigh replace 10.0.0.1 lladdr 02:00:00:00:00:01 dev p0 nud permanent");
+    ExpectCounting();
+    {
+        const UniqueFd mine = test::UdpSocket(here, "10.0.0.1", 9000);
+        const UniqueFd theirs = test::UdpSocket(peer, "10.0.0.2", 9000);
+        ASSERT_TRUE(test::SendAndReceive(mine.get(), theirs.get(), "10.0.0.2", 9000, 1200));
+        ASSERT_TRUE(test::SendAndReceive(theirs.get(), mine.get(), "10.0.0.1", 9000, 700));
+    }
+    // All the interface has carried: nothing else moves on it.
+    const auto counters = test::IpCounters(here, "v0");
+    ASSERT_TRUE(counters);
+    const auto [rx, tx] = *counters;
+    EXPECT_EQ(rx, 700u + 8 + 20 + 14);
+    EXPECT_EQ(tx, 1200u + 8 + 20 + 14);
+
+    run(here, "ip link set v0 down");
+    ASSERT_TRUE(logs.WaitFor(Log().filename(), *program_)) << program_->Errors();
+    ExpectTheTaskbarShows(ExpectSavedAndLogged());
+    const auto stored = [](const char* name) {
+        return ReadQwordByPath(HKEY_LOCAL_MACHINE, ProviderKeyPath("MyISP") + name).value_or(0);
+    };
+    EXPECT_EQ(stored("TodayRx"), 1000 + rx);
+    EXPECT_EQ(stored("TodayTx"), 100 + tx);
+    EXPECT_EQ(stored("TotalRx"), 5000000000 + rx);
+    EXPECT_EQ(stored("TotalTx"), 10000 + tx);
     CloseAndExpectTheEnd();
 }
 

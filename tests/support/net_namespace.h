@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <optional>
+#include <regex>
 #include <sched.h>
 #include <stdexcept>
 #include <string>
@@ -124,6 +126,20 @@ public:
 private:
     UniqueFd home_;
 };
+
+// The kernel's own byte counters of an interface in `ns`, received and sent, as `ip -s` shows
+// them; nullopt when it cannot say.
+inline std::optional<std::pair<std::uint64_t, std::uint64_t>> IpCounters(const NetNamespace& ns,
+                                                                          const std::string& name) {
+    std::string json;
+    if (ns.Run("ip -s -j link show dev " + name, &json) != 0)
+        return std::nullopt;
+    std::smatch m;
+    const std::regex stats(R"("stats64":\{"rx":\{"bytes":(\d+).*?"tx":\{"bytes":(\d+))");
+    if (!std::regex_search(json, m, stats))
+        return std::nullopt;
+    return std::pair{std::stoull(m[1]), std::stoull(m[2])};
+}
 
 // A UDP socket bound to `address`:`port` inside `ns`. A receive gives up after two minutes: a
 // safety net for a broken set-up, never a measure of speed.

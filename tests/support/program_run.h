@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <poll.h>
+#include <sched.h>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
@@ -23,11 +24,12 @@ extern char** environ;
 namespace quorvane::test {
 
 // An executable started with the test's environment and the changes given, its standard error
-// kept in a file. Killed if still running when the object ends.
+// kept in a file, in the network namespace `netns` names when one is given. Killed if still
+// running when the object ends.
 class Program {
 public:
     Program(const char* binary, const std::map<std::string, std::string>& changes,
-            const std::filesystem::path& errors)
+            const std::filesystem::path& errors, int netns = -1)
         : errors_(errors) {
         std::map<std::string, std::string> env;
         for (char** entry = environ; *entry; ++entry) {
@@ -47,6 +49,8 @@ public:
         envp.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (netns >= 0 && ::setns(netns, CLONE_NEWNET) != 0)
+                ::_exit(126);
             const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(err, STDERR_FILENO);
             const char* argv[] = {binary, nullptr};

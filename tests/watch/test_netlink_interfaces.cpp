@@ -11,7 +11,6 @@
 #include <memory>
 #include <net/if.h>
 #include <poll.h>
-#include <regex>
 
 using namespace quorvane;
 
@@ -105,15 +104,10 @@ protected:
 
     // The kernel's own counters of an interface here, as `ip -s` shows them.
     InterfaceCounters IpCounters(const std::string& name) {
-        std::string json;
-        EXPECT_EQ(here_.Run("ip -s -j link show dev " + name, &json), 0) << json;
-        std::smatch m;
-        const std::regex stats(R"("stats64":\{"rx":\{"bytes":(\d+).*?"tx":\{"bytes":(\d+))");
-        if (!std::regex_search(json, m, stats)) {
-            ADD_FAILURE() << json;
-            return {};
-        }
-        return {std::stoull(m[1]), std::stoull(m[2])};
+        const auto counters = test::IpCounters(here_, name);
+        EXPECT_TRUE(counters) << name;
+        return counters ? InterfaceCounters{counters->first, counters->second}
+                        : InterfaceCounters{};
     }
 
     test::NetNamespace here_;
