@@ -519,7 +519,8 @@ private:
     // watches with it, and NetworkManager.
     std::unique_ptr<NetlinkInterfaces> kernelInterfaces_;
     std::unique_ptr<InterfaceWatch> interfaceWatch_;
-    QSocketNotifier* interfaceNotifier_ = nullptr;
+    // Goes before the source whose descriptor it watches.
+    std::unique_ptr<QSocketNotifier> interfaceNotifier_;
     TNetworkManager* networkManager_ = nullptr;
 };
 

@@ -205,13 +205,12 @@ InterfaceWatch& TfrmTimer::Interfaces() {
 }
 
 void TfrmTimer::AttachInterfaces(NetInterfaceSource& source) {
-    delete interfaceNotifier_;
-    interfaceNotifier_ = nullptr;
+    interfaceNotifier_.reset();
     interfaceWatch_ = std::make_unique<InterfaceWatch>(source);
     if (source.ChangeDescriptor() >= 0) {
         interfaceNotifier_ =
-            new QSocketNotifier(source.ChangeDescriptor(), QSocketNotifier::Read, this);
-        connect(interfaceNotifier_, &QSocketNotifier::activated, this,
+            std::make_unique<QSocketNotifier>(source.ChangeDescriptor(), QSocketNotifier::Read);
+        connect(interfaceNotifier_.get(), &QSocketNotifier::activated, this,
                 &TfrmTimer::InterfacesChanged);
     }
     if (!networkManager_) {

@@ -120,27 +120,7 @@ bool WriteDataAlerts(std::string_view provider, std::int32_t alerts) {
 }
 
 bool WriteQwordByPath(RootKey root, std::string_view path, std::uint64_t value) {
-    const RegistryPath split = SplitRegistryPath(path);
-    const auto failed = [&] {
-        return ERegistryError("Failed to set data for '" + split.valueName + "'");
-    };
-    // One transaction for the key's creation and the value, joined to the caller's when there
-    // is one.
-    StoreTransaction transaction(root);
-    if (transaction.status() != OpenStatus::Opened)
-        return false;
-    if (!transaction.ok())
-        throw failed();
-    const RegistryKey key = RegistryKey::Open(root, split.key, true);
-    if (!key)
-        return false;
-    try {
-        key.SetValue(split.valueName, REG_QWORD, LittleEndianBytes(value, 8));
-        transaction.Commit();
-    } catch (const StoreError&) {
-        throw failed();
-    }
-    return true;
+    return WriteBytesByPath(root, path, REG_QWORD, LittleEndianBytes(value, 8));
 }
 
 std::optional<std::uint64_t> ReadQwordByPath(RootKey root, std::string_view path) {

@@ -365,8 +365,13 @@ void ReadValueByPath(RootKey root, std::string_view path, int kind, Variant& val
 bool WriteValueByPath(RootKey root, std::string_view path, const Variant& value, int kind) {
     if (!ValidKind(kind))
         return false;
-    const RegistryPath split = SplitRegistryPath(path);
     const Encoded encoded = Encode(value, kind);
+    return WriteBytesByPath(root, path, encoded.type, encoded.data);
+}
+
+bool WriteBytesByPath(RootKey root, std::string_view path, RegType type,
+                      std::span<const std::uint8_t> data) {
+    const RegistryPath split = SplitRegistryPath(path);
     const auto failed = [&] {
         return ERegistryError("Failed to set data for '" + split.valueName + "'");
     };
@@ -380,7 +385,7 @@ bool WriteValueByPath(RootKey root, std::string_view path, const Variant& value,
     if (!key)
         return false;
     try {
-        key.SetValue(split.valueName, encoded.type, encoded.data);
+        key.SetValue(split.valueName, type, data);
         transaction.Commit();
     } catch (const StoreError&) {
         throw failed();

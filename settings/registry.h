@@ -100,6 +100,9 @@ void ReadValueByPath(RootKey root, std::string_view path, int kind, Variant& val
 // True when written; false when the key cannot be opened or created (or the kind is not one of
 // the seven): nothing is written then.
 bool WriteValueByPath(RootKey root, std::string_view path, const Variant& value, int kind);
+// The same for a value given as its registry type and bytes (a REG_QWORD, say).
+bool WriteBytesByPath(RootKey root, std::string_view path, RegType type,
+                      std::span<const std::uint8_t> data);
 // The value as text ("" when missing); a value that is not REG_SZ/REG_EXPAND_SZ raises
 // "Invalid data type for '<name>'".
 std::string ReadStringByPath(RootKey root, std::string_view path);

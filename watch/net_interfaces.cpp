@@ -79,6 +79,14 @@ int FakeNetInterfaces::Add(const std::string& name) {
     return index;
 }
 
+int FakeNetInterfaces::AddOnline(const std::string& name, InterfaceCounters counters) {
+    const int index = Add(name);
+    SetCounters(index, counters);
+    SetGlobalAddresses(index, 1);
+    SetUp(index, true);
+    return index;
+}
+
 void FakeNetInterfaces::SetUp(int index, bool up) {
     unsigned& flags = interfaces_.at(index).flags;
     flags = up ? flags | IFF_UP | IFF_RUNNING : flags & ~(IFF_UP | IFF_RUNNING);

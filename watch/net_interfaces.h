@@ -96,6 +96,8 @@ public:
 
     // A new interface, down, with no address and zero counters; answers its index.
     int Add(const std::string& name);
+    // A new interface, up and running with a global address and these counters.
+    int AddOnline(const std::string& name, InterfaceCounters counters);
     // Up and running, or not.
     void SetUp(int index, bool up);
     void SetGlobalAddresses(int index, int count);

@@ -57,13 +57,6 @@ protected:
     }
     std::filesystem::path Log() const { return home_ / "mobile.log"; }
 
-    int Online(const std::string& name, InterfaceCounters counters) {
-        const int index = fake_.Add(name);
-        fake_.SetCounters(index, counters);
-        fake_.SetGlobalAddresses(index, 1);
-        fake_.SetUp(index, true);
-        return index;
-    }
     // The window's event loop until `done`: the stand-in's changes reach the window as the
     // kernel's do, through its descriptor.
     static bool Until(const std::function<bool()>& done) {
@@ -215,8 +208,8 @@ TEST_F(NetworkMethod, AnInterfaceThatGoesAwayGivesItsLastBytesOnce) {
     TfrmTimer w;
     Provider(w, "usb*");
     Watch(w);
-    const int first = Online("usb0", {1000, 1000});
-    const int second = Online("usb1", {50, 50});
+    const int first = fake_.AddOnline("usb0", {1000, 1000});
+    const int second = fake_.AddOnline("usb1", {50, 50});
     ASSERT_TRUE(Until([&] { return w.tOnLine->isActive(); }));
     Tick(w, 1);
     fake_.SetCounters(first, {4000, 2000});
@@ -234,7 +227,7 @@ TEST_F(NetworkMethod, AnInterfaceThatGoesAwayGivesItsLastBytesOnce) {
     EXPECT_EQ(w.Data.total, (DataBytes{5030, 1510}));
 
     // Back under a new index: all its counter is new. Then the last one goes, and the session.
-    const int again = Online("usb0", {300, 100});
+    const int again = fake_.AddOnline("usb0", {300, 100});
     Serve();
     Tick(w, 1);
     EXPECT_EQ(w.Data.total, (DataBytes{5330, 1610}));
@@ -249,7 +242,7 @@ TEST_F(NetworkMethod, AnInterfaceThatGoesAwayGivesItsLastBytesOnce) {
 TEST_F(NetworkMethod, OverrideAndWatchingWorkAsForTheOtherMethods) {
     TfrmTimer w;
     Provider(w, "wwan0");
-    const int wwan = Online("wwan0", {0, 0});
+    const int wwan = fake_.AddOnline("wwan0", {0, 0});
     Serve();
     EXPECT_FALSE(w.tOnLine->isActive()) << "watching is off";
     // Events, not polling: the watching tick is a safety net of a minute, and watching switched
@@ -373,7 +366,7 @@ TEST_F(NetworkMethod, TheBytesOfASessionCutShortAreRecoveredWithItsTime) {
     Provider(*w, "usb0");
     w->btnSave->click();
     Watch(*w);
-    const int usb = Online("usb0", {5000, 5000});
+    const int usb = fake_.AddOnline("usb0", {5000, 5000});
     ASSERT_TRUE(Until([&] { return w->tOnLine->isActive(); }));
     Tick(*w, 1);
     for (int second = 1; second <= 31; ++second) {

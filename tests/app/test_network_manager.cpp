@@ -178,10 +178,7 @@ TEST_F(NetworkManagerTest, WithoutNetworkManagerThereIsNothingAndNothingFails) {
 TEST_F(NetworkManagerTest, ASessionFollowsAConnectionByItsNameOrEveryMeteredOne) {
     FakeNetworkManager nm(Output());
     FakeNetInterfaces interfaces;
-    const int usb = interfaces.Add("usb0");
-    interfaces.SetGlobalAddresses(usb, 1);
-    interfaces.SetUp(usb, true);
-    interfaces.SetCounters(usb, {1000, 1000});
+    const int usb = interfaces.AddOnline("usb0", {1000, 1000});
     const QString phone = nm.AddDevice("mock_usb0", "usb0", kMeteredYes);
     const QString tethering = nm.AddConnection("Phone Tethering");
 

@@ -165,9 +165,7 @@ TEST_F(Notifications, FreeHoursUsedUpInASessionAreToldOnceWithTheCharges) {
 TEST_F(Notifications, TheDataAllowanceIsToldAt80AndAt100PercentOnceACycle) {
     NotificationServer server;
     FakeNetInterfaces interfaces;
-    const int usb = interfaces.Add("usb0");
-    interfaces.SetGlobalAddresses(usb, 1);
-    interfaces.SetUp(usb, true);
+    const int usb = interfaces.AddOnline("usb0", {0, 0});
     // Not a sound: the alarm's error box shows that the alarm ran.
     const std::filesystem::path notWav = home_ / "notes.wav";
     std::ofstream(notWav) << "no sound here";

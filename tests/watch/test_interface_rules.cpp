@@ -85,10 +85,7 @@ TEST(InterfaceRules, TheChoicesAreTheInterfacesThenTheConnections) {
 
 TEST(InterfaceRules, TheStandInTellsEachChangeThroughItsDescriptor) {
     FakeNetInterfaces fake;
-    const int index = fake.Add("usb0");
-    fake.SetUp(index, true);
-    fake.SetGlobalAddresses(index, 1);
-    fake.SetCounters(index, {500, 300});
+    const int index = fake.AddOnline("usb0", {500, 300});
     EXPECT_TRUE(NamedInterfaceOnline("usb0", fake.Interfaces(), {}));
     EXPECT_EQ(fake.ReadCounters(index), (InterfaceCounters{500, 300}));
     fake.Remove(index);

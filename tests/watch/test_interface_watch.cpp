@@ -9,22 +9,14 @@ namespace {
 
 class InterfaceWatchTest : public testing::Test {
 protected:
-    int Online(const std::string& name, InterfaceCounters counters) {
-        const int index = fake_.Add(name);
-        fake_.SetUp(index, true);
-        fake_.SetGlobalAddresses(index, 1);
-        fake_.SetCounters(index, counters);
-        return index;
-    }
-
     FakeNetInterfaces fake_;
     InterfaceWatch watch_{fake_};
 };
 
 TEST_F(InterfaceWatchTest, TheNamedInterfacesBytesAreCountedOnceThroughRemovalAndReturn) {
     watch_.SetText("usb*");
-    const int eth = Online("eth0", {9000, 9000});
-    const int usb = Online("usb0", {1000, 500});
+    const int eth = fake_.AddOnline("eth0", {9000, 9000});
+    const int usb = fake_.AddOnline("usb0", {1000, 500});
     watch_.TakeChanges();
     ASSERT_TRUE(watch_.Online());
     watch_.StartCounting();
@@ -42,11 +34,11 @@ TEST_F(InterfaceWatchTest, TheNamedInterfacesBytesAreCountedOnceThroughRemovalAn
     EXPECT_EQ(watch_.Count(), (DataBytes{0, 0}));
 
     // Back under a new index: all of its counter is new.
-    const int again = Online("usb0", {40, 10});
+    const int again = fake_.AddOnline("usb0", {40, 10});
     EXPECT_NE(again, usb);
     EXPECT_EQ(watch_.Count(), (DataBytes{40, 10}));
     // Made and gone between two ticks: counted from zero through its removal.
-    const int brief = Online("usb1", {70, 30});
+    const int brief = fake_.AddOnline("usb1", {70, 30});
     fake_.Remove(brief);
     EXPECT_EQ(watch_.TakeChanges(), (DataBytes{70, 30}));
 
@@ -61,7 +53,7 @@ TEST_F(InterfaceWatchTest, TheNamedInterfacesBytesAreCountedOnceThroughRemovalAn
 }
 
 TEST_F(InterfaceWatchTest, AConnectionsInterfaceIsReadToTheStopAfterItIsNoLongerActive) {
-    const int wwan = Online("wwan0", {500, 500});
+    const int wwan = fake_.AddOnline("wwan0", {500, 500});
     watch_.SetText("");
     EXPECT_FALSE(watch_.Online()); // nothing NetworkManager marks metered
     watch_.SetConnections({{"Mobile", {"wwan0"}, true}});
