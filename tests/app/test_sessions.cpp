@@ -102,6 +102,16 @@ protected:
         w.cbProv->setEditText(QStringLiteral("MyISP"));
     }
     std::filesystem::path Log() const { return home_ / "sessions.txt"; }
+    // A manual session of "Dial Net" (Today 600 s, Total Time 5000 s) started on the clock set to
+    // kBeforeMidnight, ticked up to 23:59:59.
+    const DateTime kBeforeMidnight = EncodeDate(2026, 3, 7) + EncodeTime(23, 59, 50);
+    void SessionToMidnight(TfrmTimer& w) {
+        Provider(w, 2);
+        w.Timers = {false, 0, 0, 600, 5000};
+        w.sbManual->click();
+        Tick(w, 0);
+        Tick(w, 9);
+    }
     // A provider picked from the list, as the user picks it.
     static void Pick(TfrmTimer& w, const char* name) {
         const int index = w.cbProvider->findText(QString::fromLatin1(name));
@@ -456,13 +466,9 @@ TEST_F(Sessions, TheLampFollowsTheSessionOrWatchingAsTheToggleSays) {
 }
 
 TEST_F(Sessions, AtMidnightTheOldDayIsSavedAndTodayStartsAgain) {
-    clock_.Set(EncodeDate(2026, 3, 7) + EncodeTime(23, 59, 50));
+    clock_.Set(kBeforeMidnight);
     TfrmTimer w;
-    Provider(w, 2);
-    w.Timers = {false, 0, 0, 600, 5000};
-    w.sbManual->click();
-    Tick(w, 0);
-    Tick(w, 9);                           // 23:59:59
+    SessionToMidnight(w);
     Tick(w, 1);                           // 00:00:00 of the next day
     EXPECT_EQ(Stored("Today"), 600 + 10); // the old day as it ended, saved at the change
     EXPECT_EQ(w.Timers.Today, 0);
@@ -477,13 +483,9 @@ TEST_F(Sessions, AtMidnightTheOldDayIsSavedAndTodayStartsAgain) {
 // that come while it is up, and the first tick after it is answered saves the old day. The store
 // is damaged by hand under the running window for the failure, and put right afterwards.
 TEST_F(Sessions, AFailedMidnightSaveIsToldOnceAndTriedAgainAfterTheAnswer) {
-    clock_.Set(EncodeDate(2026, 3, 7) + EncodeTime(23, 59, 50));
+    clock_.Set(kBeforeMidnight);
     TfrmTimer w;
-    Provider(w, 2);
-    w.Timers = {false, 0, 0, 600, 5000};
-    w.sbManual->click();
-    Tick(w, 0);
-    Tick(w, 9); // 23:59:59
+    SessionToMidnight(w);
     ASSERT_TRUE(w.TransferProviderSettings(false, w.Timers));
 
     std::optional<DamagedValues> damage{std::in_place, home_ / "machine.db"};
