@@ -47,7 +47,7 @@ bool TakeSetAsDefault(const ProfileForm& form) {
 }
 
 bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
-    const std::string provider = Utf8(form.cbProvider->currentText());
+    const std::string provider = Utf8(ProviderOf(form));
     if (!IsStorableProviderName(provider))
         return false;
     std::vector<ProfileSetting> settings;
@@ -81,7 +81,7 @@ bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
 }
 
 bool Load(const ProfileForm& form, TimerSet& timers) {
-    const std::string provider = Utf8(form.cbProvider->currentText());
+    const std::string provider = Utf8(ProviderOf(form));
     if (!IsStorableProviderName(provider))
         return true; // nothing of such a name was ever stored
     // What each stored name is applied to: the control of that name, provided it is of the kind
@@ -139,6 +139,10 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
 
 } // namespace
 
+QString ProviderOf(const ProfileForm& form) {
+    return form.provider ? *form.provider : form.cbProvider->currentText();
+}
+
 ProfileTotals TotalsOf(const TimerSet& timers) {
     return {timers.Today, timers.InsidePeak, timers.OutsidePeak, timers.TotalTime};
 }
@@ -163,6 +167,18 @@ bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& time
     return load ? Load(form, timers) : Save(form, timers, savedFor.value_or(DateOf(Now())));
 }
 
+bool SaveStoredTotals(const ProfileForm& form, const TimerSet& timers) {
+    const std::string provider = Utf8(ProviderOf(form));
+    const SessionStateChange change =
+        form.session ? form.session->ForSave(provider) : SessionStateChange{};
+    if (!SaveStoredTotals(provider, {LastSaveDateSetting(DateOf(Now()))}, TotalsOf(timers),
+                          &change))
+        return false;
+    if (form.session)
+        form.session->Saved(change);
+    return true;
+}
+
 bool FillProviderList(QComboBox* cbProvider, bool selectDefault) {
     const QSignalBlocker quiet(cbProvider);
     const QString remembered = cbProvider->currentText();
@@ -182,40 +198,40 @@ bool FillProviderList(QComboBox* cbProvider, bool selectDefault) {
     return true;
 }
 
-void SaveProvider(const ProfileForm& form, TimerSet& timers) {
-    if (!IsStorableProviderName(Utf8(form.cbProvider->currentText()))) {
+bool SaveProvider(const ProfileForm& form, TimerSet& timers) {
+    if (!IsStorableProviderName(Utf8(ProviderOf(form)))) {
         ShowInformation(QStringLiteral("A provider's name cannot contain a backslash (\\).\r\n\r\n"
                                        "No settings were saved."));
-        return;
+        return false;
     }
-    if (TransferProviderSettings(form, false, timers)) {
-        FillProviderList(form.cbProvider, false);
-        ShowInformation(QStringLiteral("Provider settings have been saved to the Registry."));
-    } else {
+    if (!TransferProviderSettings(form, false, timers)) {
         ShowInformation(QStringLiteral("Some kind of error occured when trying to save the "
                                        "Provider information to the Registry?\r\n\r\n"
                                        "No settings were saved."));
+        return false;
     }
+    FillProviderList(form.cbProvider, false);
+    ShowInformation(QStringLiteral("Provider settings have been saved to the Registry."));
+    return true;
 }
 
-void DeleteProvider(const ProfileForm& form, TimerSet& timers) {
+bool DeleteProvider(const ProfileForm& form) {
     const QString name = form.cbProvider->currentText();
     const std::string provider = Utf8(name);
     if (StripSpaces(provider).empty() || !IsStorableProviderName(provider))
-        return;
+        return false;
     const QString quoted = QLatin1Char('"') + name + QLatin1Char('"');
     if (!ProviderExists(provider)) {
         ShowInformation(QStringLiteral("You must first click APPLY to save ") + quoted +
                         QStringLiteral("s information. Then, you will be able to click DELETE "
                                        "and remove them."));
-        return;
+        return false;
     }
     if (AskConfirm(QStringLiteral("Are you sure you wish to remove ") + quoted +
                    QStringLiteral(" as a provider?")) != mrYes)
-        return;
+        return false;
     DeleteProviderProfile(provider);
-    FillProviderList(form.cbProvider, true);
-    TransferProviderSettings(form, true, timers);
+    return true;
 }
 
 } // namespace quorvane

@@ -1,6 +1,7 @@
 #include "settings/profiles.h"
 
 #include "core/text.h"
+#include "core/text_codec.h"
 #include "settings/session_store.h"
 
 namespace quorvane {
@@ -14,6 +15,19 @@ const std::string kDefaultProviderPath = ProvidersKey + "\\DefaultProvider";
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
+}
+
+// The writes of a profile, to go inside one commit.
+bool WriteProfile(const std::string& key, const std::vector<ProfileSetting>& settings,
+                  const ProfileTotals& totals, const SessionStateChange* session) {
+    bool ok = true;
+    for (const ProfileSetting& setting : settings)
+        ok = WriteValueByPath(kHive, key + setting.name, setting.value, setting.kind) && ok;
+    for (std::size_t i = 0; i < totals.size(); ++i)
+        ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger) && ok;
+    if (session)
+        ok = ApplySessionStateChange(*session) && ok;
+    return ok;
 }
 
 } // namespace
@@ -47,17 +61,25 @@ bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& s
     // nothing of it is written when the store is missing, held by another process or refuses a
     // value.
     return WriteTogether(kHive, [&] {
-        bool ok = true;
-        for (const ProfileSetting& setting : settings)
-            ok = WriteValueByPath(kHive, key + setting.name, setting.value, setting.kind) && ok;
-        for (std::size_t i = 0; i < totals.size(); ++i)
-            ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger) && ok;
+        bool ok = WriteProfile(key, settings, totals, session);
         if (makeDefault)
             ok = SetDefaultProvider(provider) && ok;
-        if (session)
-            ok = ApplySessionStateChange(*session) && ok;
         return ok;
     });
+}
+
+bool SaveStoredTotals(std::string_view provider, const std::vector<ProfileSetting>& settings,
+                      const ProfileTotals& totals, const SessionStateChange* session) {
+    if (!IsStorableProviderName(provider))
+        return false;
+    const std::string key = ProviderKeyPath(provider);
+    return WriteTogether(kHive, [&] {
+        return KeyExists(kHive, key) && WriteProfile(key, settings, totals, session);
+    });
+}
+
+bool SameProvider(std::string_view a, std::string_view b) {
+    return FoldCase(ProviderKeyPath(a)) == FoldCase(ProviderKeyPath(b));
 }
 
 void LoadProfileSettings(
