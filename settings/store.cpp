@@ -1,5 +1,6 @@
 #include "settings/store.h"
 
+#include "core/fd.h"
 #include "core/store_folder.h"
 #include "core/text_codec.h"
 
@@ -7,6 +8,8 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -284,26 +287,80 @@ int ExecSimple(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
 }
 
-// The store is private to its user: modes loosened by hand go back to the owner alone. SQLite
-// creates -wal and -shm with the database's mode of that moment, so a session on a read-only
-// database leaves them read-only behind it; once the database may be written again they must
-// be too, or every later write fails through them.
-void MakePrivate(const std::string& file) {
-    struct stat db {};
-    if (::stat(file.c_str(), &db) != 0)
-        return;
-    if ((db.st_mode & 07777) != (db.st_mode & 0600))
-        ::chmod(file.c_str(), db.st_mode & 0600);
-    const mode_t writable = (db.st_mode & S_IWUSR) ? 0600 : 0;
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const std::string side = file + suffix;
-        struct stat st {};
-        if (::stat(side.c_str(), &st) != 0)
-            continue;
-        const mode_t wanted = (st.st_mode & 0600) | writable;
-        if ((st.st_mode & 07777) != wanted)
-            ::chmod(side.c_str(), wanted);
+// What SQLite keeps beside a database.
+constexpr std::array<const char*, 3> kSideFiles = {"-wal", "-shm", "-journal"};
+
+// `shown` is how the message names the file: "it" for the database that the message is about.
+std::string NotAFileOfTheStore(const std::string& shown, mode_t type) {
+    if (S_ISLNK(type))
+        return shown + " is a symbolic link; the store's files are never reached through a link";
+    if (S_ISDIR(type))
+        return shown + " is a folder, not a file";
+    return shown + " is not a regular file";
+}
+
+// Through the file's own descriptor. A file with other names too (hard links) is not the
+// store's alone, and keeps its mode.
+void SetPrivateMode(int fd, const struct stat& st, mode_t wanted) {
+    if (st.st_nlink == 1 && (st.st_mode & 07777) != wanted)
+        ::fchmod(fd, wanted);
+}
+
+// Opens a store file read-only or read-write without following a link; never a device or a
+// pipe, which are refused before anything opens them.
+UniqueFd OpenStoreFile(const std::string& path, const std::string& shown, int flags,
+                       std::string* why) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        *why = NotAFileOfTheStore(shown, st.st_mode);
+        return UniqueFd();
     }
+    const int common = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    UniqueFd fd(::open(path.c_str(), flags | common, 0600));
+    const int error = errno;
+    // A store made read-only by its user is still read.
+    if (!fd && error == EACCES && (flags & O_ACCMODE) == O_RDWR)
+        fd.reset(::open(path.c_str(), O_RDONLY | common));
+    if (!fd) {
+        // A link put there since the look above.
+        *why = error == ELOOP ? NotAFileOfTheStore(shown, S_IFLNK) : std::strerror(error);
+    } else if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = NotAFileOfTheStore(shown, st.st_mode);
+        fd.reset();
+    }
+    return fd;
+}
+
+// Creates the database file when it is missing, private from the first byte on, and makes the
+// store private again where its modes were loosened by hand. SQLite creates -wal and -shm with
+// the database's mode of that moment, so a session on a read-only database leaves them
+// read-only behind it; once the database may be written again they must be too, or every later
+// write fails through them. Answers why the store cannot be used, "" when it can.
+std::string MakePrivate(const std::string& file) {
+    std::string why;
+    const UniqueFd db = OpenStoreFile(file, "it", O_RDWR | O_CREAT, &why);
+    struct stat st {};
+    if (!db)
+        return why;
+    if (::fstat(db.get(), &st) != 0)
+        return std::strerror(errno);
+    SetPrivateMode(db.get(), st, st.st_mode & 0600);
+    const mode_t writable = (st.st_mode & S_IWUSR) ? 0600 : 0;
+    for (const char* suffix : kSideFiles) {
+        const std::string side = file + suffix;
+        if (::lstat(side.c_str(), &st) != 0)
+            continue;
+        const UniqueFd fd = OpenStoreFile(side, side, O_RDONLY, &why);
+        if (!fd) {
+            // A side file that its owner may not even read is left to SQLite to report.
+            if (S_ISREG(st.st_mode))
+                continue;
+            return why;
+        }
+        if (::fstat(fd.get(), &st) == 0)
+            SetPrivateMode(fd.get(), st, (st.st_mode & 0600) | writable);
+    }
+    return "";
 }
 
 } // namespace
@@ -322,7 +379,7 @@ std::shared_ptr<Hive> Hive::For(RootKey root, std::string* why) {
         struct stat st {};
         // A connection that found the store read-only stays so: it is opened again once the
         // user has given the permission back.
-        if (slot->pid_ == ::getpid() && slot->file_ == file && ::stat(file.c_str(), &st) == 0 &&
+        if (slot->pid_ == ::getpid() && slot->file_ == file && ::lstat(file.c_str(), &st) == 0 &&
             st.st_dev == slot->dev_ && st.st_ino == slot->ino_ &&
             !(slot->readOnly_ && ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0)) {
             slot->ApplyBusyTimeout();
@@ -344,16 +401,15 @@ std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
     };
     if (!EnsureStoreFolder())
         return fail("the store folder cannot be created");
-    // Created here rather than by SQLite so that it is private from the first byte on; SQLite
-    // gives the -wal and -shm files the same mode.
-    if (const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); fd >= 0)
-        ::close(fd);
-    MakePrivate(file);
+    if (const std::string refused = MakePrivate(file); !refused.empty())
+        return fail(refused);
 
     auto hive = std::make_shared<Hive>();
     hive->pid_ = ::getpid();
     hive->file_ = file;
     sqlite3* raw = nullptr;
+    // Not SQLITE_OPEN_NOFOLLOW: that refuses a link anywhere on the path, also one the user
+    // made to keep the store folder elsewhere. The file itself is known to be no link by now.
     const int rc =
         sqlite3_open_v2(file.c_str(), &raw,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -364,7 +420,7 @@ std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
     if (!hive->Prepare(&reason))
         return fail(reason);
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0)
+    if (::lstat(file.c_str(), &st) != 0)
         return fail("the file vanished while it was opened");
     hive->dev_ = st.st_dev;
     hive->ino_ = st.st_ino;

@@ -133,6 +133,84 @@ TEST_F(RecoveryTest, LooseModesAreMadePrivateAgain) {
         EXPECT_EQ(ModeOf(file), 0600u) << file;
 }
 
+// quorvane-reg run on the store folder `home` instead of the test's own.
+ProcessResult RegIn(const std::filesystem::path& home, std::vector<std::string> args) {
+    args.insert(args.begin(), QUORVANE_REG_TOOL);
+    return RunProgram(args, {}, [&] { ::setenv("QUORVANE_HOME", home.c_str(), 1); });
+}
+
+// What stands where the store's folder or files belong but is not the store's own keeps its
+// mode, nothing is written through a link, and a store file that is not a regular file is
+// refused by its name. The file that links lead to is one of the test's own, in the part that
+// /etc/passwd plays for root.
+TEST_F(RecoveryTest, NothingButTheStoresOwnFilesIsChanged) {
+    namespace fs = std::filesystem;
+    const fs::path target = StoreFolder() / "passwd";
+    const std::string targetText = "root:x:0:0:root:/root:/bin/sh\n";
+    const fs::path nothing = StoreFolder() / "nothing";
+    const fs::path home = StoreFolder() / "case";
+    const fs::path db = home / "machine.db";
+    const auto makeStore = [&] { ASSERT_EQ(RegIn(home, {"add", "HKLM\\K", "/f"}).status, 0); };
+    struct Case {
+        const char* what;
+        std::function<void()> make; // after `home` is made as an empty folder of mode 0700
+        int status;
+        fs::path named; // what the error names; empty when the command succeeds
+        std::vector<std::pair<fs::path, mode_t>> modes; // as `make` left them
+    } cases[] = {
+        {"the database a link to a file", [&] { fs::create_symlink(target, db); }, 1, db, {}},
+        {"the database a link to nothing", [&] { fs::create_symlink(nothing, db); }, 1, db, {}},
+        {"the database a folder", [&] { fs::create_directory(db); ::chmod(db.c_str(), 0755); },
+         1, db, {{db, 0755}}},
+        {"the database a pipe", [&] { ::mkfifo(db.c_str(), 0644); }, 1, db, {{db, 0644}}},
+        {"the database another name of a file", [&] { fs::create_hard_link(target, db); }, 1,
+         db, {}},
+        {"the write-ahead log a link to a file",
+         [&] {
+             makeStore();
+             fs::create_symlink(target, db.string() + "-wal");
+         },
+         1, db.string() + "-wal", {}},
+        {"the shared-memory file a link to a file",
+         [&] {
+             makeStore();
+             fs::create_symlink(target, db.string() + "-shm");
+         },
+         1, db.string() + "-shm", {}},
+        {"the store folder a shared one", [&] { ::chmod(home.c_str(), 01777); }, 0, {},
+         {{home, 01777}}},
+        {"the store folder a link to a folder",
+         [&] {
+             fs::remove(home);
+             fs::create_directory(StoreFolder() / "real");
+             ::chmod((StoreFolder() / "real").c_str(), 0755);
+             fs::create_directory_symlink(StoreFolder() / "real", home);
+         },
+         0, {}, {{StoreFolder() / "real", 0755}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const fs::path& made : {home, StoreFolder() / "real", nothing, target})
+            fs::remove_all(made);
+        std::ofstream(target) << targetText;
+        ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+        fs::create_directory(home);
+        ASSERT_EQ(::chmod(home.c_str(), 0700), 0);
+        c.make();
+        const ProcessResult r = RegIn(home, {"add", "HKLM\\K", "/v", "v", "/d", "x", "/f"});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (!c.named.empty())
+            EXPECT_THAT(r.err, HasSubstr(c.named.string())) << "names what it refuses";
+        else
+            EXPECT_EQ(ModeOf(db), 0600u);
+        for (const auto& [path, mode] : c.modes)
+            EXPECT_EQ(ModeOf(path), mode) << path;
+        EXPECT_EQ(ModeOf(target), 0644u);
+        EXPECT_EQ(ReadBytes(target), targetText);
+        EXPECT_FALSE(fs::exists(nothing)) << "created through a link";
+    }
+}
+
 std::string DeepPath(std::size_t depth) {
     std::string path = "Deep";
     for (std::size_t level = 1; level < depth; ++level)
