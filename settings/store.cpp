@@ -89,6 +89,16 @@ constexpr std::array<const char*, kSqlCount> kSqlText = {
     "ROLLBACK",
 };
 
+// SQLite says "disk I/O error" also when a full disk refused it a file it needed (the
+// shared-memory file, say); the system's error underneath tells.
+std::string ErrorText(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xFF; // the primary code of an extended one
+    const int system = sqlite3_system_errno(db);
+    if (code == SQLITE_FULL || (code == SQLITE_IOERR && (system == ENOSPC || system == EDQUOT)))
+        return "the disk is full";
+    return sqlite3_errmsg(db);
+}
+
 struct DbCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -160,7 +170,7 @@ public:
         return stmt.get();
     }
 
-    [[noreturn]] void Fail(int rc) const { throw StoreError(sqlite3_errmsg(db()), rc); }
+    [[noreturn]] void Fail(int rc) const { throw StoreError(ErrorText(db()), rc); }
 
     void Exec(Sql which);
 
@@ -415,7 +425,7 @@ std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     hive->db_.reset(raw);
     if (rc != SQLITE_OK)
-        return fail(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+        return fail(raw ? ErrorText(raw) : sqlite3_errstr(rc));
     std::string reason;
     if (!hive->Prepare(&reason))
         return fail(reason);
@@ -433,7 +443,7 @@ bool Hive::Prepare(std::string* why) {
     ApplyBusyTimeout();
     readOnly_ = sqlite3_db_readonly(db, "main") == 1;
     const auto failed = [&] {
-        *why = sqlite3_errmsg(db);
+        *why = ErrorText(db);
         return false;
     };
 

@@ -12,6 +12,8 @@
 
 #include <fstream>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -42,6 +44,32 @@ std::string EditByHand(const char* file, const std::string& sql) {
                : sqlite3_errmsg(raw);
 }
 
+// Runs `steps` in a child process; answers what they answer, and says so when the child crashed.
+std::string InChildProcess(const std::function<std::string()>& steps) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const std::string answer = steps();
+        (void)!::write(fds[1], answer.data(), answer.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string answer;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        answer.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status))
+        answer += "the child process crashed";
+    return answer;
+}
+
 // Runs `steps` in a child process, as an ordinary user when the test runs as root (file modes
 // do not bind root), with the store folder handed to that user. Answers what went wrong.
 std::string AsPlainUser(const std::function<std::string()>& steps) {
@@ -54,33 +82,12 @@ std::string AsPlainUser(const std::function<std::string()>& steps) {
         if (::chown(StoreFolder().c_str(), kNobody, kNobody) != 0)
             return "cannot hand over the store folder";
     }
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return "no pipe";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        std::string failure;
+    return InChildProcess([&]() -> std::string {
         if (root &&
             (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            failure = "cannot become an ordinary user";
-        else
-            failure = steps();
-        (void)!::write(fds[1], failure.data(), failure.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string failure;
-    char buf[512];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
-        failure.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status))
-        failure += "the child process crashed";
-    return failure;
+            return "cannot become an ordinary user";
+        return steps();
+    });
 }
 
 // A user makes the store read-only, reads it, and gives the permission back: the -wal and
@@ -209,6 +216,44 @@ TEST_F(RecoveryTest, NothingButTheStoresOwnFilesIsChanged) {
         EXPECT_EQ(ReadBytes(target), targetText);
         EXPECT_FALSE(fs::exists(nothing)) << "created through a link";
     }
+}
+
+// A full disk is told as such, also where SQLite can say no more than "disk I/O error": the
+// store exists, but not even its shared-memory file can be had. The disk is a small file system
+// of the test's own, mounted in a mount namespace of a second process and filled to the brim.
+TEST_F(RecoveryTest, AFullDiskIsToldAsSuch) {
+    const std::filesystem::path disk = StoreFolder() / "disk";
+    std::filesystem::create_directory(disk);
+    const std::string said = InChildProcess([&]() -> std::string {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0)
+            return "no mount namespace";
+        if (const ProcessResult made = RegIn(disk, {"add", "HKLM\\K", "/v", "v", "/d", "x", "/f"});
+            made.status != 0)
+            return "the store cannot be made: " + made.err;
+        if (std::filesystem::exists(disk / "machine.db-shm"))
+            return "the shared-memory file outlived the store's last process: nothing is tested";
+        {
+            std::ofstream fill(disk / "fill", std::ios::binary);
+            const std::string block(4096, 'x');
+            while (fill.write(block.data(), block.size()) && fill.flush()) {
+            }
+        }
+        std::string answers;
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"query", "HKLM\\K", "/v", "v"},
+              std::vector<std::string>{"add", "HKLM\\K", "/v", "v", "/d", "y", "/f"}}) {
+            const ProcessResult r = RegIn(disk, args);
+            answers += args[0] + ": " + std::to_string(r.status) + " " + r.err;
+        }
+        return answers;
+    });
+    if (said == "no mount namespace")
+        GTEST_SKIP() << "no mount namespace of its own for the second process";
+    const std::string full = "cannot open the store " + (disk / "machine.db").string() +
+                             ": the disk is full\n";
+    EXPECT_EQ(said, "query: 1 ERROR: " + full + "add: 1 ERROR: " + full);
 }
 
 std::string DeepPath(std::size_t depth) {
