@@ -404,10 +404,8 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
                 CheckName(inner, "the key name");
                 if (op.kind == RegOpKind::DeleteKey && key->path.empty())
                     throw ParseError("a whole hive cannot be deleted");
-                if (KeyDepth(key->path) > kMaxKeyDepth)
-                    throw ParseError("the key is " + std::to_string(KeyDepth(key->path)) +
-                                     " levels deep; keys nest at most " +
-                                     std::to_string(kMaxKeyDepth) + " levels");
+                if (std::string beyond = KeyPathBeyondLimits(key->path); !beyond.empty())
+                    throw ParseError(std::move(beyond));
                 op.key = *key;
                 state = op.kind == RegOpKind::OpenKey ? Current::Key : Current::None;
                 current = *key;

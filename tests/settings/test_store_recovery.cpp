@@ -286,19 +286,82 @@ TEST_F(RecoveryTest, KeysDeeperThanTheRegistryAllowsAreRefused) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Other"));
 }
 
+std::string Repeat(std::string_view text, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+// Key names are at most 255 characters, counted as Windows counts them (UTF-16 units), by
+// every way a key is made: quorvane-reg add, the path operations and import.
+TEST_F(RecoveryTest, KeyNamesLongerThanTheRegistryAllowsAreRefused) {
+    const struct {
+        const char* what;
+        std::string name;
+        bool taken;
+    } cases[] = {
+        {"255 letters", Repeat("n", 255), true},
+        {"255 letters of two bytes", Repeat("\xC3\xA9", 255), true},
+        {"256 letters", Repeat("n", 256), false},
+        {"128 letters beyond the 16-bit range", Repeat("\xF0\x9F\x93\x9E", 128), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = "Long\\" + c.name + "\\Child";
+        const ProcessResult r = Reg({"add", "HKLM\\" + path, "/v", "v", "/f"});
+        EXPECT_EQ(r.status, c.taken ? 0 : 1) << r.err;
+        EXPECT_EQ(WriteValueByPath(HKEY_LOCAL_MACHINE, path + "\\w", Variant(1), vkInteger),
+                  c.taken);
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, "Long\\" + c.name), c.taken);
+        if (!c.taken) {
+            EXPECT_THAT(r.err, HasSubstr("key names are at most 255 characters"));
+        }
+
+        const std::string file = (StoreFolder() / "long.reg").string();
+        std::ofstream(file) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Other]\n\n"
+                            << "[HKEY_LOCAL_MACHINE\\" << path << "]\n";
+        const ProcessResult imported = Reg({"import", file});
+        EXPECT_EQ(imported.status, c.taken ? 0 : 1);
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, "Other"), c.taken);
+        if (!c.taken) {
+            EXPECT_THAT(imported.err, HasSubstr("line 5: the key name \"" + c.name.substr(0, 20)));
+        }
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Long");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Other");
+    }
+}
+
+// A key is kept by its parent and its own name, so a store grows with what it holds: the
+// deepest key of the longest names, one line of an import, makes a store of a few times its
+// size (a store that kept each key's whole path grew with its square, a thousandfold here).
+TEST_F(RecoveryTest, AStoreGrowsWithTheFileImported) {
+    std::string path = "Deep";
+    for (std::size_t level = 1; level < kMaxKeyDepth; ++level)
+        path += "\\" + std::string(kMaxKeyNameLength - 4, 'k') + std::to_string(1000 + level);
+    const std::filesystem::path file = StoreFolder() / "deep.reg";
+    std::ofstream(file) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\" << path << "]\n\"v\"=dword:1\n";
+    const ProcessResult r = Reg({"import", file.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(ValueExistsByPath(HKEY_LOCAL_MACHINE, path + "\\v"));
+    const auto imported = std::filesystem::file_size(file);
+    const auto stored = std::filesystem::file_size(HiveFile(HKEY_LOCAL_MACHINE));
+    EXPECT_LT(stored, 8 * imported) << imported << " bytes imported";
+}
+
 // A store made deeper than the limit by hand (as older versions let an import do) is walked
 // by query /s, export and delete with a stack far too small for a walk that recurses per level.
 TEST_F(RecoveryTest, WalksOverADeepTreeDoNotRecurse) {
     constexpr int kDepth = 2000;
     ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "Other\\v", Variant(1), vkInteger));
     ASSERT_EQ(EditByHand("machine.db",
-                         "WITH RECURSIVE chain(n, path) AS (SELECT 1, 'Deep' UNION ALL "
-                         "SELECT n + 1, path || '\\k' FROM chain WHERE n < " +
+                         "WITH RECURSIVE chain(n) AS (SELECT 1 UNION ALL "
+                         "SELECT n + 1 FROM chain WHERE n < " +
                              std::to_string(kDepth) +
-                             ") INSERT INTO keys(id, parent, name, path, fold) "
+                             ") INSERT INTO keys(id, parent, name, fold) "
                              "SELECT 1000000 + n, CASE n WHEN 1 THEN 1 ELSE 999999 + n END, "
-                             "CASE n WHEN 1 THEN 'Deep' ELSE 'k' END, path, upper(path) "
-                             "FROM chain"),
+                             "CASE n WHEN 1 THEN 'Deep' ELSE 'k' END, "
+                             "CASE n WHEN 1 THEN 'DEEP' ELSE 'K' END FROM chain"),
               "");
     const auto smallStack = [] {
         const rlimit limit{256 * 1024, 256 * 1024};
@@ -332,20 +395,21 @@ TEST_F(RecoveryTest, WalksOverADeepTreeDoNotRecurse) {
 TEST_F(RecoveryTest, DamagedRowsGiveAnErrorNamingTheKey) {
     struct Case {
         const char* what;
-        const char* row; // name, path and fold of a subkey of HKLM\A\B
+        const char* row; // name and folded name of a subkey of HKLM\A\B
         const char* message;
     } cases[] = {
-        {"empty name", "'', 'A\\B\\', 'A\\B\\'", "a subkey with an empty name"},
-        {"backslash in the name", "'x\\y', 'A\\B\\x\\y', 'A\\B\\X\\Y'", "holds a backslash"},
-        {"path of another key", "'C', 'Z\\C', 'Z\\C'", "recorded under the path \"Z\\C\""},
+        {"empty name", "'', ''", "a subkey with an empty name"},
+        {"backslash in the name", "'x\\y', 'X\\Y'", "holds a backslash"},
+        {"folded name of another name", "'C', 'Z'", "a subkey \"C\" filed under another name, \"Z\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteKeyTree(HKEY_LOCAL_MACHINE, "A");
         ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "A\\B\\v", Variant(1), vkInteger));
         ASSERT_EQ(EditByHand("machine.db",
-                             std::string("INSERT INTO keys(parent, name, path, fold) SELECT id, ") +
-                                 c.row + " FROM keys WHERE fold = 'A\\B'"),
+                             std::string("INSERT INTO keys(parent, name, fold) SELECT b.id, ") +
+                                 c.row + " FROM keys a JOIN keys b ON b.parent = a.id "
+                                         "WHERE a.parent = 1 AND a.fold = 'A' AND b.fold = 'B'"),
                   "");
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"query", "HKLM\\A", "/s"},
