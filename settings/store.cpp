@@ -628,11 +628,21 @@ std::string KeyPathBeyondLimits(std::string_view path) {
     if (names.size() > kMaxKeyDepth)
         return "the key is " + std::to_string(names.size()) + " levels deep; keys nest at most " +
                std::to_string(kMaxKeyDepth) + " levels";
-    for (const std::string_view name : names)
-        if (const std::size_t length = Utf16Length(name); length > kMaxKeyNameLength)
-            return "the key name \"" + std::string(name) + "\" is " + std::to_string(length) +
-                   " characters long; key names are at most " +
-                   std::to_string(kMaxKeyNameLength) + " characters";
+    for (const std::string_view name : names) {
+        const std::size_t length = Utf16Length(name);
+        if (length <= kMaxKeyNameLength)
+            continue;
+        // Its first characters are enough to tell which name it is.
+        std::size_t shown = 0;
+        for (int count = 0; count < 32 && shown < name.size(); ++count) {
+            char32_t cp;
+            const std::size_t len = DecodeUtf8(name, shown, cp);
+            shown += len != 0 ? len : 1;
+        }
+        return "the key name \"" + std::string(name.substr(0, shown)) + "...\" is " +
+               std::to_string(length) + " characters long; key names are at most " +
+               std::to_string(kMaxKeyNameLength) + " characters";
+    }
     return "";
 }
 
