@@ -2,6 +2,7 @@
 // Exit codes: 0 done, 1 the operation failed or was declined, 2 the command line is wrong.
 
 #include "core/bytes.h"
+#include "core/fd.h"
 #include "core/file_replace.h"
 #include "core/text.h"
 #include "core/text_codec.h"
@@ -16,7 +17,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -503,20 +503,66 @@ int Export(const Args& args) {
     return kOk;
 }
 
+// Registry files are text, and a store of provider profiles exports to a few kilobytes; the
+// limit keeps what is no such file (or a device that never ends) from filling the memory.
+constexpr std::size_t kImportLimit = std::size_t{64} << 20;
+
+// The whole file, or why it is not read: only a regular file up to the limit is.
+std::optional<Bytes> ReadImportFile(const std::string& file, std::string& why) {
+    // Not blocking: opening a pipe that nobody writes to must not hang before it is refused.
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        why = "cannot open " + file + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    const std::string limit = "; import reads registry files of at most 64 MB (" +
+                              std::to_string(kImportLimit) + " bytes)";
+    if (S_ISDIR(st.st_mode))
+        why = file + " is a folder, not a registry file";
+    else if (!S_ISREG(st.st_mode))
+        why = file + " is not a regular file (it is a device, a pipe or a socket); import reads "
+                     "registry files";
+    else if (static_cast<std::uintmax_t>(st.st_size) > kImportLimit)
+        why = file + " is " + std::to_string(st.st_size) + " bytes" + limit;
+    if (!why.empty())
+        return std::nullopt;
+    Bytes content(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t size = 0;
+    // Up to one byte past the limit, for a file that grows while it is read.
+    while (size <= kImportLimit) {
+        if (size == content.size())
+            content.resize(std::min(content.size() * 2, kImportLimit + 1));
+        const ssize_t n = ::read(fd.get(), content.data() + size, content.size() - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = "cannot read " + file + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        size += static_cast<std::size_t>(n);
+    }
+    if (size > kImportLimit) {
+        why = file + " grew larger while it was read" + limit;
+        return std::nullopt;
+    }
+    content.resize(size);
+    return content;
+}
+
 int Import(const Args& args) {
     Allow(args, 1, "");
     const std::string& file = args.positional[0];
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return Failed("cannot open " + file + ": " + std::strerror(errno));
-    const Bytes content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        return Failed("cannot read " + file + ": " + std::strerror(errno));
-    const RegFileParse parsed = ParseRegFile(content);
+    std::string why;
+    const std::optional<Bytes> content = ReadImportFile(file, why);
+    if (!content)
+        return Failed(why + ". Nothing was imported.");
+    const RegFileParse parsed = ParseRegFile(*content);
     if (!parsed.ok())
         return Failed(file + ", line " + std::to_string(parsed.errorLine) + ": " + parsed.error +
                       ". Nothing was imported.");
-    std::string why;
     if (!ApplyRegOps(parsed.ops, &why))
         return Failed(file + ": " + why + ". Nothing was imported.");
     std::cout << "The operation completed successfully.\n";
@@ -548,7 +594,9 @@ int main(int argc, char** argv) {
         std::cerr << "ERROR: Invalid syntax: " << e.message()
                   << ".\nType \"quorvane-reg /?\" for usage.\n";
         return kUsage;
-    } catch (const StoreError& e) {
+    } catch (const std::exception& e) {
+        // StoreError, and whatever else stops a command: a message and status 1, never an
+        // abort.
         return Failed(e.what());
     }
 }

@@ -373,7 +373,7 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
     // The key that values go to; none after a deletion, and a skipped one after a key line
     // that Windows ignores, whose values are dropped with it.
     enum class Current { None, Key, Skipped } state = Current::None;
-    RegKeyName current;
+    RootKey currentRoot = RootKey::LocalMachine;
     try {
         for (std::size_t i = 1; i < lines.size(); ++i) {
             lineNo = static_cast<int>(i + 1);
@@ -397,7 +397,7 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
                     state = Current::Skipped;
                     continue;
                 }
-                const auto key = ParseKeyName(inner);
+                auto key = ParseKeyName(inner);
                 if (!key)
                     throw ParseError("\"" + std::string(inner) +
                                      "\" is not a key of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER");
@@ -406,9 +406,9 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
                     throw ParseError("a whole hive cannot be deleted");
                 if (std::string beyond = KeyPathBeyondLimits(key->path); !beyond.empty())
                     throw ParseError(std::move(beyond));
-                op.key = *key;
                 state = op.kind == RegOpKind::OpenKey ? Current::Key : Current::None;
-                current = *key;
+                currentRoot = key->root;
+                op.key = std::move(*key);
                 result.ops.push_back(std::move(op));
                 continue;
             }
@@ -429,7 +429,7 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
                 throw ParseError("a value must follow the [key] it belongs to");
             RegOp op;
             op.line = lineNo;
-            op.key = current;
+            op.key.root = currentRoot;
             ParseValue(line, op, unicodeFile);
             if (state == Current::Key)
                 result.ops.push_back(std::move(op));

@@ -33,6 +33,8 @@ enum class RegOpKind {
 
 struct RegOp {
     RegOpKind kind = RegOpKind::OpenKey;
+    // A value's own key is the one opened last before it; of it a value carries only the hive,
+    // so that the many values of a deep key do not each hold a copy of its path.
     RegKeyName key;
     std::string name;
     RegType type = REG_NONE;

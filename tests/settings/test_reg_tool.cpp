@@ -4,7 +4,10 @@
 #include "tests/settings/process.h"
 #include "tests/settings/store_fixture.h"
 
+#include <csignal>
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace quorvane::test {
 namespace {
@@ -183,6 +186,62 @@ TEST_F(RegToolTest, ReportsAStoreItCannotOpen) {
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr("machine.db"));
     EXPECT_EQ(Reg({"import", (StoreFolder() / "missing.reg").string()}).status, 1);
+}
+
+// What is not a registry file that import can read is refused, exit status 1, with a message
+// naming it, and nothing of it is read beyond the size limit (a pipe or a device may never end).
+TEST_F(RegToolTest, ImportRefusesWhatIsNotARegistryFileItCanRead) {
+    namespace fs = std::filesystem;
+    const fs::path file = StoreFolder() / "in.reg";
+    const std::string registryFile = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Imported]\r\n";
+    pid_t writer = -1;
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string message;
+    };
+    std::vector<Case> cases = {
+        {"a folder", [&] { fs::create_directory(file); }, file.string() + " is a folder"},
+        {"a pipe that carries a registry file",
+         [&] {
+             ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+             writer = ::fork();
+             if (writer == 0) {
+                 std::ofstream(file, std::ios::binary) << registryFile;
+                 ::_exit(0);
+             }
+         },
+         file.string() + " is not a regular file"},
+        {"a file larger than import reads",
+         [&] {
+             std::ofstream(file, std::ios::binary) << registryFile;
+             fs::resize_file(file, (64u << 20) + 1);
+         },
+         "import reads registry files of at most 64 MB (67108864 bytes)"},
+        {"no file", [] {}, "cannot open " + file.string() + ": No such file or directory"},
+    };
+    if (::geteuid() != 0)
+        cases.push_back({"a file its reader may not read",
+                         [&] {
+                             std::ofstream(file, std::ios::binary) << registryFile;
+                             fs::permissions(file, fs::perms::none);
+                         },
+                         "cannot open " + file.string() + ": Permission denied"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(file);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Imported");
+        c.make();
+        const ProcessResult r = Reg({"import", file.string()});
+        if (writer > 0) {
+            ::kill(writer, SIGKILL);
+            ::waitpid(writer, nullptr, 0);
+            writer = -1;
+        }
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(c.message));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Imported"));
+    }
 }
 
 } // namespace
