@@ -487,17 +487,23 @@ int Export(const Args& args) {
     Allow(args, 2, "y");
     const RegKeyName name = KeyArg(args.positional[0]);
     const std::string& file = args.positional[1];
+    // Replacing one would lose that hive, with everything in it.
+    if (IsStoreFile(file))
+        return Failed(file + " is one of the store's own files; export to another file");
     int code = kOk;
     const RegistryKey key = OpenKey(name, false, code);
     if (!key)
         return code;
-    const Bytes content = ExportRegFile(key);
     struct stat st {};
     if (!args.overwrite && ::stat(file.c_str(), &st) == 0 &&
         !Ask("File " + file + " already exists. Overwrite"))
         return kFailed;
     FileReplacement out(file, 0600);
-    if (!out.Write(content.data(), content.size()) || !out.Commit())
+    bool written = out.ok();
+    ExportRegFile(key, [&](std::span<const std::uint8_t> part) {
+        written = written && out.Write(part.data(), part.size());
+    });
+    if (!written || !out.Commit())
         return Failed("cannot write " + file + ": " + std::strerror(out.error()));
     std::cout << "The operation completed successfully.\n";
     return kOk;

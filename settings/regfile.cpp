@@ -487,13 +487,18 @@ bool ApplyRegOps(const std::vector<RegOp>& ops, std::string* error) {
     return true;
 }
 
-Bytes ExportRegFile(const RegistryKey& key) {
+void ExportRegFile(const RegistryKey& key,
+                   const std::function<void(std::span<const std::uint8_t>)>& write) {
     std::string text = std::string(kHeader5) + "\r\n\r\n";
-    WalkKeyTree(key, [&](const RegistryKey& each) { ExportKey(text, each); });
     Bytes out = {0xFF, 0xFE};
-    const Bytes body = Utf8ToUtf16Le(text);
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    WalkKeyTree(key, [&](const RegistryKey& each) {
+        ExportKey(text, each);
+        const Bytes body = Utf8ToUtf16Le(text);
+        out.insert(out.end(), body.begin(), body.end());
+        write(out);
+        text.clear();
+        out.clear();
+    });
 }
 
 } // namespace quorvane

@@ -623,6 +623,25 @@ std::filesystem::path HiveFile(RootKey root) {
     return StoreFolder() / (root == RootKey::LocalMachine ? "machine.db" : "user.db");
 }
 
+bool IsStoreFile(const std::filesystem::path& path) {
+    const std::filesystem::path parent = path.parent_path();
+    struct stat folder {}, in {};
+    if (::stat(StoreFolder().c_str(), &folder) != 0 ||
+        ::stat(parent.empty() ? "." : parent.c_str(), &in) != 0 || folder.st_dev != in.st_dev ||
+        folder.st_ino != in.st_ino)
+        return false;
+    const std::string name = path.filename().string();
+    for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentUser}) {
+        const std::string db = HiveFile(root).filename().string();
+        if (name == db)
+            return true;
+        for (const char* suffix : kSideFiles)
+            if (name == db + suffix)
+                return true;
+    }
+    return false;
+}
+
 std::string KeyPathBeyondLimits(std::string_view path) {
     const std::vector<std::string_view> names = SplitKeyPath(path);
     if (names.size() > kMaxKeyDepth)

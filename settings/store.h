@@ -66,6 +66,10 @@ std::string KeyPathBeyondLimits(std::string_view path);
 std::chrono::milliseconds SetStoreBusyTimeout(std::chrono::milliseconds wait);
 // The database file of a hive in the current store folder.
 std::filesystem::path HiveFile(RootKey root);
+// Whether `path` names one of the store's own files: a hive's database or a file SQLite keeps
+// beside it, existing or not, in the store folder however that is reached (another spelling,
+// a link to the folder).
+bool IsStoreFile(const std::filesystem::path& path);
 
 // The store was opened but an operation on it failed: an I/O error, a full disk, a lock held
 // by another process for longer than the wait, a read-only store, or a key deleted by someone

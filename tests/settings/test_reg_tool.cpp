@@ -188,6 +188,30 @@ TEST_F(RegToolTest, ReportsAStoreItCannotOpen) {
     EXPECT_EQ(Reg({"import", (StoreFolder() / "missing.reg").string()}).status, 1);
 }
 
+// Export never replaces the store's own files, by whatever name it is given them: the hive
+// would be lost with everything in it.
+TEST_F(RegToolTest, ExportRefusesTheStoresOwnFiles) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(WriteValueByPath(HKEY_CURRENT_USER, "K\\v", Variant(1), vkInteger));
+    ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "K\\v", Variant(2), vkInteger));
+    fs::create_directory(StoreFolder() / "sub");
+    fs::create_directory_symlink(StoreFolder(), StoreFolder() / "alias");
+    const fs::path folder = StoreFolder();
+    for (const fs::path& target :
+         {folder / "user.db", folder / "machine.db", folder / "user.db-wal",
+          folder / "machine.db-shm", folder / "user.db-journal", folder / "sub/../user.db",
+          folder / "alias/user.db"}) {
+        SCOPED_TRACE(target);
+        const bool existed = fs::exists(target);
+        const ProcessResult r = Reg({"export", "HKCU", target.string(), "/y"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_THAT(r.err, HasSubstr(target.string() + " is one of the store's own files"));
+        EXPECT_EQ(fs::exists(target), existed);
+    }
+    for (const auto& [hive, value] : {std::pair{"HKCU\\K", "0x1"}, std::pair{"HKLM\\K", "0x2"}})
+        EXPECT_THAT(Reg({"query", hive, "/v", "v"}).out, HasSubstr("REG_DWORD    " + std::string(value)));
+}
+
 // What is not a registry file that import can read is refused, exit status 1, with a message
 // naming it, and nothing of it is read beyond the size limit (a pipe or a device may never end).
 TEST_F(RegToolTest, ImportRefusesWhatIsNotARegistryFileItCanRead) {
