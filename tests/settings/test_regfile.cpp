@@ -200,6 +200,16 @@ TEST_F(RegFileTest, ImportsWhatWindowsImports) {
     }
 }
 
+// A UTF-16LE file with its byte-order mark, written unit by unit: lone surrogates stay lone.
+Bytes Utf16Units(std::u16string_view units) {
+    Bytes out = {0xFF, 0xFE};
+    for (const char16_t unit : units) {
+        out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return out;
+}
+
 Bytes Utf16WithoutMark(const std::string& text) {
     return Utf8ToUtf16Le(text);
 }
@@ -229,6 +239,23 @@ TEST(RegFileParseTest, AnErrorNamesItsLineAndKeepsNothing) {
          Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\\xC3\xFF]\r\n"), 3},
         {"unpaired surrogate in a value name",
          Utf16File("Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"\xC3\"=dword:1\r\n"), 3},
+        // Every unpaired surrogate, also those of U+DC80 to U+DCFF whose low bytes happen to
+        // spell UTF-8 (here "\xC3\x9C", an Ü), and wherever it stands.
+        {"low surrogates spelling UTF-8 in a key name",
+         Utf16Units(u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\\xDCC3\xDC9C]\r\n"), 3},
+        {"low surrogates spelling UTF-8 in a value name",
+         Utf16Units(u"Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"\xDCC3\xDC9C\"=dword:1"),
+         3},
+        {"a high surrogate alone in a text",
+         Utf16Units(u"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"a\"=\"\xD83D\"\n"), 3},
+        {"a low surrogate after a pair, in a comment",
+         Utf16Units(u"Windows Registry Editor Version 5.00\r\r[HKLM\\A]\r; \xD83D\xDCDE\xDCDE\r"), 4},
+        {"a surrogate on the header line",
+         Utf16Units(u"Windows Registry Editor Version 5.00\xDC80\r\n[HKLM\\A]\r\n"), 1},
+        {"a high surrogate at the end of a continued line",
+         Utf16Units(u"Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"h\"=hex:01,\\\r\n"
+                    u"  02 ;\xD800\r\n"),
+         4},
         {"no header", BytesOf("[HKEY_LOCAL_MACHINE\\A]\n"), 1},
         {"empty file", BytesOf(""), 1},
         {"unknown hive", BytesOf("REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n"), 2},
