@@ -48,9 +48,9 @@ constexpr const char* kUsageText =
         strings of REG_MULTI_SZ data (\0 when not given)
   /t    REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or
         REG_NONE
-  /d    the data: text, a number (decimal or 0x hex) for REG_DWORD and REG_QWORD, hex digits
-        for REG_BINARY and REG_NONE. Without /v and /ve, add sets the unnamed value, to an
-        empty text unless /d says otherwise.
+  /d    the data: text (REG_NONE too), a number (decimal or 0x hex) for REG_DWORD and
+        REG_QWORD, hex digits for REG_BINARY. Without /v and /ve, add sets the unnamed value, to
+        an empty text unless /d says otherwise.
   /f    add, delete: do not ask before overwriting or deleting
   /y    export: overwrite FILE without asking
 
@@ -346,18 +346,12 @@ Bytes NumberArg(const std::string& text, int bytes, const char* typeName) {
     return LittleEndianBytes(static_cast<std::uint64_t>(v), static_cast<std::size_t>(bytes));
 }
 
-Bytes HexArg(const std::string& text, const char* typeName) {
-    const auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        c = static_cast<char>(c | 0x20);
-        return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    };
+Bytes BinaryArg(const std::string& text) {
     if (text.size() % 2 != 0)
-        throw UsageError(std::string(typeName) + " data needs two hex digits a byte");
+        throw UsageError("REG_BINARY data needs two hex digits a byte");
     Bytes data;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = digit(text[i]), lo = digit(text[i + 1]);
+        const int hi = HexDigitValue(text[i]), lo = HexDigitValue(text[i + 1]);
         if (hi < 0 || lo < 0)
             throw UsageError("\"" + text + "\" is not hex data");
         data.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
@@ -418,9 +412,14 @@ Bytes DataArg(const Args& args, RegType& type) {
     } else if (t == "reg_qword") {
         type = REG_QWORD;
         data = NumberArg(text, 8, "REG_QWORD");
-    } else if (t == "reg_binary" || t == "reg_none") {
-        type = t == "reg_binary" ? REG_BINARY : REG_NONE;
-        data = HexArg(text, type == REG_BINARY ? "REG_BINARY" : "REG_NONE");
+    } else if (t == "reg_binary") {
+        type = REG_BINARY;
+        data = BinaryArg(text);
+    } else if (t == "reg_none") {
+        // As reg add keeps it: the text in UTF-16 with its NUL, whatever it looks like.
+        type = REG_NONE;
+        data = Utf8ToUtf16Le(text);
+        data.insert(data.end(), {0, 0});
     } else {
         throw UsageError("unknown type \"" + typeName +
                          "\": use REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, "

@@ -54,8 +54,12 @@ TEST_F(RegToolTest, AddsEachTypeWithTheRightBytes) {
          {"QMax", REG_QWORD, Bytes(8, 0xFF)}},
         {{"/v", "QNeg", "/t", "REG_QWORD", "/d", "-2"},
          {"QNeg", REG_QWORD, {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}},
-        {{"/v", "Marker", "/t", "REG_NONE"}, {"Marker", REG_NONE, {}}},
-        {{"/v", "Raw", "/t", "REG_NONE", "/d", "00fF"}, {"Raw", REG_NONE, {0x00, 0xFF}}},
+        // REG_NONE data is text, kept as Windows keeps it: UTF-16 with its NUL.
+        {{"/v", "Marker", "/t", "REG_NONE"}, {"Marker", REG_NONE, {0, 0}}},
+        {{"/v", "Raw", "/t", "REG_NONE", "/d", "deadbeef"},
+         {"Raw", REG_NONE, Utf16(std::string_view("deadbeef\0", 9))}},
+        {{"/v", "Text", "/t", "REG_NONE", "/d", "T\xC3\xA9st"},
+         {"Text", REG_NONE, Utf16(std::string_view("T\xC3\xA9st\0", 6))}},
     };
     for (Case& c : cases) {
         std::vector<std::string> args = {"add", kKey};
@@ -147,7 +151,6 @@ TEST_F(RegToolTest, RefusesBadCommandLines) {
         {"add", kKey, "/v", "n", "/t", "REG_QWORD", "/d", "0x"},
         {"add", kKey, "/v", "n", "/t", "REG_DWORD", "/d", " 5"},
         {"add", kKey, "/v", "n", "/t", "REG_LINK", "/d", "x"},
-        {"add", kKey, "/v", "n", "/t", "REG_NONE", "/d", "xyz"},
         {"add", kKey, "/v", "n", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"},
         {"add", kKey, "/v", "n", "/t", "REG_MULTI_SZ", "/s", "ab", "/d", "a"},
         {"add", kKey, "/v", "n", "/s", "#", "/d", "a"},
