@@ -176,7 +176,6 @@ Bytes StoreMultiText(const Bytes& fileBytes, bool unicodeFile) {
     return Utf8ToUtf16Le(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
 }
 
-
 // The line up to a ";" comment that is not inside quotes.
 std::string_view StripComment(std::string_view line) {
     bool quoted = false;
@@ -384,15 +383,17 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
                          " is half of a UTF-16 surrogate pair without its other half: the line "
                          "is not valid text");
     };
-    bool unicodeFile;
     try {
         reach(0);
     } catch (const ParseError& e) {
         return fail(1, e.message());
     }
-    if (lines[0] == kHeader5)
+    // Blanks and tabs before the header are taken, as Windows takes them; nothing else.
+    const std::string_view header = TrimLeadingBlanks(lines[0]);
+    bool unicodeFile;
+    if (header == kHeader5)
         unicodeFile = true;
-    else if (lines[0] == kHeader4)
+    else if (header == kHeader4)
         unicodeFile = false;
     else if (content.size() >= 2 && content[0] != 0 && content[1] == 0)
         return fail(1, "a UTF-16 file must start with its byte-order mark (FF FE)");
@@ -445,19 +446,26 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
             if (text.front() != '"' && text.front() != '@')
                 throw ParseError("neither a [key], a \"value\"=, @= nor a ; comment");
             // regedit continues long lines with a backslash at the end; comment and blank lines
-            // may come between, and a file that ends instead gives what the lines hold.
+            // may come between.
             std::string line(TrimTrailingBlanks(StripComment(text)));
+            bool cutShort = false;
             while (!line.empty() && line.back() == '\\') {
                 line.pop_back();
                 while (i + 1 < lines.size() && IsCommentOrBlank(lines[i + 1]))
                     reach(++i);
-                if (i + 1 == lines.size())
+                if (i + 1 == lines.size()) {
+                    cutShort = true;
                     break;
+                }
                 reach(++i);
                 line += TrimBlanks(StripComment(lines[i]));
             }
             if (state == Current::None)
                 throw ParseError("a value must follow the [key] it belongs to");
+            // The file ends before the value does: Windows drops that value and imports the
+            // rest. A part of a value is never stored.
+            if (cutShort)
+                continue;
             RegOp op;
             op.line = lineNo;
             op.key.root = currentRoot;

@@ -183,12 +183,25 @@ TEST_F(RegFileTest, ImportsWhatWindowsImports) {
                 {{"d", REG_DWORD, {5, 0, 0, 0}},
                  {"s;\"", REG_SZ, {'a', ';', 'b', 0}},
                  {"h", REG_BINARY, {1, 2, 3}}}}})},
+        // A value that the end of the file cuts short is dropped, never stored in part; the rest
+        // of the file is imported.
         {"a file that ends inside a continued line, without a final newline",
-         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"h\"=hex:01,02,\\"),
-         with({{"T\\Tail", {{"h", REG_BINARY, {1, 2}}}}})},
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"a\"=dword:1\r\n"
+                 "\"h\"=hex:01,02,\\"),
+         with({{"T\\Tail", {{"a", REG_DWORD, {1, 0, 0, 0}}}}})},
         {"a file that ends after a continued line and a blank one",
          BytesOf("REGEDIT4\n[HKEY_LOCAL_MACHINE\\T\\Tail]\n\"h\"=hex:01,\\\n\n"),
-         with({{"T\\Tail", {{"h", REG_BINARY, {1}}}}})},
+         with({{"T\\Tail", {}}})},
+        {"a file that ends after a continued line and a comment",
+         Utf16File(v5 + "[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"h\"=hex(2):41,00,\\\r\n; 42,00\r\n"),
+         with({{"T\\Tail", {}}})},
+        // Blanks and tabs before the header line, as Windows takes them.
+        {"blanks before REGEDIT4",
+         BytesOf("  REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Lead]\r\n\"v\"=dword:2\r\n"),
+         with({{"T\\Lead", {{"v", REG_DWORD, {2, 0, 0, 0}}}}})},
+        {"a tab and a blank before the version 5 header",
+         Utf16File("\t " + v5 + "[HKEY_LOCAL_MACHINE\\T\\Lead]\r\n\"v\"=dword:2\r\n"),
+         with({{"T\\Lead", {{"v", REG_DWORD, {2, 0, 0, 0}}}}})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -229,6 +242,8 @@ TEST(RegFileParseTest, AnErrorNamesItsLineAndKeepsNothing) {
     } cases[] = {
         {"header below a blank line", BytesOf("\nREGEDIT4\n[HKLM\\A]\n"), 1},
         {"header in other letters", BytesOf("regedit4\n[HKLM\\A]\n"), 1},
+        {"blanks after the header", BytesOf("REGEDIT4 \n[HKLM\\A]\n"), 1},
+        {"blanks and text before the header", BytesOf(" x REGEDIT4\n[HKLM\\A]\n"), 1},
         {"header of another version",
          BytesOf("Windows Registry Editor Version 5.0\n[HKLM\\A]\n"), 1},
         {"UTF-16 without its byte-order mark",
