@@ -28,14 +28,20 @@ constexpr int kSchemaVersion = 2;
 std::atomic<int> busyTimeoutMs{5000};
 constexpr std::int64_t kHiveKeyId = 1;
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE keys(
+// The keys' table under the name `table`: the store's own, or the one a store of an older
+// layout is copied into.
+std::string KeysTable(const std::string& table) {
+    return "CREATE TABLE " + table + R"sql((
     id INTEGER PRIMARY KEY AUTOINCREMENT,
-    parent INTEGER REFERENCES keys(id),
+    parent INTEGER REFERENCES )sql" + table + R"sql((id),
     name TEXT NOT NULL,
     fold TEXT NOT NULL,
     UNIQUE(parent, fold)
 );
+)sql";
+}
+
+const std::string kSchema = KeysTable("keys") + R"sql(
 CREATE TABLE vals(
     id INTEGER PRIMARY KEY,
     key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
@@ -52,14 +58,7 @@ INSERT INTO keys(id, parent, name, fold) VALUES(1, NULL, '', '');
 // of deleted keys stay unused (see below). quorvane_fold is FoldCase, the same as every later
 // lookup uses. SQLite's own way of changing a table: a new one filled from the old, which is
 // then dropped, with foreign keys off, so that dropping it does not take the values with it.
-constexpr const char* kTakeOverVersion1 = R"sql(
-CREATE TABLE keys_by_parent(
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    parent INTEGER REFERENCES keys_by_parent(id),
-    name TEXT NOT NULL,
-    fold TEXT NOT NULL,
-    UNIQUE(parent, fold)
-);
+const std::string kTakeOverVersion1 = KeysTable("keys_by_parent") + R"sql(
 INSERT INTO keys_by_parent(id, parent, name, fold)
     SELECT id, parent, name, quorvane_fold(name) FROM keys ORDER BY id;
 UPDATE sqlite_sequence
@@ -575,7 +574,7 @@ bool Hive::Prepare(std::string* why) {
                 return failed();
             ::usleep(1000);
         }
-        const std::string setup = std::string(kSchema) + "PRAGMA application_id=" +
+        const std::string setup = kSchema + "PRAGMA application_id=" +
                                   std::to_string(kApplicationId) + ";PRAGMA user_version=" +
                                   std::to_string(kSchemaVersion) + ";";
         if (!changeOnce(empty, setup))

@@ -227,13 +227,6 @@ Bytes Utf16WithoutMark(const std::string& text) {
     return Utf8ToUtf16Le(text);
 }
 
-std::string Repeat(const std::string& text, std::size_t times) {
-    std::string out;
-    for (std::size_t i = 0; i < times; ++i)
-        out += text;
-    return out;
-}
-
 TEST(RegFileParseTest, AnErrorNamesItsLineAndKeepsNothing) {
     struct Case {
         const char* what;

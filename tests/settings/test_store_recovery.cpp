@@ -286,13 +286,6 @@ TEST_F(RecoveryTest, KeysDeeperThanTheRegistryAllowsAreRefused) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Other"));
 }
 
-std::string Repeat(std::string_view text, std::size_t times) {
-    std::string out;
-    for (std::size_t i = 0; i < times; ++i)
-        out += text;
-    return out;
-}
-
 // Key names are at most 255 characters, counted as Windows counts them (UTF-16 units), by
 // every way a key is made: quorvane-reg add, the path operations and import.
 TEST_F(RecoveryTest, KeyNamesLongerThanTheRegistryAllowsAreRefused) {
