@@ -16,6 +16,7 @@
 #include <linux/capability.h>
 #include <sched.h>
 #include <set>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -62,8 +63,9 @@ std::string InChildWithoutSysAdmin(const std::function<std::string()>& check) {
 }
 
 // The modem is a pseudo-terminal, reached as COM3 through the store folder, and under /dev (a
-// folder of the test's own) as /dev/modem, a by-id and a by-path link, and a link in a folder
-// whose name holds '_'. /dev/pts is the system's.
+// folder of the test's own) as /dev/modem, a by-id and a by-path link, a link in a folder whose
+// name holds '_', and /dev/gsm/modem beside /dev/gsm_modem, which is another device. /dev/pts
+// is the system's.
 class PortCheckTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -78,8 +80,8 @@ protected:
 
     void SetUp() override {
         const fs::path dev = dir.Path() / "dev";
-        for (const char* folder :
-             {"lock", "home/ports", "dev/serial/by-id", "dev/serial/by-path", "dev/usb_modems"})
+        for (const char* folder : {"lock", "home/ports", "dev/serial/by-id", "dev/serial/by-path",
+                                   "dev/usb_modems", "dev/gsm"})
             fs::create_directories(dir.Path() / folder);
         fs::create_symlink("/dev/pts", dev / "pts");
         fs::create_symlink(modem.SlavePath(), dev / "modem");
@@ -87,12 +89,21 @@ protected:
         fs::create_symlink(modem.SlavePath(), dev / "serial" / "by-path" / kByPath);
         fs::create_symlink(modem.SlavePath(), dev / "usb_modems" / "usb_modem_1");
         fs::create_symlink(elsewhere.SlavePath(), dev / "ttyOther");
+        fs::create_symlink(modem.SlavePath(), dev / "gsm" / "modem");
+        fs::create_symlink(elsewhere.SlavePath(), dev / "gsm_modem");
         fs::create_symlink(modem.SlavePath(), dir.Path() / "home" / "ports" / "COM3");
         comm.SetCommPort("COM3");
     }
     void TearDown() override { comm.StopComm(); }
 
     fs::path Lock(const std::string& name) const { return dir.Path() / "lock" / ("LCK.." + name); }
+    // The names of the lock files that an open of the modem takes.
+    std::set<std::string> OwnLockNames() const {
+        return {"LCK.." + number,          "LCK..pts_" + number,
+                "LCK..modem",              "LCK..serial_by-id_" + kById,
+                "LCK.." + kById,           "LCK..serial_by-path_" + kByPath,
+                "LCK.." + kByPath};
+    }
     std::string Port() const { return "COM3 (" + modem.SlavePath() + ")"; }
     // The names of the lock folder's files.
     std::set<std::string> LockFolder() const {
@@ -148,6 +159,7 @@ TEST_F(PortCheckTest, LockFilesOfTheDeviceUnderOtherNames) {
         {"pppd on /dev/usb_modems/usb_modem_1", "usb_modems_usb_modem_1", true},
         {"a program given the store's link COM3", "COM3", true},
         {"pppd on another device", "ttyOther", false},
+        {"pppd on /dev/gsm_modem, not /dev/gsm/modem", "gsm_modem", false},
         {"a name that is no device", "ttyQ9", false},
     };
     OtherProcess dialer([] {});
@@ -167,10 +179,7 @@ TEST_F(PortCheckTest, LockFilesOfTheDeviceUnderOtherNames) {
 // While the port is open, its lock file stands under every name that a program may look for,
 // readable by every user whatever our umask; closing removes all of them and nothing else.
 TEST_F(PortCheckTest, OwnLockFilesUnderEveryName) {
-    const std::set<std::string> names = {"LCK.." + number, "LCK..pts_" + number,
-                                         "LCK..modem",     "LCK..serial_by-id_" + kById,
-                                         "LCK.." + kById,  "LCK..serial_by-path_" + kByPath,
-                                         "LCK.." + kByPath};
+    const std::set<std::string> names = OwnLockNames();
     WriteFile(dir.Path() / "lock" / "LCK..ttyS0", HdbLock(1)); // not ours: stays
     const mode_t umask = ::umask(077);
     const bool opened = comm.StartComm();
@@ -285,6 +294,8 @@ TEST_F(PortCheckTest, UnreadableLockFileMeansHeld) {
          "lock file " + path + " holds no process number"},
         {"no number", [&] { WriteFile(path, "locked\n"); },
          "lock file " + path + " holds no process number"},
+        {"four bytes of text, no number", [&] { WriteFile(path, "abc\n"); },
+         "lock file " + path + " holds no process number"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -317,6 +328,55 @@ TEST_F(PortCheckTest, LockThatCannotBeTakenMeansHeld) {
     ExpectHeld("lock file " + contested + " could not be taken in 3 tries");
     EXPECT_EQ(tries.load(), 3);
     EXPECT_EQ(LockFolder(), std::set<std::string>{});
+}
+
+// pppd or minicom run as root and killed leave their lock in the sticky lock folder, where the
+// user cannot remove it. Its process is gone, so it holds nothing: the user's check has the port,
+// with its own lock under every other name, and leaves that one as it was.
+TEST_F(PortCheckTest, StaleLockOfRootThatTheUserCannotRemove) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the lock must be root's and the check another user's: run as root";
+    constexpr uid_t kUser = 65534;
+    OtherProcess gone([] {});
+    gone.End();
+    const fs::path stale = Lock("pts_" + number);
+    WriteFile(stale, HdbLock(gone.Pid()));
+    // As on a Debian system: /run/lock is root's and open to everyone, sticky; the user's
+    // session owns the terminal.
+    fs::permissions(dir.Path(), fs::perms(0755));
+    fs::permissions(dir.Path() / "lock", fs::perms(01777));
+    ASSERT_EQ(::chown(modem.SlavePath().c_str(), kUser, kUser), 0);
+    int said[2];
+    ASSERT_EQ(::pipe(said), 0);
+    TComm32* userComm = nullptr;
+    OtherProcess user(
+        [&] {
+            std::string result = "cannot become the user";
+            if (::setgroups(0, nullptr) == 0 && ::setgid(kUser) == 0 && ::setuid(kUser) == 0) {
+                userComm = new TComm32;
+                userComm->SetCommPort("COM3");
+                try {
+                    userComm->StartComm();
+                    result = "opened";
+                } catch (const ECommsError& e) {
+                    result = e.what() + (": " + LastDebugLine());
+                }
+            }
+            [[maybe_unused]] ssize_t n = ::write(said[1], result.data(), result.size());
+            ::close(said[1]);
+        },
+        [&] { userComm->StopComm(); });
+    ::close(said[1]);
+    char result[512];
+    const ssize_t n = ::read(said[0], result, sizeof result);
+    ::close(said[0]);
+    ASSERT_EQ(std::string(result, n > 0 ? static_cast<std::size_t>(n) : 0), "opened");
+    EXPECT_EQ(LockFolder(), OwnLockNames());
+    EXPECT_EQ(ReadBytes(stale), HdbLock(gone.Pid()));
+    EXPECT_EQ(ReadBytes(Lock("modem")), HdbLock(user.Pid()));
+    user.Release();
+    EXPECT_EQ(LockFolder(), std::set<std::string>{stale.filename().string()});
+    EXPECT_EQ(ReadBytes(stale), HdbLock(gone.Pid()));
 }
 
 // A lock naming this process that no open of ours holds was left behind: replaced, and gone
