@@ -113,6 +113,10 @@ pid_t FlockHolder(int fd) {
     return 0;
 }
 
+// How long an open waits for another open of the same device to end. A check holds a port for
+// well under a millisecond; only a program that keeps it open for good is waited for this long.
+constexpr int kTurnWaitMs = 500;
+
 std::string ByProcess(pid_t pid) {
     return pid > 0 ? " by process " + std::to_string(pid) : "";
 }
@@ -212,8 +216,10 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
     struct stat st;
     if (::stat(device, &st) != 0)
         return refuse(TOpenResult::NotPresent, " is not present: " + StrError(errno));
+    std::unique_ptr<TPortHandles> handles(new TPortHandles);
     std::vector<std::string> lockNames;
     if (S_ISCHR(st.st_mode)) {
+        handles->turn_ = TDeviceTurn::Take(st.st_rdev, kTurnWaitMs);
         lockNames = DeviceLockNames(path, device, st.st_rdev);
         // Before the device is touched: a port that a dialer has locked is not even opened.
         if (const std::string why = FindLiveLock(lockNames, st.st_rdev); !why.empty())
@@ -233,7 +239,6 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
                           " is not present: it cannot be opened (" + StrError(openError) + ")");
         return refuse(TOpenResult::CannotOpen, " cannot be opened (" + StrError(openError) + ")");
     }
-    std::unique_ptr<TPortHandles> handles(new TPortHandles);
     handles->port_ = fd;
 
     termios settings;

@@ -26,6 +26,7 @@
 // names the check that fired and the process or lock file behind it.
 
 #include "serial/posix_locks.h"
+#include "serial/posix_turn.h"
 
 #include <filesystem>
 #include <memory>
@@ -93,6 +94,7 @@ public:
 
 private:
     TPortHandles() = default;
+    TDeviceTurn turn_; // given up last, once everything else is
     int port_ = -1;
     bool exclusive_ = false; // TIOCEXCL is ours to take back
     TLockFiles locks_;
