@@ -294,8 +294,12 @@ void FakeOps::LocalFree(void* block) {
 }
 
 void FakeOps::DebugOutput(const char* text) {
-    std::lock_guard lock(mutex_);
-    debug_.emplace_back(text);
+    {
+        std::lock_guard lock(mutex_);
+        debug_.emplace_back(text);
+    }
+    if (debugged)
+        debugged(text);
 }
 
 LogFile::LogFile(const std::filesystem::path& path) : path_(path) {

@@ -108,6 +108,8 @@ public:
     std::function<int()> threadFails;       // the error number, 0 = create
     std::function<bool(std::size_t)> allocFails;
     std::function<std::optional<int>(const char* from, const char* to)> link;
+    // Called with each debug line (on the thread that wrote it), after it is kept.
+    std::function<void(const std::string& line)> debugged;
 
     std::atomic<int> reads{0}, writes{0}, waits{0};
     std::atomic<bool> blocked{false}; // a thread is inside a wait that may block

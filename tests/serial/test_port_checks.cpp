@@ -3,6 +3,7 @@
 // descriptors of other processes, and a port that is not there at all. Every held port is held
 // by a second process, or by a lock file written as that program writes it.
 
+#include "minicom_start.h"
 #include "serial_support.h"
 
 #include "serial/comm32.h"
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <linux/capability.h>
+#include <poll.h>
 #include <sched.h>
 #include <set>
 #include <grp.h>
@@ -61,6 +63,77 @@ std::string InChildWithoutSysAdmin(const std::function<std::string()>& check) {
     ::waitpid(child, nullptr, 0);
     return said;
 }
+
+// A dialer's process, made beforehand, that starts as minicom does when told to and then keeps
+// what it got until it ends.
+class MinicomDialer {
+public:
+    MinicomDialer(const fs::path& lock, const std::string& device) {
+        int command[2], reply[2];
+        if (::pipe2(command, O_CLOEXEC) != 0 || ::pipe2(reply, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(command[1]);
+            ::close(reply[0]);
+            int port = -1;
+            for (char c; ::read(command[0], &c, 1) == 1;) {
+                char answer[257] = {};
+                std::size_t length = 1;
+                if (c == 's') {
+                    answer[0] = static_cast<char>(StartLikeMinicom(lock, device, port));
+                } else if (c == 'w') {
+                    pollfd input{port, POLLIN, 0};
+                    ::poll(&input, 1, -1);
+                } else if (c == 'r') {
+                    const ssize_t n = ::read(port, answer + 1, sizeof answer - 1);
+                    answer[0] = static_cast<char>(n > 0 ? n : 0);
+                    length += n > 0 ? static_cast<std::size_t>(n) : 0;
+                }
+                if (::write(reply[1], answer, length) != static_cast<ssize_t>(length))
+                    break;
+            }
+            if (port >= 0)
+                EndLikeMinicom(lock, port);
+            ::_exit(0);
+        }
+        ::close(command[0]);
+        ::close(reply[1]);
+        command_ = command[1];
+        reply_ = reply[0];
+    }
+    ~MinicomDialer() {
+        ::close(command_);
+        ::close(reply_);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    MinicomDialer(const MinicomDialer&) = delete;
+    MinicomDialer& operator=(const MinicomDialer&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    DialerStart Start() { return static_cast<DialerStart>(Ask('s')[0]); }
+    // Returns once bytes wait to be read on its port.
+    void WaitForInput() { Ask('w'); }
+    // What its port gives now, without waiting.
+    std::string Input() {
+        const std::string answer = Ask('r');
+        return answer.substr(1, static_cast<unsigned char>(answer[0]));
+    }
+
+private:
+    std::string Ask(char c) {
+        std::string answer;
+        char buffer[257];
+        if (::write(command_, &c, 1) == 1) {
+            const ssize_t n = ::read(reply_, buffer, sizeof buffer);
+            answer.assign(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+        return answer.empty() ? std::string(1, '\0') : answer;
+    }
+    pid_t pid_ = -1;
+    int command_ = -1;
+    int reply_ = -1;
+};
 
 // The modem is a pseudo-terminal, reached as COM3 through the store folder, and under /dev (a
 // folder of the test's own) as /dev/modem, a by-id and a by-path link, a link in a folder whose
@@ -377,6 +450,52 @@ TEST_F(PortCheckTest, StaleLockOfRootThatTheUserCannotRemove) {
     user.Release();
     EXPECT_EQ(LockFolder(), std::set<std::string>{stale.filename().string()});
     EXPECT_EQ(ReadBytes(stale), HdbLock(gone.Pid()));
+}
+
+// A dialer that starts while a check makes its threads finds nothing of the check in its way:
+// the check takes the port only once they are made. The check then finds the dialer there and
+// leaves the port to it.
+TEST_F(PortCheckTest, DialerStartingWhileTheCheckMakesItsThreads) {
+    const std::string slave = modem.SlavePath();
+    MinicomDialer dialer(MinicomLockFile(dir.Path() / "lock", slave), slave);
+    std::optional<DialerStart> started;
+    fake.threadFails = [&] {
+        if (!started)
+            started = dialer.Start();
+        return 0;
+    };
+    ExpectHeld("process " + std::to_string(dialer.Pid()) + " has it open");
+    ASSERT_TRUE(started);
+    EXPECT_EQ(*started, DialerStart::Opened) << DialerStartText(*started);
+    EXPECT_EQ(LockFolder(), std::set<std::string>{"LCK..pts_" + number});
+}
+
+// A check lets the port go as soon as it tells its threads to stop: a dialer that starts while
+// they end has the port, and what reaches the port meanwhile is the dialer's, not purged by them.
+TEST_F(PortCheckTest, DialerStartingWhileTheChecksThreadsEnd) {
+    const std::string slave = modem.SlavePath();
+    MinicomDialer dialer(MinicomLockFile(dir.Path() / "lock", slave), slave);
+    std::optional<DialerStart> started;
+    // Set before the threads exist: they call it.
+    fake.debugged = [&](const std::string& line) {
+        if (line != "Time to Exit")
+            return;
+        // The reader has seen the stop and not ended yet: the modem answers the dialer.
+        started = dialer.Start();
+        if (started == DialerStart::Opened) {
+            modem.Send("OK\r\n");
+            dialer.WaitForInput();
+        }
+    };
+    ASSERT_TRUE(comm.StartComm());
+    ASSERT_TRUE(WaitUntil([&] { return fake.readerWaiting.load(); }));
+    comm.StopComm();
+    fake.debugged = nullptr;
+    ASSERT_TRUE(started);
+    EXPECT_EQ(*started, DialerStart::Opened) << DialerStartText(*started);
+    EXPECT_EQ(dialer.Input(), "OK\r\n");
+    ExpectHeld("lock file " + Lock("pts_" + number).string() + " of process " +
+               std::to_string(dialer.Pid()));
 }
 
 // A lock naming this process that no open of ours holds was left behind: replaced, and gone
