@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <unistd.h>
 
@@ -31,6 +32,11 @@ inline const char* DialerStartText(DialerStart start) {
         return "cannot open the device";
     }
     return "?";
+}
+
+// For the tests' failure messages.
+inline void PrintTo(DialerStart start, std::ostream* out) {
+    *out << DialerStartText(start);
 }
 
 // minicom's name for the lock of `device` (a path below /dev).

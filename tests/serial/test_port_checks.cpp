@@ -466,7 +466,7 @@ TEST_F(PortCheckTest, DialerStartingWhileTheCheckMakesItsThreads) {
     };
     ExpectHeld("process " + std::to_string(dialer.Pid()) + " has it open");
     ASSERT_TRUE(started);
-    EXPECT_EQ(*started, DialerStart::Opened) << DialerStartText(*started);
+    EXPECT_EQ(*started, DialerStart::Opened);
     EXPECT_EQ(LockFolder(), std::set<std::string>{"LCK..pts_" + number});
 }
 
@@ -492,7 +492,7 @@ TEST_F(PortCheckTest, DialerStartingWhileTheChecksThreadsEnd) {
     comm.StopComm();
     fake.debugged = nullptr;
     ASSERT_TRUE(started);
-    EXPECT_EQ(*started, DialerStart::Opened) << DialerStartText(*started);
+    EXPECT_EQ(*started, DialerStart::Opened);
     EXPECT_EQ(dialer.Input(), "OK\r\n");
     ExpectHeld("lock file " + Lock("pts_" + number).string() + " of process " +
                std::to_string(dialer.Pid()));
