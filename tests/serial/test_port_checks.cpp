@@ -64,75 +64,43 @@ std::string InChildWithoutSysAdmin(const std::function<std::string()>& check) {
     return said;
 }
 
-// A dialer's process, made beforehand, that starts as minicom does when told to and then keeps
+// A dialer's process, made beforehand, that starts as minicom does when asked to and then keeps
 // what it got until it ends.
 class MinicomDialer {
 public:
-    MinicomDialer(const fs::path& lock, const std::string& device) {
-        int command[2], reply[2];
-        if (::pipe2(command, O_CLOEXEC) != 0 || ::pipe2(reply, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(command[1]);
-            ::close(reply[0]);
-            int port = -1;
-            for (char c; ::read(command[0], &c, 1) == 1;) {
-                char answer[257] = {};
-                std::size_t length = 1;
-                if (c == 's') {
-                    answer[0] = static_cast<char>(StartLikeMinicom(lock, device, port));
-                } else if (c == 'w') {
-                    pollfd input{port, POLLIN, 0};
-                    ::poll(&input, 1, -1);
-                } else if (c == 'r') {
-                    const ssize_t n = ::read(port, answer + 1, sizeof answer - 1);
-                    answer[0] = static_cast<char>(n > 0 ? n : 0);
-                    length += n > 0 ? static_cast<std::size_t>(n) : 0;
-                }
-                if (::write(reply[1], answer, length) != static_cast<ssize_t>(length))
-                    break;
-            }
-            if (port >= 0)
-                EndLikeMinicom(lock, port);
-            ::_exit(0);
-        }
-        ::close(command[0]);
-        ::close(reply[1]);
-        command_ = command[1];
-        reply_ = reply[0];
-    }
-    ~MinicomDialer() {
-        ::close(command_);
-        ::close(reply_);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    MinicomDialer(const MinicomDialer&) = delete;
-    MinicomDialer& operator=(const MinicomDialer&) = delete;
+    MinicomDialer(const fs::path& lock, const std::string& device)
+        : port_(std::make_shared<int>(-1)),
+          process_(
+              [lock, device, port = port_](char request) {
+                  if (request == 's')
+                      return std::string(1, static_cast<char>(StartLikeMinicom(lock, device, *port)));
+                  if (request == 'w') { // until bytes wait on its port
+                      pollfd input{*port, POLLIN, 0};
+                      ::poll(&input, 1, -1);
+                      return std::string();
+                  }
+                  char bytes[256];
+                  const ssize_t n = ::read(*port, bytes, sizeof bytes);
+                  return std::string(bytes, n > 0 ? static_cast<std::size_t>(n) : 0);
+              },
+              [lock, port = port_] {
+                  if (*port >= 0)
+                      EndLikeMinicom(lock, *port);
+              }) {}
 
-    pid_t Pid() const { return pid_; }
-    DialerStart Start() { return static_cast<DialerStart>(Ask('s')[0]); }
-    // Returns once bytes wait to be read on its port.
-    void WaitForInput() { Ask('w'); }
-    // What its port gives now, without waiting.
-    std::string Input() {
-        const std::string answer = Ask('r');
-        return answer.substr(1, static_cast<unsigned char>(answer[0]));
+    pid_t Pid() const { return process_.Pid(); }
+    DialerStart Start() {
+        const std::string said = process_.Ask('s');
+        return said.size() == 1 ? static_cast<DialerStart>(said[0]) : DialerStart::OpenRefused;
     }
+    // Returns once bytes wait to be read on its port.
+    void WaitForInput() { process_.Ask('w'); }
+    // What its port gives now, without waiting.
+    std::string Input() { return process_.Ask('r'); }
 
 private:
-    std::string Ask(char c) {
-        std::string answer;
-        char buffer[257];
-        if (::write(command_, &c, 1) == 1) {
-            const ssize_t n = ::read(reply_, buffer, sizeof buffer);
-            answer.assign(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-        }
-        return answer.empty() ? std::string(1, '\0') : answer;
-    }
-    pid_t pid_ = -1;
-    int command_ = -1;
-    int reply_ = -1;
+    std::shared_ptr<int> port_; // the open device, in the other process
+    AnsweringProcess process_;
 };
 
 // The modem is a pseudo-terminal, reached as COM3 through the store folder, and under /dev (a
@@ -419,35 +387,30 @@ TEST_F(PortCheckTest, StaleLockOfRootThatTheUserCannotRemove) {
     fs::permissions(dir.Path(), fs::perms(0755));
     fs::permissions(dir.Path() / "lock", fs::perms(01777));
     ASSERT_EQ(::chown(modem.SlavePath().c_str(), kUser, kUser), 0);
-    int said[2];
-    ASSERT_EQ(::pipe(said), 0);
-    TComm32* userComm = nullptr;
-    OtherProcess user(
-        [&] {
-            std::string result = "cannot become the user";
-            if (::setgroups(0, nullptr) == 0 && ::setgid(kUser) == 0 && ::setuid(kUser) == 0) {
-                userComm = new TComm32;
-                userComm->SetCommPort("COM3");
-                try {
-                    userComm->StartComm();
-                    result = "opened";
-                } catch (const ECommsError& e) {
-                    result = e.what() + (": " + LastDebugLine());
-                }
+    TComm32* userComm = nullptr; // in the other process
+    std::optional<AnsweringProcess> user;
+    user.emplace(
+        [&](char) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kUser) != 0 || ::setuid(kUser) != 0)
+                return std::string("cannot become the user");
+            userComm = new TComm32;
+            userComm->SetCommPort("COM3");
+            try {
+                userComm->StartComm();
+                return std::string("opened");
+            } catch (const ECommsError& e) {
+                return e.what() + (": " + LastDebugLine());
             }
-            [[maybe_unused]] ssize_t n = ::write(said[1], result.data(), result.size());
-            ::close(said[1]);
         },
-        [&] { userComm->StopComm(); });
-    ::close(said[1]);
-    char result[512];
-    const ssize_t n = ::read(said[0], result, sizeof result);
-    ::close(said[0]);
-    ASSERT_EQ(std::string(result, n > 0 ? static_cast<std::size_t>(n) : 0), "opened");
+        [&] {
+            if (userComm)
+                userComm->StopComm();
+        });
+    ASSERT_EQ(user->Ask('o'), "opened");
     EXPECT_EQ(LockFolder(), OwnLockNames());
     EXPECT_EQ(ReadBytes(stale), HdbLock(gone.Pid()));
-    EXPECT_EQ(ReadBytes(Lock("modem")), HdbLock(user.Pid()));
-    user.Release();
+    EXPECT_EQ(ReadBytes(Lock("modem")), HdbLock(user->Pid()));
+    user.reset(); // the check ends
     EXPECT_EQ(LockFolder(), std::set<std::string>{stale.filename().string()});
     EXPECT_EQ(ReadBytes(stale), HdbLock(gone.Pid()));
 }

@@ -10,65 +10,33 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <memory>
+#include <string>
 
 namespace quorvane::test {
 namespace {
 
-// A process of its own that checks COM3 with the probe each time it is told to, and says what
-// the probe answered.
+// A process of its own that checks COM3 with the probe each time it is asked, and says what the
+// probe answered.
 class Checker {
 public:
-    Checker() {
-        int go[2], said[2];
-        if (::pipe2(go, O_CLOEXEC) != 0 || ::pipe2(said, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ < 0)
-            throw std::runtime_error("fork");
-        if (pid_ == 0) {
-            TComm32 comm;
-            char command;
-            while (::read(go[0], &command, 1) == 1 && command != 0) {
-                const char online = ComPortInUse(comm, 3) ? 1 : 0;
-                if (::write(said[1], &online, 1) != 1)
-                    break;
-            }
-            ::_exit(0);
-        }
-        ::close(go[0]);
-        ::close(said[1]);
-        go_ = go[1];
-        said_ = said[0];
-    }
-    ~Checker() {
-        const char end = 0;
-        [[maybe_unused]] const ssize_t n = ::write(go_, &end, 1);
-        ::close(go_);
-        ::close(said_);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    Checker(const Checker&) = delete;
-    Checker& operator=(const Checker&) = delete;
-
-    void Go() const {
-        const char check = 1;
-        EXPECT_EQ(::write(go_, &check, 1), 1);
-    }
+    Checker()
+        : process_([comm = std::shared_ptr<TComm32>()](char) mutable {
+              if (!comm)
+                  comm = std::make_shared<TComm32>();
+              return std::string(ComPortInUse(*comm, 3) ? "online" : "offline");
+          }) {}
+    void Go() { process_.Tell('c'); }
     // What the check that Go started answered.
-    bool Online() const {
-        char online = 0;
-        EXPECT_EQ(::read(said_, &online, 1), 1) << "the checker ended";
-        return online != 0;
+    bool Online() {
+        const std::string said = process_.Answer();
+        EXPECT_NE(said, "") << "the checker ended";
+        return said == "online";
     }
 
 private:
-    pid_t pid_ = -1;
-    int go_ = -1;
-    int said_ = -1;
+    AnsweringProcess process_;
 };
 
 class ComPortProbeTest : public ::testing::Test {
@@ -82,7 +50,7 @@ protected:
 
     // Both check at once (told in the same moment, one after the other through their pipes):
     // how many of them said online.
-    int CheckInStep() const {
+    int CheckInStep() {
         first.Go();
         second.Go();
         return int(first.Online()) + int(second.Online());
