@@ -155,7 +155,8 @@ TInstanceChannel::TStart TInstanceChannel::Claim(std::string& why) {
     }
     // Nobody listens there. A socket left by a Quorvane that was killed goes; anything else
     // under that name is not ours to touch.
-    if (struct stat st; ::fstatat(folder_.get(), socketName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (struct stat st;
+        ::fstatat(folder_.get(), socketName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
             why = folder + "/" + socketName + " is in the way";
             return TStart::Alone;

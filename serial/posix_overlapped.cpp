@@ -51,11 +51,13 @@ template <class Io> auto PortIo(int fd, Io io, decltype(io()) letGo) {
 }
 
 ssize_t PortRead(int fd, void* buffer, std::size_t count) {
-    return PortIo(fd, [&] { return Ops().Read(fd, buffer, count); }, ssize_t(-1));
+    const auto read = [&] { return Ops().Read(fd, buffer, count); };
+    return PortIo(fd, read, ssize_t(-1));
 }
 
 ssize_t PortWrite(int fd, const void* data, std::size_t count) {
-    return PortIo(fd, [&] { return Ops().Write(fd, data, count); }, ssize_t(-1));
+    const auto write = [&] { return Ops().Write(fd, data, count); };
+    return PortIo(fd, write, ssize_t(-1));
 }
 
 enum class PollResult { Ready, Interrupted, Failed };
@@ -321,7 +323,8 @@ bool PurgeComm(int fd, DWORD flags) {
     if (!in && !out)
         return true;
     const int queue = in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH;
-    return PortIo(fd, [&] { return ::tcflush(fd, queue) == 0; }, true);
+    const auto flush = [&] { return ::tcflush(fd, queue) == 0; };
+    return PortIo(fd, flush, true);
 }
 
 void LetGoOfPort(int fd) {

@@ -71,7 +71,8 @@ inline DialerStart StartLikeMinicom(const std::filesystem::path& lock, const std
         }
         if (!stale)
             return DialerStart::DeviceLocked;
-        ::unlink(lock.c_str()); // "Lockfile is stale. Overriding it.." (minicom sleeps a second first)
+        // "Lockfile is stale. Overriding it.." (minicom sleeps a second first)
+        ::unlink(lock.c_str());
     }
     const int fd = ::open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (fd < 0)

@@ -14,11 +14,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <grp.h>
 #include <linux/capability.h>
 #include <poll.h>
 #include <sched.h>
 #include <set>
-#include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -73,7 +73,8 @@ public:
           process_(
               [lock, device, port = port_](char request) {
                   if (request == 's')
-                      return std::string(1, static_cast<char>(StartLikeMinicom(lock, device, *port)));
+                      return std::string(1,
+                                         static_cast<char>(StartLikeMinicom(lock, device, *port)));
                   if (request == 'w') { // until bytes wait on its port
                       pollfd input{*port, POLLIN, 0};
                       ::poll(&input, 1, -1);
@@ -140,9 +141,9 @@ protected:
     fs::path Lock(const std::string& name) const { return dir.Path() / "lock" / ("LCK.." + name); }
     // The names of the lock files that an open of the modem takes.
     std::set<std::string> OwnLockNames() const {
-        return {"LCK.." + number,          "LCK..pts_" + number,
-                "LCK..modem",              "LCK..serial_by-id_" + kById,
-                "LCK.." + kById,           "LCK..serial_by-path_" + kByPath,
+        return {"LCK.." + number, "LCK..pts_" + number,
+                "LCK..modem",     "LCK..serial_by-id_" + kById,
+                "LCK.." + kById,  "LCK..serial_by-path_" + kByPath,
                 "LCK.." + kByPath};
     }
     std::string Port() const { return "COM3 (" + modem.SlavePath() + ")"; }
