@@ -8,7 +8,16 @@
 namespace quorvane {
 
 namespace {
+
 ModalScript* g_script = nullptr;
+
+// A modal box of the script: recorded, and up until what comes meanwhile has been served.
+void ShownModal(const QString& caption, const QString& text) {
+    g_script->shown.push_back({caption, text});
+    if (g_script->whileShown)
+        g_script->whileShown(ModalScript::Shown{caption, text});
+}
+
 } // namespace
 
 ModalScript::ModalScript() {
@@ -23,7 +32,7 @@ ModalScript* ModalScript::Active() {
 
 void ShowInformation(const QString& text) {
     if (g_script) {
-        g_script->shown.push_back({QStringLiteral("Information"), text});
+        ShownModal(QStringLiteral("Information"), text);
         return;
     }
     QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text,
@@ -54,7 +63,7 @@ void ShowInformationModeless(const QString& text, QWidget* parent) {
 
 void ShowError(const QString& text) {
     if (g_script) {
-        g_script->shown.push_back({QStringLiteral("Error"), text});
+        ShownModal(QStringLiteral("Error"), text);
         return;
     }
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::NoButton,
@@ -65,7 +74,7 @@ void ShowError(const QString& text) {
 
 int AskConfirm(const QString& text) {
     if (g_script) {
-        g_script->shown.push_back({QStringLiteral("Confirm"), text});
+        ShownModal(QStringLiteral("Confirm"), text);
         if (g_script->answers.empty())
             return mrCancel;
         const int answer = g_script->answers.front();

@@ -9,6 +9,7 @@ class QWidget;
 
 #include <deque>
 #include <exception>
+#include <functional>
 #include <vector>
 
 namespace quorvane {
@@ -34,17 +35,20 @@ void ShowError(const QString& text);
 
 // Runs a user action (a click, a tick); an error inside it (a stored value of the wrong type, a
 // store that refuses a write) ends that action and is shown in the error box: it must not
-// unwind through Qt's event loop.
-template <class Action> void Guarded(Action&& action) {
+// unwind through Qt's event loop. False when an error ended it.
+template <class Action> bool Guarded(Action&& action) {
     try {
         action();
+        return true;
     } catch (const std::exception& error) {
         ShowError(QString::fromStdString(error.what()));
+        return false;
     }
 }
 
 // While one exists, the boxes record what they would show and AskConfirm answers from the
-// queue (mrCancel once the queue is empty).
+// queue (mrCancel once the queue is empty). `whileShown` stands for what a modal box's own event
+// loop serves while it waits for its answer (timer ticks, a click in the tray).
 class ModalScript {
 public:
     struct Shown {
@@ -61,6 +65,7 @@ public:
 
     std::vector<Shown> shown;
     std::deque<int> answers;
+    std::function<void(const Shown&)> whileShown;
 
     static ModalScript* Active();
 };

@@ -46,8 +46,15 @@ bool TakeSetAsDefault(const ProfileForm& form) {
     return checked;
 }
 
+// The data totals and alerts a save writes; none when the form has none.
+std::optional<ProfileData> DataOf(const ProfileForm& form) {
+    if (!form.data)
+        return std::nullopt;
+    return ProfileData{DataTotalsOf(*form.data), form.dataAlerts ? *form.dataAlerts : 0};
+}
+
 bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
-    const std::string provider = Utf8(form.cbProvider->currentText());
+    const std::string provider = Utf8(ProviderOf(form));
     if (!IsStorableProviderName(provider))
         return false;
     std::vector<ProfileSetting> settings;
@@ -75,9 +82,7 @@ bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
     settings.push_back(LastSaveDateSetting(savedFor));
     const SessionStateChange change =
         form.session ? form.session->ForSave(provider) : SessionStateChange{};
-    std::optional<ProfileData> data;
-    if (form.data)
-        data = ProfileData{DataTotalsOf(*form.data), form.dataAlerts ? *form.dataAlerts : 0};
+    const std::optional<ProfileData> data = DataOf(form);
     if (!SaveProfile(provider, settings, TotalsOf(timers), TakeSetAsDefault(form), &change,
                      data ? &*data : nullptr))
         return false;
@@ -87,7 +92,7 @@ bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
 }
 
 bool Load(const ProfileForm& form, TimerSet& timers) {
-    const std::string provider = Utf8(form.cbProvider->currentText());
+    const std::string provider = Utf8(ProviderOf(form));
     if (!IsStorableProviderName(provider))
         return true; // nothing of such a name was ever stored
     // What each stored name is applied to: the control of that name, provided it is of the kind
@@ -138,7 +143,7 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
     LoadProfileTotals(provider, totals);
     SetTotals(timers, totals);
     if (form.data) {
-        ProfileData data{DataTotalsOf(*form.data), form.dataAlerts ? *form.dataAlerts : 0};
+        ProfileData data = *DataOf(form);
         LoadProfileData(provider, data);
         SetDataTotals(*form.data, data.totals);
         if (form.dataAlerts)
@@ -155,6 +160,10 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
 }
 
 } // namespace
+
+QString ProviderOf(const ProfileForm& form) {
+    return form.provider ? *form.provider : form.cbProvider->currentText();
+}
 
 ProfileTotals TotalsOf(const TimerSet& timers) {
     return {timers.Today, timers.InsidePeak, timers.OutsidePeak, timers.TotalTime};
@@ -188,6 +197,19 @@ bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& time
     return load ? Load(form, timers) : Save(form, timers, savedFor.value_or(DateOf(Now())));
 }
 
+bool SaveStoredTotals(const ProfileForm& form, const TimerSet& timers) {
+    const std::string provider = Utf8(ProviderOf(form));
+    const SessionStateChange change =
+        form.session ? form.session->ForSave(provider) : SessionStateChange{};
+    const std::optional<ProfileData> data = DataOf(form);
+    if (!SaveStoredTotals(provider, {LastSaveDateSetting(DateOf(Now()))}, TotalsOf(timers),
+                          &change, data ? &*data : nullptr))
+        return false;
+    if (form.session)
+        form.session->Saved(change);
+    return true;
+}
+
 bool FillProviderList(QComboBox* cbProvider, bool selectDefault) {
     const QSignalBlocker quiet(cbProvider);
     const QString remembered = cbProvider->currentText();
@@ -207,40 +229,40 @@ bool FillProviderList(QComboBox* cbProvider, bool selectDefault) {
     return true;
 }
 
-void SaveProvider(const ProfileForm& form, TimerSet& timers) {
-    if (!IsStorableProviderName(Utf8(form.cbProvider->currentText()))) {
+bool SaveProvider(const ProfileForm& form, TimerSet& timers) {
+    if (!IsStorableProviderName(Utf8(ProviderOf(form)))) {
         ShowInformation(QStringLiteral("A provider's name cannot contain a backslash (\\).\r\n\r\n"
                                        "No settings were saved."));
-        return;
+        return false;
     }
-    if (TransferProviderSettings(form, false, timers)) {
-        FillProviderList(form.cbProvider, false);
-        ShowInformation(QStringLiteral("Provider settings have been saved to the Registry."));
-    } else {
+    if (!TransferProviderSettings(form, false, timers)) {
         ShowInformation(QStringLiteral("Some kind of error occured when trying to save the "
                                        "Provider information to the Registry?\r\n\r\n"
                                        "No settings were saved."));
+        return false;
     }
+    FillProviderList(form.cbProvider, false);
+    ShowInformation(QStringLiteral("Provider settings have been saved to the Registry."));
+    return true;
 }
 
-void DeleteProvider(const ProfileForm& form, TimerSet& timers) {
+bool DeleteProvider(const ProfileForm& form) {
     const QString name = form.cbProvider->currentText();
     const std::string provider = Utf8(name);
     if (StripSpaces(provider).empty() || !IsStorableProviderName(provider))
-        return;
+        return false;
     const QString quoted = QLatin1Char('"') + name + QLatin1Char('"');
     if (!ProviderExists(provider)) {
         ShowInformation(QStringLiteral("You must first click APPLY to save ") + quoted +
                         QStringLiteral("s information. Then, you will be able to click DELETE "
                                        "and remove them."));
-        return;
+        return false;
     }
     if (AskConfirm(QStringLiteral("Are you sure you wish to remove ") + quoted +
                    QStringLiteral(" as a provider?")) != mrYes)
-        return;
+        return false;
     DeleteProviderProfile(provider);
-    FillProviderList(form.cbProvider, true);
-    TransferProviderSettings(form, true, timers);
+    return true;
 }
 
 } // namespace quorvane

@@ -8,6 +8,8 @@
 #include "settings/profiles.h"
 #include "settings/session_store.h"
 
+#include <QString>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +17,6 @@
 class QCheckBox;
 class QComboBox;
 class QObject;
-class QString;
 
 namespace quorvane {
 
@@ -47,7 +48,12 @@ struct ProfileForm {
     // the time totals alone.
     DataTotals* data = nullptr;
     int* dataAlerts = nullptr;
+    // The provider the profile is saved as; none: the one the provider box names.
+    std::optional<QString> provider;
 };
+
+// The provider a form's profile is saved as or loaded from.
+QString ProviderOf(const ProfileForm& form);
 
 // The four totals of a timer set in the order the store keeps them, and back; the same for the
 // data totals.
@@ -68,13 +74,20 @@ QObject* FindComponent(const std::vector<QObject*>& components, const QString& n
 bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers,
                               std::optional<DateTime> savedFor = std::nullopt);
 
+// The totals of the form's provider alone, with the day they count for (today) and the running
+// session's state, when that provider is stored; false when nothing was written. None of the
+// pages' fields is written, so edits the user has not saved stay unsaved.
+bool SaveStoredTotals(const ProfileForm& form, const TimerSet& timers);
+
 // Fills the provider box with the stored providers; with selectDefault, shows the default.
 bool FillProviderList(QComboBox* cbProvider, bool selectDefault);
 
-// The provider Delete action for the name in the provider box, with its messages.
-void DeleteProvider(const ProfileForm& form, TimerSet& timers);
+// The provider Delete action for the name in the provider box, with its messages; true when the
+// provider was deleted (the caller then fills the list and loads the provider to show).
+bool DeleteProvider(const ProfileForm& form);
 
-// The provider Save action (after the window has shown the Provider page), with its messages.
-void SaveProvider(const ProfileForm& form, TimerSet& timers);
+// The provider Save action (after the window has shown the Provider page), with its messages;
+// true when the profile was saved.
+bool SaveProvider(const ProfileForm& form, TimerSet& timers);
 
 } // namespace quorvane

@@ -17,7 +17,9 @@ std::optional<std::string> MissingDisplayMessage(int argc, char** argv,
                                                  const EnvironmentReader& environment);
 
 // Sets up the application object, creates the main window (which starts minimised) and runs the
-// message loop until the program ends. Answers the process's exit status.
+// message loop until the program ends. Answers the process's exit status. One Quorvane runs per
+// user (and store folder): a start that finds one running asks it to show its window, restored
+// and raised, and ends with status 0 (1 when it gets no answer).
 int RunProgram(int argc, char** argv);
 
 } // namespace quorvane

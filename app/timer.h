@@ -105,7 +105,8 @@ public:
     void StartSession();
     // Ends a session (or none): the buttons' states, the lamp, tOnLine stopped, the provider
     // saved with its totals, the log line written when logging is on, and the program ended
-    // when "Close Quorvane on disconnect" is checked.
+    // when "Close Quorvane on disconnect" is checked. A session's totals go to the provider it
+    // started with, whatever name the provider box shows by then.
     void StopSession();
     // The four totals and the charges into their read-outs.
     void ShowAllTimers();
@@ -441,6 +442,25 @@ private:
     // The loaded provider with its totals; a running session's peak sides come up to its last
     // tick first.
     void SaveTotals();
+    // A load or a save of the form's provider; the window then holds that provider.
+    bool TransferProfile(const ProfileForm& form, bool load, TimerSet& timers,
+                         std::optional<DateTime> savedFor = std::nullopt);
+    // The totals alone of the provider they are counted for (the running session's, or the one
+    // the window holds), when it is stored: what the day and cycle clears write.
+    void SaveClearedTotals();
+    // The provider whose totals are counted now: the running session's, or the one the window
+    // holds.
+    QString TotalsProvider() const;
+    // StopSession, and the program ends only when `mayEndProgram` and the toggle say so.
+    void EndSession(bool mayEndProgram);
+    // A running session ends with its provider before another is loaded, as its own control
+    // would end it: a manual session's button comes up; watching goes on.
+    void EndSessionForProviderChange();
+    // Manual detection has no watching: watching ends as its button would end it, with any
+    // session it started, and the Manual button starts up.
+    void LeaveWatchingForManual();
+    // The provider the provider box names into the controls and the timer set, then the pages.
+    void LoadProvider();
     // Both checks with their clears and saves.
     void RollOverTotals();
     // Next run of tRollover: at the coming local midnight, and at least once a minute.
@@ -457,8 +477,9 @@ private:
     // A session's state left in the store by a kill, a crash or a power cut: its time goes into
     // its provider's totals, its line into that provider's log, and the user is told.
     void RecoverCutSession();
-    // What the provider forms of the window save and load, with the running session's state.
-    ProfileForm Form();
+    // What the provider forms of the window save and load, with the running session's state
+    // when the save is of the session's provider; for `provider`, or the one cbProvider names.
+    ProfileForm Form(std::optional<QString> provider = std::nullopt);
     // The session's line for `at` (Now() unless given) at the top of `file`; a lost line is told
     // once a run.
     bool WriteSessionLogTo(const QString& file, const TimerSet& timers, const QString& charges,
@@ -493,6 +514,10 @@ private:
     void ClearData(bool all);
 
     std::unique_ptr<SessionTick> session_;
+    // The provider whose profile the window holds: last loaded or saved whole.
+    QString profileName_;
+    // The provider the running session started with; its saves and its state go to it.
+    QString sessionProvider_;
     // The running session's state in the store, against a kill.
     std::unique_ptr<TSessionKeeper> keeper_;
     WindowTitleSource* windowTitles_ = nullptr;

@@ -349,9 +349,8 @@ void TfrmTimer::CheckDataAllowance() {
     DataAlerts = DataAlertsAfter(DataAlerts, alert);
     // At once, not with the next save: a restart must not bring the alert back. A provider not
     // yet saved keeps it with its first save.
-    const std::string provider = cbProvider->currentText().toStdString();
-    if (IsStorableProviderName(provider) && KeyExists(HKEY_LOCAL_MACHINE, ProviderKeyPath(provider)))
-        WriteDataAlerts(provider, DataAlerts);
+    const std::string provider = TotalsProvider().toStdString();
+    WriteDataAlerts(provider, DataAlerts);
     const DataAlertNotice notice = DataAlertText(alert, used, allowance, provider,
                                                  DaysLeftInCycle(seCycleDay->value(), Now()));
     notifier_->Notify(QString::fromStdString(notice.summary), QString::fromStdString(notice.body));

@@ -139,8 +139,11 @@ void TfrmTimer::nbMainPageChanged() {
 
 void TfrmTimer::cbProviderClick() {
     Guarded([this] {
-        TransferProviderSettings(true, Timers);
-        RefreshSettingsPages();
+        // A running session is its provider's; it ends with that one before the picked one
+        // comes, which may start a session of its own as watching finds.
+        if (tOnLine->isActive())
+            EndSessionForProviderChange();
+        LoadProvider();
     });
 }
 
@@ -161,6 +164,8 @@ void TfrmTimer::RefreshSettingsPages() {
 
 void TfrmTimer::cbDetectionClick() {
     const int method = DetectionMethod();
+    if (method == kManual)
+        LeaveWatchingForManual();
     pCOMPort->setVisible(method == kComPort);
     cbProv->setVisible(method == kTcpIp);
     lProvider->setVisible(method == kTcpIp);

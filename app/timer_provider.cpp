@@ -42,8 +42,14 @@ void TfrmTimer::ConnectProviderHandlers() {
     connect(eFreeHours, &QLineEdit::textChanged, this, &TfrmTimer::eFreeHoursChange);
 }
 
-ProfileForm TfrmTimer::Form() {
-    return {&components, cbProvider, ckSetAsDefault, cbProv, keeper_.get(), &Data, &DataAlerts};
+ProfileForm TfrmTimer::Form(std::optional<QString> provider) {
+    ProfileForm form{&components, cbProvider,  ckSetAsDefault, cbProv, keeper_.get(),
+                     &Data,       &DataAlerts, std::move(provider)};
+    // A save of another provider while a session runs is not the session's: its state stays.
+    if (tOnLine->isActive() &&
+        !SameProvider(ProviderOf(form).toStdString(), sessionProvider_.toStdString()))
+        form.session = nullptr;
+    return form;
 }
 
 void TfrmTimer::StartUpSequence() {
@@ -65,13 +71,40 @@ void TfrmTimer::StartUpSequence() {
 
 bool TfrmTimer::TransferProviderSettings(bool load, TimerSet& timers,
                                          std::optional<DateTime> savedFor) {
-    return quorvane::TransferProviderSettings(Form(), load, timers, savedFor);
+    return TransferProfile(Form(), load, timers, savedFor);
+}
+
+bool TfrmTimer::TransferProfile(const ProfileForm& form, bool load, TimerSet& timers,
+                                std::optional<DateTime> savedFor) {
+    // From the load's first value on the window holds that provider, also when a damaged value
+    // ends the load.
+    if (load)
+        profileName_ = ProviderOf(form);
+    const bool done = quorvane::TransferProviderSettings(form, load, timers, savedFor);
+    if (done && !load)
+        profileName_ = ProviderOf(form);
+    return done;
 }
 
 void TfrmTimer::SaveTotals() {
     if (tOnLine->isActive())
         session_->SettleForSave();
     TransferProviderSettings(false, Timers);
+}
+
+QString TfrmTimer::TotalsProvider() const {
+    return tOnLine->isActive() ? sessionProvider_ : profileName_;
+}
+
+void TfrmTimer::SaveClearedTotals() {
+    if (tOnLine->isActive())
+        session_->SettleForSave();
+    quorvane::SaveStoredTotals(Form(TotalsProvider()), Timers);
+}
+
+void TfrmTimer::LoadProvider() {
+    TransferProviderSettings(true, Timers);
+    RefreshSettingsPages();
 }
 
 bool TfrmTimer::FillProviderList(bool selectDefault) {
@@ -84,7 +117,8 @@ void TfrmTimer::btnSaveClick() {
         // Both peak sides up to a running session's last tick, as every save takes them.
         if (tOnLine->isActive())
             session_->SettleForSave();
-        SaveProvider(Form(), Timers);
+        if (SaveProvider(Form(), Timers))
+            profileName_ = cbProvider->currentText();
     });
 }
 
@@ -103,7 +137,27 @@ void TfrmTimer::cbProviderChange() {
 }
 
 void TfrmTimer::btnDeleteClick() {
-    Guarded([this] { DeleteProvider(Form(), Timers); });
+    Guarded([this] {
+        const QString name = cbProvider->currentText();
+        const bool running = tOnLine->isActive();
+        if (running && SameProvider(name.toStdString(), sessionProvider_.toStdString())) {
+            ShowInformation(QStringLiteral("A session with \"%1\" is running. Stop the session "
+                                           "before you delete \"%1\".")
+                                .arg(name));
+            return;
+        }
+        if (!DeleteProvider(Form()))
+            return;
+        if (running) {
+            // The window goes on holding the session's provider, which it shows again.
+            FillProviderList(false);
+            const QSignalBlocker quiet(cbProvider);
+            cbProvider->setEditText(sessionProvider_);
+            return;
+        }
+        FillProviderList(true);
+        LoadProvider();
+    });
 }
 
 QString TfrmTimer::FormatCharges() {
@@ -137,17 +191,15 @@ bool TfrmTimer::WriteSessionLogTo(const QString& file, const TimerSet& timers,
     std::string why;
     const bool written =
         quorvane::WriteSessionLog(file.toStdString(), timers, charges.toStdString(), &why, at);
-    // A lost line is told once a run, and never in a box: the session's end goes on unattended.
-    if (!written && !std::exchange(logFailureTold_, true)) {
-        const QString what =
-            file.isEmpty()
-                ? QStringLiteral("The session's line was not written: no log file is named on "
-                                 "the Logging page.")
-                : QStringLiteral("The session's line could not be written to %1: %2.")
-                      .arg(file, QString::fromStdString(why));
-        notifier_->Notify(QStringLiteral("Session log not written"),
-                          what + QStringLiteral(" Later failures are not shown until Quorvane "
-                                                "starts again."));
+    // No name is how the user turns the log off ("Clear Log File (Disable)"): nothing is lost.
+    // A named file's lost line is told once a run, and never in a box: the session's end goes
+    // on unattended.
+    if (!written && !file.isEmpty() && !std::exchange(logFailureTold_, true)) {
+        notifier_->Notify(
+            QStringLiteral("Session log not written"),
+            QStringLiteral("The session's line could not be written to %1: %2. Later failures "
+                           "are not shown until Quorvane starts again.")
+                .arg(file, QString::fromStdString(why)));
     }
     return written;
 }

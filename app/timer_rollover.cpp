@@ -36,7 +36,8 @@ bool TfrmTimer::CheckNewDay() {
 }
 
 bool TfrmTimer::CheckCycleDay() {
-    const std::string provider = cbProvider->currentText().toStdString();
+    // The cycle of the provider whose totals are counted, not of a name only typed in the box.
+    const std::string provider = TotalsProvider().toStdString();
     const CycleDecision decision =
         DecideCycleClear(seCycleDay->value(), ReadLastCycleClear(provider), DateOf(Now()));
     if (decision.record)
@@ -47,13 +48,15 @@ bool TfrmTimer::CheckCycleDay() {
 }
 
 void TfrmTimer::RollOverTotals() {
+    // The clears store the totals alone: what the user has changed on the pages and not saved
+    // stays unsaved.
     Guarded([this] {
         // A running session restarts Today itself at its first tick of the new day, after
         // saving the old day's.
         if (CheckNewDay() && !tOnLine->isActive()) {
             Timers.Today = 0;
             ClearData(false);
-            SaveTotals();
+            SaveClearedTotals();
         }
     });
     Guarded([this] {
@@ -63,7 +66,7 @@ void TfrmTimer::RollOverTotals() {
             // A running session goes on counting from zero.
             if (tOnLine->isActive())
                 session_->TotalsChanged();
-            SaveTotals();
+            SaveClearedTotals();
         }
     });
 }

@@ -31,6 +31,9 @@ void ShowDuration(QLabel* label, Duration value) {
     label->setText(QString::fromStdString(DurationText(value)));
 }
 
+// The old day's save failed at a day change, and the user has been told.
+struct OldDayNotSaved {};
+
 void SetFontColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
@@ -60,12 +63,17 @@ void TfrmTimer::StartSession() {
     SetTag(tOnLine, 1);
     if (!ckColoredIconWatching->isChecked())
         SetStateIcon(0);
+    sessionProvider_ = cbProvider->currentText();
     tOnLine->start();
     SetFontColour(lElapsed, QColor(0, 255, 0));
     BeginSessionData();
 }
 
 void TfrmTimer::StopSession() {
+    EndSession(true);
+}
+
+void TfrmTimer::EndSession(bool mayEndProgram) {
     const bool wasRunning = tOnLine->isActive();
     sbWatching->setEnabled(DetectionMethod() != kManual);
     sbOverRide->setEnabled(false);
@@ -82,11 +90,28 @@ void TfrmTimer::StopSession() {
     FinishSessionData();
     // The save removes the session's state: it is not to be recovered.
     keeper_->Stopped();
-    TransferProviderSettings(false, Timers);
+    TransferProfile(wasRunning ? Form(sessionProvider_) : Form(), false, Timers);
     if (ckEnableLogging->isChecked())
         WriteSessionLog(Timers, FormatCharges());
-    if (ckCloseOnDisconnect->isChecked())
+    if (mayEndProgram && ckCloseOnDisconnect->isChecked())
         QCoreApplication::exit(0);
+}
+
+void TfrmTimer::EndSessionForProviderChange() {
+    // Not a disconnect: the user goes on with the other provider, so the program stays.
+    sbManual->setChecked(false);
+    EndSession(false);
+}
+
+void TfrmTimer::LeaveWatchingForManual() {
+    if (!sbWatching->isChecked() && !tWatching->isActive())
+        return;
+    // The session was watching's; the user has not disconnected, so the program stays.
+    if (tOnLine->isActive())
+        Guarded([this] { EndSession(false); });
+    sbWatching->setChecked(false);
+    sbWatchingClick();
+    sbManual->setChecked(false);
 }
 
 void TfrmTimer::StartSessionOnTimerPage() {
@@ -116,7 +141,8 @@ void TfrmTimer::tWatchingTimer() {
         WatchInterfaces();
         break;
     default:
-        sbManualClick();
+        // Manual detection has no watching; the method's own rule ends it.
+        cbDetectionClick();
         break;
     }
 }
@@ -181,13 +207,24 @@ void TfrmTimer::tOnLineTimer() {
         inputs.delaySeconds = seDelaySec->value();
     }
     const DateTime now = Now();
-    Guarded([&] {
-        // The old day's totals are saved as that day's, so a later load starts Today afresh.
-        const TickResult result = session_->Tick(now, Tag(tOnLine) == 1, inputs, [this] {
-            TransferProviderSettings(false, Timers, DateOf(session_->Values().SessionStart));
+    TickResult result;
+    try {
+        // The old day's totals are saved as that day's, so a later load starts Today afresh. A
+        // save that fails is told while the tick is still in it: the ticks that come while the
+        // box is up are skipped, and the first one after it makes the day change again.
+        result = session_->Tick(now, Tag(tOnLine) == 1, inputs, [this] {
+            if (!Guarded([this] {
+                    TransferProfile(Form(sessionProvider_), false, Timers,
+                                    DateOf(session_->Values().SessionStart));
+                }))
+                throw OldDayNotSaved{};
         });
-        if (result.skipped)
-            return;
+    } catch (const OldDayNotSaved&) {
+        return;
+    }
+    if (result.skipped)
+        return;
+    Guarded([&] {
         SetTag(tOnLine, 0);
         SessionDataTick(result.dayChanged);
         if (result.startMoved)
@@ -205,7 +242,7 @@ void TfrmTimer::tOnLineTimer() {
         // The session's state in the store, against a kill.
         if (result.firstTick)
             keeper_->Started(now);
-        keeper_->Ticked(now, cbProvider->currentText().toStdString());
+        keeper_->Ticked(now, sessionProvider_.toStdString());
     });
 }
 
@@ -258,8 +295,9 @@ void TfrmTimer::StartWatchingOrSession() {
 void TfrmTimer::closeEvent(QCloseEvent* event) {
     Guarded([this] {
         if (tOnLine->isActive()) {
+            const QString provider = sessionProvider_;
             StopSession();
-            TransferProviderSettings(false, Timers);
+            TransferProfile(Form(provider), false, Timers);
         }
     });
     OnRestore();

@@ -8,8 +8,10 @@ namespace quorvane {
 
 std::filesystem::path StoreFolder();
 
-// Creates the store folder (mode 0700) when it is missing, and takes from an existing one any
-// permission of group or others; false when it cannot be created.
+// Creates the store folder (mode 0700) when it is missing; false when it cannot be created or
+// the name is taken by something other than a folder. A folder that this program made for its
+// store loses again any permission of group or others given to it by hand; any other folder
+// (one the user named in QUORVANE_HOME, say /tmp, or one reached through a link) keeps its mode.
 bool EnsureStoreFolder();
 
 } // namespace quorvane

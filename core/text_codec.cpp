@@ -206,6 +206,22 @@ std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t size) {
     return out;
 }
 
+std::size_t FirstUnpairedSurrogate(const std::uint8_t* data, std::size_t size) {
+    const std::size_t units = size / 2;
+    const auto unit = [&](std::size_t k) -> char32_t {
+        return data[2 * k] | (data[2 * k + 1] << 8);
+    };
+    for (std::size_t k = 0; k < units; ++k) {
+        const char32_t u = unit(k);
+        if (u < 0xD800 || u > 0xDFFF)
+            continue;
+        if (u > 0xDBFF || k + 1 == units || unit(k + 1) < 0xDC00 || unit(k + 1) > 0xDFFF)
+            return k;
+        ++k;
+    }
+    return std::string::npos;
+}
+
 std::string Cp1252ToUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());

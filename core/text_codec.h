@@ -31,6 +31,10 @@ std::vector<std::uint8_t> Utf8ToUtf16Le(std::string_view text);
 // they stand for, other lone surrogates their three-byte form.
 std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t size);
 
+// The index of the first UTF-16 unit of `data` (UTF-16LE bytes, an even count) that is a
+// surrogate without its partner, or npos when there is none.
+std::size_t FirstUnpairedSurrogate(const std::uint8_t* data, std::size_t size);
+
 // Windows-1252 (the "ANSI" code page of western Windows) to UTF-8.
 std::string Cp1252ToUtf8(std::string_view text);
 

@@ -36,22 +36,19 @@ void TComm32::SetCommsLogFileName(const std::string& Value) {
 }
 
 template <class Thread>
-Thread* TComm32::Launch(Thread* thread, DWORD createError, TThreadPriority priority,
-                        const char* failure) {
-    DWORD error = createError;
-    if (thread != nullptr) {
-        thread->CommFile = CommFile;
-        thread->CloseEvent = CloseEvent;
-        thread->NotifyWindow = NotifyWindow;
-        thread->Handles = Handles;
-        thread->Priority = priority;
-        error = static_cast<DWORD>(thread->Start());
-        if (error == 0)
-            return thread;
-        delete thread;
-    }
-    LogLastError(error, failure);
-    throw ECommsError(failure);
+Thread* TComm32::Prepare(Thread* thread, DWORD& error, TThreadPriority priority) {
+    if (thread == nullptr)
+        return nullptr;
+    thread->CommFile = CommFile;
+    thread->CloseEvent = CloseEvent;
+    thread->NotifyWindow = NotifyWindow;
+    thread->Handles = Handles;
+    thread->Priority = priority;
+    error = static_cast<DWORD>(thread->CreateSuspended());
+    if (error == 0)
+        return thread;
+    delete thread;
+    return nullptr;
 }
 
 bool TComm32::StartComm() {
@@ -72,8 +69,6 @@ bool TComm32::StartComm() {
         throw ECommsNotPresent("File handle is not a comm handle. ");
     }
     CommFile = port->Port();
-    // The line settings: only the speed changes; time-outs are the reader's read interval.
-    port->SetBaudRate(BaudRate);
 
     const int event = Ops().CreateEventFd();
     if (event < 0) {
@@ -85,10 +80,39 @@ bool TComm32::StartComm() {
     CloseEvent = event;
     Handles = std::move(port);
 
-    ReadThread =
-        Launch(new (std::nothrow) TReadThread, ENOMEM, tpHighest, "Unable to create Read thread");
-    TWriteThread* writer = TWriteThread::Create();
-    WriteThread = Launch(writer, GetLastError(), tpAboveNormal, "Unable to create Write thread");
+    // The threads are made before the port is taken and run only once it is: a dialer that
+    // starts while they are made finds nothing of ours in its way.
+    DWORD readError = ENOMEM;
+    DWORD writeError = 0;
+    ReadThread = Prepare(new (std::nothrow) TReadThread, readError, tpHighest);
+    if (ReadThread != nullptr) {
+        TWriteThread* writer = TWriteThread::Create();
+        if (writer == nullptr)
+            writeError = GetLastError();
+        WriteThread = Prepare(writer, writeError, tpAboveNormal);
+    }
+    if (!Handles->Claim(*OpenerWatch)) {
+        // Another process came for the port meanwhile: as if it had held it all along.
+        TThread::Release(ReadThread);
+        TThread::Release(WriteThread);
+        ReadThread = nullptr;
+        WriteThread = nullptr;
+        ClosePort();
+        throw ECommsError("Error opening com port");
+    }
+    // The line settings: only the speed changes; time-outs are the reader's read interval.
+    Handles->SetBaudRate(BaudRate);
+
+    if (ReadThread == nullptr) {
+        LogLastError(readError, "Unable to create Read thread");
+        throw ECommsError("Unable to create Read thread");
+    }
+    ReadThread->Resume();
+    if (WriteThread == nullptr) {
+        LogLastError(writeError, "Unable to create Write thread");
+        throw ECommsError("Unable to create Write thread");
+    }
+    WriteThread->Resume();
     return true;
 }
 
@@ -107,6 +131,10 @@ void TComm32::CloseReadThread() {
     if (ReadThread == nullptr)
         return;
     WriteCommsLog("Closing Read Thread ");
+    // The port goes now, not once the threads have ended, and before they are told to stop:
+    // woken, the reader (of higher priority) would run first. From here on their reads and
+    // writes of it do nothing.
+    Handles->LetGo();
     SetEvent(CloseEvent);
     PurgeComm(CommFile, PURGE_RXABORT | PURGE_RXCLEAR);
     if (!ReadThread->WaitFor(kThreadWaitMs)) {
@@ -121,6 +149,7 @@ void TComm32::CloseWriteThread() {
     if (WriteThread == nullptr)
         return;
     WriteCommsLog("Closing Write Thread");
+    Handles->LetGo();
     SetEvent(CloseEvent);
     PurgeComm(CommFile, PURGE_TXABORT | PURGE_TXCLEAR);
     if (!WriteThread->WaitFor(kThreadWaitMs)) {

@@ -65,7 +65,8 @@ public:
     // closes it); EInOutError when the log cannot be created.
     bool StartComm();
     // Stops the threads (up to 10 000 ms each), closes the port and the log; nothing when
-    // closed. EInOutError when the log cannot be written or closed.
+    // closed. The port is let go for others as soon as the threads are told to stop, before
+    // they have ended. EInOutError when the log cannot be written or closed.
     void StopComm();
 
     std::int32_t GetBaudRate() const { return BaudRate; }
@@ -104,11 +105,10 @@ protected:
     void RequestHangup();
 
 private:
-    // Gives a created thread the session's handles and starts it; otherwise logs `failure`,
-    // releases the thread and raises it as ECommsError.
+    // Gives a new thread object the session's handles and makes its thread, not running yet;
+    // nullptr (the object deleted, `error` set) when there is no object or no thread.
     template <class Thread>
-    Thread* Launch(Thread* thread, DWORD createError, TThreadPriority priority,
-                   const char* failure);
+    Thread* Prepare(Thread* thread, DWORD& error, TThreadPriority priority);
     void CloseReadThread();
     void CloseWriteThread();
     void ClosePort();

@@ -54,9 +54,9 @@ void RemoveOwnLock(const std::string& path) {
     OwnLocks().erase(path);
 }
 
+// Four bytes that are all text are text: a binary PID (below 2^22) always has a zero byte.
 bool IsTextByte(char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) || c == ' ' || c == '\t' || c == '\n' ||
-           c == '\r';
+    return std::isprint(static_cast<unsigned char>(c)) || c == '\t' || c == '\n' || c == '\r';
 }
 
 // The PID a lock file's first bytes give, in whichever format they are written; 0 when none.
@@ -100,54 +100,62 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Looks at one lock file: false when there is none (a stale one is removed), true with `why`
-// when it holds the device.
-bool LockHeld(const std::string& path, std::string& why) {
+// What one lock file says of its device.
+enum class TLockState {
+    None,  // no lock file (a stale one was removed)
+    Held,  // a live owner, or no owner that can be read
+    Stale, // its owner is gone, but the file is not ours to remove (a root dialer's in /run/lock)
+};
+
+// Looks at one lock file; `why` says why it holds the device.
+TLockState LockHeld(const std::string& path, std::string& why) {
     for (int look = 0; look < kLockTries; ++look) {
         const UniqueFd fd(
             ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (!fd) {
             if (errno == ENOENT)
-                return false;
+                return TLockState::None;
             why = "lock file " + path + " cannot be read (" + StrError(errno) + ")";
-            return true;
+            return TLockState::Held;
         }
         char text[64];
         const ssize_t n = ::read(fd.get(), text, sizeof text);
         if (n < 0) {
             why = "lock file " + path + " cannot be read (" + StrError(errno) + ")";
-            return true;
+            return TLockState::Held;
         }
         const pid_t pid = LockPid(text, static_cast<std::size_t>(n));
         if (pid == 0) {
             why = "lock file " + path + " holds no process number";
-            return true;
+            return TLockState::Held;
         }
         const bool self = pid == ::getpid();
         if (self ? IsOwnLock(path) : !ProcessGone(pid)) {
             why = "lock file " + path + " of process " + std::to_string(pid) +
                   (self ? " (this one)" : "");
-            return true;
+            return TLockState::Held;
         }
         // Stale. Removed only while it is still the file that was read: another program may
         // have replaced it meanwhile.
         struct stat wasRead, standing;
         if (::fstat(fd.get(), &wasRead) != 0 || ::lstat(path.c_str(), &standing) != 0) {
             if (errno == ENOENT)
-                return false;
+                return TLockState::None;
             continue;
         }
         if (!SameFile(wasRead, standing))
             continue;
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-            why = "stale lock file " + path + " cannot be removed (" + StrError(errno) + ")";
-            return true;
+            // Its process is gone whether or not the file can go; minicom passes it by too.
+            OutputDebugString("Stale lock file " + path + " of process " + std::to_string(pid) +
+                              " cannot be removed (" + StrError(errno) + "); it holds nothing");
+            return TLockState::Stale;
         }
         OutputDebugString("Removed stale lock file " + path + " of process " + std::to_string(pid));
-        return false;
+        return TLockState::None;
     }
     why = "lock file " + path + " keeps changing";
-    return true;
+    return TLockState::Held;
 }
 
 bool IsDevice(const fs::path& path, dev_t rdev) {
@@ -209,8 +217,10 @@ bool LockNameIsDevice(const std::string& name, dev_t rdev) {
     if (name.empty() || name == "." || name == "..")
         return false;
     const fs::path root = DeviceDirectory();
-    if (IsDevice(root / name, rdev))
-        return true;
+    // A name that is a node below /dev means that node; '_' stands for '/' only in a name that
+    // is none (LCK..gsm_modem of /dev/gsm_modem is not /dev/gsm/modem).
+    if (struct stat st; ::lstat((root / name).c_str(), &st) == 0)
+        return IsDevice(root / name, rdev);
     fs::path folder = root;
     std::string part;
     bool split = false;
@@ -232,7 +242,7 @@ std::string FindLiveLock(const std::vector<std::string>& names, dev_t rdev) {
     const fs::path dir = LockDirectory();
     std::string why;
     for (const std::string& name : names)
-        if (LockHeld((dir / ("LCK.." + name)).string(), why))
+        if (LockHeld((dir / ("LCK.." + name)).string(), why) == TLockState::Held)
             return why;
     const UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd) {
@@ -243,7 +253,7 @@ std::string FindLiveLock(const std::vector<std::string>& names, dev_t rdev) {
             if (std::find(names.begin(), names.end(), name) != names.end() ||
                 !LockNameIsDevice(name, rdev))
                 return false;
-            return LockHeld((dir / entry).string(), why);
+            return LockHeld((dir / entry).string(), why) == TLockState::Held;
         });
     }
     return why;
@@ -282,7 +292,9 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
     why.clear();
     for (const std::string& name : names) {
         const std::string path = (dir / ("LCK.." + name)).string();
-        bool settled = false; // taken, or left to the others because the folder will not link
+        // Taken, or left without a lock of ours: the folder will not link, or a stale lock that
+        // is not ours to remove stands under the name.
+        bool settled = false;
         bool held = false;
         for (int attempt = 0; attempt < kLockTries && !settled && !held; ++attempt) {
             if (!AddOwnLock(path)) {
@@ -300,7 +312,9 @@ bool TLockFiles::Take(const std::vector<std::string>& names, std::string& why) {
                                       ")");
                     settled = true;
                 } else {
-                    held = LockHeld(path, why);
+                    const TLockState state = LockHeld(path, why);
+                    held = state == TLockState::Held;
+                    settled = state == TLockState::Stale;
                 }
             }
         }

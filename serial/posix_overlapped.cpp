@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +25,39 @@ long long LineEvent(const TLineCounters& base, const TLineCounters& now) {
     if (now.frame != base.frame || now.overrun != base.overrun || now.parity != base.parity)
         return 0;
     return -1;
+}
+
+// The ports let go, and the lock that every read, write and purge of a port holds.
+std::mutex portsMutex;
+std::set<int>& LetGoPorts() {
+    static std::set<int> ports;
+    return ports;
+}
+
+// Runs `io` on the port `fd` (answering what it answers, with its errno) unless the port has
+// been let go; then answers `letGo` with errno EAGAIN.
+template <class Io> auto PortIo(int fd, Io io, decltype(io()) letGo) {
+    std::unique_lock lock(portsMutex);
+    if (LetGoPorts().count(fd) != 0) {
+        lock.unlock();
+        errno = EAGAIN;
+        return letGo;
+    }
+    const auto result = io();
+    const int code = errno;
+    lock.unlock();
+    errno = code;
+    return result;
+}
+
+ssize_t PortRead(int fd, void* buffer, std::size_t count) {
+    const auto read = [&] { return Ops().Read(fd, buffer, count); };
+    return PortIo(fd, read, ssize_t(-1));
+}
+
+ssize_t PortWrite(int fd, const void* data, std::size_t count) {
+    const auto write = [&] { return Ops().Write(fd, data, count); };
+    return PortIo(fd, write, ssize_t(-1));
 }
 
 enum class PollResult { Ready, Interrupted, Failed };
@@ -69,7 +104,7 @@ std::int64_t TReadOverlapped::Deadline() const {
 
 void TReadOverlapped::Advance(int fd, short revents, std::int64_t nowMs) {
     if (revents & (POLLIN | POLLERR | POLLHUP)) {
-        const ssize_t n = Ops().Read(fd, buffer_ + got_, capacity_ - got_);
+        const ssize_t n = PortRead(fd, buffer_ + got_, capacity_ - got_);
         if (n > 0) {
             got_ += static_cast<DWORD>(n);
             deadline_ = nowMs + kReadIntervalTimeoutMs;
@@ -93,7 +128,7 @@ bool ReadFile(int fd, void* buffer, DWORD count, DWORD* bytesRead, TReadOverlapp
     record.capacity_ = count;
     record.got_ = 0;
     record.deadline_ = -1;
-    const ssize_t n = Ops().Read(fd, buffer, count);
+    const ssize_t n = PortRead(fd, buffer, count);
     if (n < 0) {
         const int code = errno;
         if (code == EAGAIN || code == EINTR) {
@@ -143,7 +178,7 @@ short TWriteOverlapped::PollEvents() const {
 void TWriteOverlapped::Advance(int fd, short revents, std::int64_t) {
     if (!(revents & (POLLOUT | POLLERR | POLLHUP)))
         return;
-    const ssize_t n = Ops().Write(fd, data_, count_);
+    const ssize_t n = PortWrite(fd, data_, count_);
     if (n >= 0) {
         written_ = static_cast<DWORD>(n);
         Complete(0);
@@ -158,7 +193,7 @@ bool WriteFile(int fd, const void* data, DWORD count, DWORD* written, TWriteOver
     record.data_ = static_cast<const unsigned char*>(data);
     record.count_ = count;
     record.written_ = 0;
-    const ssize_t n = Ops().Write(fd, data, count);
+    const ssize_t n = PortWrite(fd, data, count);
     if (n >= 0) {
         record.written_ = static_cast<DWORD>(n);
         record.Complete(0);
@@ -287,7 +322,20 @@ bool PurgeComm(int fd, DWORD flags) {
     const bool out = flags & PURGE_TXCLEAR;
     if (!in && !out)
         return true;
-    return ::tcflush(fd, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) == 0;
+    const int queue = in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH;
+    const auto flush = [&] { return ::tcflush(fd, queue) == 0; };
+    return PortIo(fd, flush, true);
+}
+
+void LetGoOfPort(int fd) {
+    std::lock_guard lock(portsMutex);
+    ::tcflush(fd, TCIOFLUSH);
+    LetGoPorts().insert(fd);
+}
+
+void ForgetPort(int fd) {
+    std::lock_guard lock(portsMutex);
+    LetGoPorts().erase(fd);
 }
 
 // ---- events and waits ----

@@ -135,6 +135,14 @@ bool ClearCommError(int fd, DWORD* errors, TCommLine& line);
 // Discards what is buffered in the directions named by the PURGE_* flags.
 bool PurgeComm(int fd, DWORD flags);
 
+// A port let go while its threads are still ending (so that a dialer that starts meanwhile is
+// not refused): what is buffered in both directions is discarded, and from then on reads and
+// writes of it answer EAGAIN (a wait then sees the stop that came first) and purges do nothing,
+// so nothing of what the next owner sends or receives goes to them. Waits for a read, write or
+// purge under way. ForgetPort comes before the descriptor is closed.
+void LetGoOfPort(int fd);
+void ForgetPort(int fd);
+
 // Sets a stop eventfd; it stays set until its owner closes it.
 bool SetEvent(int event);
 // Whether an eventfd is set, without waiting (poll with time-out 0): WAIT_OBJECT_0 when it is,

@@ -2,6 +2,7 @@
 
 #include "serial/posix_dir.h"
 #include "serial/posix_ops.h"
+#include "serial/posix_overlapped.h"
 #include "core/store_folder.h"
 
 #include <cctype>
@@ -113,6 +114,10 @@ pid_t FlockHolder(int fd) {
     return 0;
 }
 
+// How long an open waits for another open of the same device to end. A check holds a port for
+// well under a millisecond; only a program that keeps it open for good is waited for this long.
+constexpr int kTurnWaitMs = 500;
+
 std::string ByProcess(pid_t pid) {
     return pid > 0 ? " by process " + std::to_string(pid) : "";
 }
@@ -164,6 +169,8 @@ void TOpenerWatch::AfterOwnOpen() {
 }
 
 pid_t TOpenerWatch::OpenElsewhere(dev_t rdev) {
+    if (fd_ >= 0 && Drain())
+        known_ = false; // someone opened it since our own open
     if (!known_ || holder_ != 0 || watch_ < 0) {
         holder_ = ScanForOpeners(rdev);
         known_ = watch_ >= 0;
@@ -197,9 +204,10 @@ std::filesystem::path DeviceDirectory() {
 TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
                                std::unique_ptr<TPortHandles>& out) {
     const std::string path = ResolvePortName(portName);
-    std::string port = portName + " (" + path + ")";
-    const auto refuse = [&port](TOpenResult result, const std::string& why) {
-        OutputDebugString(port + why);
+    std::unique_ptr<TPortHandles> handles(new TPortHandles);
+    handles->name_ = portName + " (" + path + ")";
+    const auto refuse = [&handles](TOpenResult result, const std::string& why) {
+        OutputDebugString(handles->name_ + why);
         return result;
     };
     char device[PATH_MAX];
@@ -208,15 +216,15 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
         return refuse(NotPresentError(error) ? TOpenResult::NotPresent : TOpenResult::CannotOpen,
                       " is not present: " + StrError(error));
     }
-    port = portName + " (" + device + ")";
+    handles->name_ = portName + " (" + device + ")";
     struct stat st;
     if (::stat(device, &st) != 0)
         return refuse(TOpenResult::NotPresent, " is not present: " + StrError(errno));
-    std::vector<std::string> lockNames;
     if (S_ISCHR(st.st_mode)) {
-        lockNames = DeviceLockNames(path, device, st.st_rdev);
+        handles->turn_ = TDeviceTurn::Take(st.st_rdev, kTurnWaitMs);
+        handles->lockNames_ = DeviceLockNames(path, device, st.st_rdev);
         // Before the device is touched: a port that a dialer has locked is not even opened.
-        if (const std::string why = FindLiveLock(lockNames, st.st_rdev); !why.empty())
+        if (const std::string why = FindLiveLock(handles->lockNames_, st.st_rdev); !why.empty())
             return refuse(TOpenResult::CannotOpen, " is held: " + why);
     }
 
@@ -233,16 +241,18 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
                           " is not present: it cannot be opened (" + StrError(openError) + ")");
         return refuse(TOpenResult::CannotOpen, " cannot be opened (" + StrError(openError) + ")");
     }
-    std::unique_ptr<TPortHandles> handles(new TPortHandles);
     handles->port_ = fd;
 
     termios settings;
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::tcgetattr(fd, &settings) != 0)
         return refuse(TOpenResult::NotACommHandle, " is not a terminal device");
+    handles->rdev_ = st.st_rdev;
 
+    // Looked at, not kept: the flock is taken with the rest in Claim.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
         return refuse(TOpenResult::CannotOpen,
                       " is held: flock is taken" + ByProcess(FlockHolder(fd)));
+    ::flock(fd, LOCK_UN);
     int discipline = N_TTY;
     if (::ioctl(fd, TIOCGETD, &discipline) == 0 && discipline != N_TTY)
         return refuse(TOpenResult::CannotOpen, " is held: line discipline " +
@@ -251,11 +261,36 @@ TOpenResult TPortHandles::Open(const std::string& portName, TOpenerWatch& watch,
     if (const pid_t other = watch.OpenElsewhere(st.st_rdev))
         return refuse(TOpenResult::CannotOpen,
                       " is held: process " + std::to_string(other) + " has it open");
-    if (std::string why; !handles->locks_.Take(lockNames, why))
-        return refuse(TOpenResult::CannotOpen, " is held: " + why);
-    handles->exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
     out = std::move(handles);
     return TOpenResult::Opened;
+}
+
+bool TPortHandles::Claim(TOpenerWatch& watch) {
+    const auto refuse = [this](const std::string& why) {
+        OutputDebugString(name_ + " is held: " + why);
+        return false;
+    };
+    // Whoever opened the device since the look in Open (inotify says whether anybody did).
+    if (const pid_t other = watch.OpenElsewhere(rdev_))
+        return refuse("process " + std::to_string(other) + " has it open");
+    if (::flock(port_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return refuse("flock is taken" + ByProcess(FlockHolder(port_)));
+    if (std::string why; !locks_.Take(lockNames_, why))
+        return refuse(why);
+    exclusive_ = ::ioctl(port_, TIOCEXCL) == 0;
+    return true;
+}
+
+void TPortHandles::LetGo() {
+    if (letGo_)
+        return;
+    letGo_ = true;
+    LetGoOfPort(port_);
+    if (exclusive_)
+        ::ioctl(port_, TIOCNXCL);
+    exclusive_ = false;
+    ::flock(port_, LOCK_UN);
+    locks_.Release();
 }
 
 TPortHandles::~TPortHandles() {
@@ -264,6 +299,7 @@ TPortHandles::~TPortHandles() {
     if (port_ >= 0) {
         if (exclusive_)
             ::ioctl(port_, TIOCNXCL);
+        ForgetPort(port_);
         ::close(port_);
     }
     // Only after the port is let go: until then a dialer must still see it as held.

@@ -14,8 +14,11 @@
 //   entries), as far as /proc lets us see its descriptors. The scan costs a stat per descriptor
 //   of every process, so a "free" answer is kept and the scan repeated only when inotify
 //   reports an open of the device's node that was not ours.
-// While open, the port holds its lock files (one under each of the device's names), the flock
-// and TIOCEXCL; closing releases all of them.
+// All of these are looked at before anything of the port is taken; its lock files (one under
+// each of the device's names), the flock and TIOCEXCL are taken only once its user is ready to
+// use it (Claim), and given up as soon as its user is done with it (LetGo), so that a dialer
+// starting meanwhile meets them as seldom as can be. Opens of one device take turns across
+// processes (posix_turn.h), so that two checks of one port never take each other for a dialer.
 //
 // The lock folder is $QUORVANE_LOCK_DIR when set, else /var/lock. When it is missing or not
 // writable, other programs' lock files are still honoured as far as they can be read, and the
@@ -26,11 +29,13 @@
 // names the check that fired and the process or lock file behind it.
 
 #include "serial/posix_locks.h"
+#include "serial/posix_turn.h"
 
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace quorvane {
 
@@ -76,10 +81,20 @@ enum class TOpenResult { Opened, CannotOpen, NotPresent, NotACommHandle };
 // Destroying it closes the stop event, then the port (with its locks).
 class TPortHandles {
 public:
-    // Opens `portName` exclusively. Opened: `out` holds the port. NotACommHandle: a file that is
-    // not a terminal device (nothing is kept open).
+    // Opens `portName` after the checks that need nothing of the port held: the lock files,
+    // TIOCEXCL, a look at the flock, the line discipline, other processes. Opened: `out` holds
+    // the port, not taken yet (Claim). NotACommHandle: a file that is not a terminal device
+    // (nothing is kept open).
     static TOpenResult Open(const std::string& portName, TOpenerWatch& watch,
                             std::unique_ptr<TPortHandles>& out);
+    // Takes the opened port as late as its user can: its flock, its lock files and TIOCEXCL,
+    // after a last look for a process that opened it since Open. False when another process
+    // has it after all (the debug output says which).
+    bool Claim(TOpenerWatch& watch);
+    // Lets the port go before the threads that use it have ended, once they are told to stop
+    // (LetGoOfPort): TIOCEXCL, the flock and the lock files are given up. The descriptor stays
+    // open until the object goes.
+    void LetGo();
     ~TPortHandles();
     TPortHandles(const TPortHandles&) = delete;
     TPortHandles& operator=(const TPortHandles&) = delete;
@@ -93,8 +108,13 @@ public:
 
 private:
     TPortHandles() = default;
+    TDeviceTurn turn_; // given up last, once everything else is
+    std::string name_; // "COM3 (/dev/ttyUSB0)", for the debug output
     int port_ = -1;
+    dev_t rdev_ = 0;
+    std::vector<std::string> lockNames_;
     bool exclusive_ = false; // TIOCEXCL is ours to take back
+    bool letGo_ = false;
     TLockFiles locks_;
 };
 

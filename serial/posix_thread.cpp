@@ -10,14 +10,33 @@
 
 namespace quorvane {
 
-int TThread::Start() {
+int TThread::CreateSuspended() {
     const int error = Ops().CreateThread(&handle_, &TThread::ThreadProc, this);
     started_ = error == 0;
     return error;
 }
 
+void TThread::Resume() {
+    std::lock_guard lock(mutex_);
+    running_ = true;
+    resumed_.notify_all();
+}
+
+int TThread::Start() {
+    const int error = CreateSuspended();
+    if (error == 0)
+        Resume();
+    return error;
+}
+
 void* TThread::ThreadProc(void* self) {
     auto* thread = static_cast<TThread*>(self);
+    {
+        std::unique_lock lock(thread->mutex_);
+        thread->resumed_.wait(lock, [thread] { return thread->running_ || thread->cancelled_; });
+        if (!thread->running_)
+            return nullptr; // its owner joins it
+    }
     MarkCommsWorkerThread();
     if (thread->Priority != tpNormal) {
         const id_t tid = static_cast<id_t>(::gettid());
@@ -51,6 +70,14 @@ void TThread::Release(TThread* thread) {
         return;
     if (thread->started_) {
         std::unique_lock lock(thread->mutex_);
+        if (!thread->running_) {
+            thread->cancelled_ = true;
+            thread->resumed_.notify_all();
+            lock.unlock();
+            ::pthread_join(thread->handle_, nullptr);
+            delete thread;
+            return;
+        }
         if (!thread->finished_) {
             thread->abandoned_ = true;
             ::pthread_detach(thread->handle_);

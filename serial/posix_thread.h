@@ -1,6 +1,6 @@
 #pragma once
-// The run-time library's thread class on POSIX threads: created without running, started,
-// given a priority, waited for with a bound, and released by its owner.
+// The run-time library's thread class on POSIX threads: made without running its body, then
+// started, given a priority, waited for with a bound, and released by its owner.
 
 #include <atomic>
 #include <condition_variable>
@@ -23,7 +23,11 @@ public:
     // Set before Start; the thread takes it on as its first step.
     TThreadPriority Priority = tpNormal;
 
-    // Starts the thread body: 0, or the error number when no thread can be created.
+    // Makes the thread without running its body: 0, or the error number when no thread can be
+    // made. The body runs once Resume is called; released before, the thread ends without it.
+    int CreateSuspended();
+    void Resume();
+    // CreateSuspended and Resume.
     int Start();
     // Waits until Execute has returned, at most timeoutMs; true when it has.
     bool WaitFor(int timeoutMs);
@@ -42,9 +46,11 @@ private:
     static void* ThreadProc(void* self);
 
     pthread_t handle_{};
-    bool started_ = false;
+    bool started_ = false; // the thread exists
     std::mutex mutex_;
-    std::condition_variable ended_;
+    std::condition_variable resumed_, ended_;
+    bool running_ = false;   // Resume was called
+    bool cancelled_ = false; // released before Resume
     bool finished_ = false;
     bool abandoned_ = false;
     std::atomic<bool> terminated_{false};

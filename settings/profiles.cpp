@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "core/text.h"
+#include "core/text_codec.h"
 #include "settings/session_store.h"
 
 namespace quorvane {
@@ -15,6 +16,25 @@ const std::string kDefaultProviderPath = ProvidersKey + "\\DefaultProvider";
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
+}
+
+// The writes of a profile, to go inside one commit.
+bool WriteProfile(const std::string& key, const std::vector<ProfileSetting>& settings,
+                  const ProfileTotals& totals, const SessionStateChange* session,
+                  const ProfileData* data) {
+    bool ok = true;
+    for (const ProfileSetting& setting : settings)
+        ok = WriteValueByPath(kHive, key + setting.name, setting.value, setting.kind) && ok;
+    for (std::size_t i = 0; i < totals.size(); ++i)
+        ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger) && ok;
+    if (data) {
+        for (std::size_t i = 0; i < data->totals.size(); ++i)
+            ok = WriteQwordByPath(kHive, key + kDataTotalNames[i], data->totals[i]) && ok;
+        ok = WriteValueByPath(kHive, key + kDataAlertsName, Variant(data->alerts), vkInteger) && ok;
+    }
+    if (session)
+        ok = ApplySessionStateChange(*session) && ok;
+    return ok;
 }
 
 } // namespace
@@ -49,23 +69,26 @@ bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& s
     // nothing of it is written when the store is missing, held by another process or refuses a
     // value.
     return WriteTogether(kHive, [&] {
-        bool ok = true;
-        for (const ProfileSetting& setting : settings)
-            ok = WriteValueByPath(kHive, key + setting.name, setting.value, setting.kind) && ok;
-        for (std::size_t i = 0; i < totals.size(); ++i)
-            ok = WriteValueByPath(kHive, key + kTotalNames[i], Variant(totals[i]), vkInteger) && ok;
-        if (data) {
-            for (std::size_t i = 0; i < data->totals.size(); ++i)
-                ok = WriteQwordByPath(kHive, key + kDataTotalNames[i], data->totals[i]) && ok;
-            ok = WriteValueByPath(kHive, key + kDataAlertsName, Variant(data->alerts), vkInteger) &&
-                 ok;
-        }
+        bool ok = WriteProfile(key, settings, totals, session, data);
         if (makeDefault)
             ok = SetDefaultProvider(provider) && ok;
-        if (session)
-            ok = ApplySessionStateChange(*session) && ok;
         return ok;
     });
+}
+
+bool SaveStoredTotals(std::string_view provider, const std::vector<ProfileSetting>& settings,
+                      const ProfileTotals& totals, const SessionStateChange* session,
+                      const ProfileData* data) {
+    if (!IsStorableProviderName(provider))
+        return false;
+    const std::string key = ProviderKeyPath(provider);
+    return WriteTogether(kHive, [&] {
+        return KeyExists(kHive, key) && WriteProfile(key, settings, totals, session, data);
+    });
+}
+
+bool SameProvider(std::string_view a, std::string_view b) {
+    return FoldCase(ProviderKeyPath(a)) == FoldCase(ProviderKeyPath(b));
 }
 
 void LoadProfileSettings(
@@ -114,9 +137,13 @@ void LoadProfileData(std::string_view provider, ProfileData& data) {
 }
 
 bool WriteDataAlerts(std::string_view provider, std::int32_t alerts) {
-    return IsStorableProviderName(provider) &&
-           WriteValueByPath(kHive, ProviderKeyPath(provider) + kDataAlertsName, Variant(alerts),
-                            vkInteger);
+    if (!IsStorableProviderName(provider))
+        return false;
+    const std::string key = ProviderKeyPath(provider);
+    return WriteTogether(kHive, [&] {
+        return KeyExists(kHive, key) &&
+               WriteValueByPath(kHive, key + kDataAlertsName, Variant(alerts), vkInteger);
+    });
 }
 
 bool WriteQwordByPath(RootKey root, std::string_view path, std::uint64_t value) {

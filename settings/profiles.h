@@ -71,6 +71,19 @@ bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& s
                  const ProfileTotals& totals, bool makeDefault,
                  const SessionStateChange* session = nullptr, const ProfileData* data = nullptr);
 
+// Writes the totals and the settings given (the day they count for) of a provider that is stored
+// already, with the data totals and alerts when given and the change of a running session's
+// state, in one commit. False when nothing was
+// written, also when no such provider is stored: an automatic clear never makes a provider of
+// a name that was only typed.
+bool SaveStoredTotals(std::string_view provider, const std::vector<ProfileSetting>& settings,
+                      const ProfileTotals& totals, const SessionStateChange* session = nullptr,
+                      const ProfileData* data = nullptr);
+
+// Whether the two names lead to the same key of the store (letter case ignored as it ignores
+// it; every blank name to the one key of the unnamed provider).
+bool SameProvider(std::string_view a, std::string_view b);
+
 // Reads the stored settings of a provider in their stored order. `kindOf` gives the kind to read
 // a name as (-1 skips it); `apply` gets each value read, at once, so that a value of the wrong
 // kind (ERegistryError) ends the load with the values before it applied.
@@ -82,7 +95,8 @@ void LoadProfileSettings(std::string_view provider,
 void LoadProfileTotals(std::string_view provider, ProfileTotals& totals);
 // The same for the data totals and the alerts. A value of another type raises ERegistryError.
 void LoadProfileData(std::string_view provider, ProfileData& data);
-// The alerts alone, at once when one fires; false when nothing was written.
+// The alerts alone, at once when one fires, to a provider that is stored already (one that is
+// not keeps them with its first save); false when nothing was written.
 bool WriteDataAlerts(std::string_view provider, std::int32_t alerts);
 
 // A REG_QWORD value by its path, as WriteValueByPath and ReadValueByPath reach the others: the

@@ -2,6 +2,7 @@
 // Exit codes: 0 done, 1 the operation failed or was declined, 2 the command line is wrong.
 
 #include "core/bytes.h"
+#include "core/fd.h"
 #include "core/file_replace.h"
 #include "core/text.h"
 #include "core/text_codec.h"
@@ -16,7 +17,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -48,9 +48,9 @@ constexpr const char* kUsageText =
         strings of REG_MULTI_SZ data (\0 when not given)
   /t    REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or
         REG_NONE
-  /d    the data: text, a number (decimal or 0x hex) for REG_DWORD and REG_QWORD, hex digits
-        for REG_BINARY and REG_NONE. Without /v and /ve, add sets the unnamed value, to an
-        empty text unless /d says otherwise.
+  /d    the data: text (REG_NONE too), a number (decimal or 0x hex) for REG_DWORD and
+        REG_QWORD, hex digits for REG_BINARY. Without /v and /ve, add sets the unnamed value, to
+        an empty text unless /d says otherwise.
   /f    add, delete: do not ask before overwriting or deleting
   /y    export: overwrite FILE without asking
 
@@ -346,18 +346,12 @@ Bytes NumberArg(const std::string& text, int bytes, const char* typeName) {
     return LittleEndianBytes(static_cast<std::uint64_t>(v), static_cast<std::size_t>(bytes));
 }
 
-Bytes HexArg(const std::string& text, const char* typeName) {
-    const auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        c = static_cast<char>(c | 0x20);
-        return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    };
+Bytes BinaryArg(const std::string& text) {
     if (text.size() % 2 != 0)
-        throw UsageError(std::string(typeName) + " data needs two hex digits a byte");
+        throw UsageError("REG_BINARY data needs two hex digits a byte");
     Bytes data;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = digit(text[i]), lo = digit(text[i + 1]);
+        const int hi = HexDigitValue(text[i]), lo = HexDigitValue(text[i + 1]);
         if (hi < 0 || lo < 0)
             throw UsageError("\"" + text + "\" is not hex data");
         data.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
@@ -418,9 +412,14 @@ Bytes DataArg(const Args& args, RegType& type) {
     } else if (t == "reg_qword") {
         type = REG_QWORD;
         data = NumberArg(text, 8, "REG_QWORD");
-    } else if (t == "reg_binary" || t == "reg_none") {
-        type = t == "reg_binary" ? REG_BINARY : REG_NONE;
-        data = HexArg(text, type == REG_BINARY ? "REG_BINARY" : "REG_NONE");
+    } else if (t == "reg_binary") {
+        type = REG_BINARY;
+        data = BinaryArg(text);
+    } else if (t == "reg_none") {
+        // As reg add keeps it: the text in UTF-16 with its NUL, whatever it looks like.
+        type = REG_NONE;
+        data = Utf8ToUtf16Le(text);
+        data.insert(data.end(), {0, 0});
     } else {
         throw UsageError("unknown type \"" + typeName +
                          "\": use REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, "
@@ -487,36 +486,88 @@ int Export(const Args& args) {
     Allow(args, 2, "y");
     const RegKeyName name = KeyArg(args.positional[0]);
     const std::string& file = args.positional[1];
+    // Replacing one would lose that hive, with everything in it.
+    if (IsStoreFile(file))
+        return Failed(file + " is one of the store's own files; export to another file");
     int code = kOk;
     const RegistryKey key = OpenKey(name, false, code);
     if (!key)
         return code;
-    const Bytes content = ExportRegFile(key);
     struct stat st {};
     if (!args.overwrite && ::stat(file.c_str(), &st) == 0 &&
         !Ask("File " + file + " already exists. Overwrite"))
         return kFailed;
     FileReplacement out(file, 0600);
-    if (!out.Write(content.data(), content.size()) || !out.Commit())
+    bool written = out.ok();
+    ExportRegFile(key, [&](std::span<const std::uint8_t> part) {
+        written = written && out.Write(part.data(), part.size());
+    });
+    if (!written || !out.Commit())
         return Failed("cannot write " + file + ": " + std::strerror(out.error()));
     std::cout << "The operation completed successfully.\n";
     return kOk;
 }
 
+// Registry files are text, and a store of provider profiles exports to a few kilobytes; the
+// limit keeps what is no such file (or a device that never ends) from filling the memory.
+constexpr std::size_t kImportLimit = std::size_t{64} << 20;
+
+// The whole file, or why it is not read: only a regular file up to the limit is.
+std::optional<Bytes> ReadImportFile(const std::string& file, std::string& why) {
+    // Not blocking: opening a pipe that nobody writes to must not hang before it is refused.
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        why = "cannot open " + file + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    const std::string limit = "; import reads registry files of at most 64 MB (" +
+                              std::to_string(kImportLimit) + " bytes)";
+    if (S_ISDIR(st.st_mode))
+        why = file + " is a folder, not a registry file";
+    else if (!S_ISREG(st.st_mode))
+        why = file + " is not a regular file (it is a device, a pipe or a socket); import reads "
+                     "registry files";
+    else if (static_cast<std::uintmax_t>(st.st_size) > kImportLimit)
+        why = file + " is " + std::to_string(st.st_size) + " bytes" + limit;
+    if (!why.empty())
+        return std::nullopt;
+    Bytes content(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t size = 0;
+    // Up to one byte past the limit, for a file that grows while it is read.
+    while (size <= kImportLimit) {
+        if (size == content.size())
+            content.resize(std::min(content.size() * 2, kImportLimit + 1));
+        const ssize_t n = ::read(fd.get(), content.data() + size, content.size() - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = "cannot read " + file + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        size += static_cast<std::size_t>(n);
+    }
+    if (size > kImportLimit) {
+        why = file + " grew larger while it was read" + limit;
+        return std::nullopt;
+    }
+    content.resize(size);
+    return content;
+}
+
 int Import(const Args& args) {
     Allow(args, 1, "");
     const std::string& file = args.positional[0];
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return Failed("cannot open " + file + ": " + std::strerror(errno));
-    const Bytes content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        return Failed("cannot read " + file + ": " + std::strerror(errno));
-    const RegFileParse parsed = ParseRegFile(content);
+    std::string why;
+    const std::optional<Bytes> content = ReadImportFile(file, why);
+    if (!content)
+        return Failed(why + ". Nothing was imported.");
+    const RegFileParse parsed = ParseRegFile(*content);
     if (!parsed.ok())
         return Failed(file + ", line " + std::to_string(parsed.errorLine) + ": " + parsed.error +
                       ". Nothing was imported.");
-    std::string why;
     if (!ApplyRegOps(parsed.ops, &why))
         return Failed(file + ": " + why + ". Nothing was imported.");
     std::cout << "The operation completed successfully.\n";
@@ -548,7 +599,9 @@ int main(int argc, char** argv) {
         std::cerr << "ERROR: Invalid syntax: " << e.message()
                   << ".\nType \"quorvane-reg /?\" for usage.\n";
         return kUsage;
-    } catch (const StoreError& e) {
+    } catch (const std::exception& e) {
+        // StoreError, and whatever else stops a command: a message and status 1, never an
+        // abort.
         return Failed(e.what());
     }
 }

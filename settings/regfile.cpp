@@ -37,7 +37,28 @@ std::optional<std::uint32_t> ParseHex32(std::string_view text) {
 struct Decoded {
     std::string text;
     bool ok = true;
+    // In a UTF-16 file, the line (from 1) of the first surrogate without its partner, 0 when
+    // there is none, and that surrogate. Such a unit is no character at all: kept, it would
+    // become a raw byte, and raw bytes can spell another name.
+    std::size_t unpairedLine = 0;
+    char16_t unpaired = 0;
 };
+
+Decoded DecodeUtf16Le(std::span<const std::uint8_t> body) {
+    Decoded decoded{Utf16LeToUtf8(body.data(), body.size()), body.size() % 2 == 0};
+    const std::size_t bad = FirstUnpairedSurrogate(body.data(), body.size());
+    if (bad == std::string::npos)
+        return decoded;
+    const auto unit = [&](std::size_t k) { return body[2 * k] | (body[2 * k + 1] << 8); };
+    // Lines end as SplitLines ends them: CR, LF, or the two together.
+    decoded.unpairedLine = 1;
+    for (std::size_t k = 0; k < bad; ++k) {
+        if (unit(k) == '\n' || (unit(k) == '\r' && unit(k + 1) != '\n'))
+            ++decoded.unpairedLine;
+    }
+    decoded.unpaired = static_cast<char16_t>(unit(bad));
+    return decoded;
+}
 
 // A UTF-16 file is known by its byte-order mark alone, as Windows knows it; without one the
 // file is 8-bit text.
@@ -45,15 +66,13 @@ Decoded DecodeFile(std::span<const std::uint8_t> bytes) {
     const auto starts = [&](std::initializer_list<std::uint8_t> bom) {
         return bytes.size() >= bom.size() && std::equal(bom.begin(), bom.end(), bytes.begin());
     };
-    if (starts({0xFF, 0xFE})) {
-        const std::span<const std::uint8_t> body = bytes.subspan(2);
-        return {Utf16LeToUtf8(body.data(), body.size()), body.size() % 2 == 0};
-    }
+    if (starts({0xFF, 0xFE}))
+        return DecodeUtf16Le(bytes.subspan(2));
     if (starts({0xFE, 0xFF})) {
         Bytes swapped(bytes.begin() + 2, bytes.end());
         for (std::size_t i = 0; i + 1 < swapped.size(); i += 2)
             std::swap(swapped[i], swapped[i + 1]);
-        return {Utf16LeToUtf8(swapped.data(), swapped.size()), swapped.size() % 2 == 0};
+        return DecodeUtf16Le(swapped);
     }
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (text.starts_with("\xEF\xBB\xBF"))
@@ -157,14 +176,6 @@ Bytes StoreMultiText(const Bytes& fileBytes, bool unicodeFile) {
     return Utf8ToUtf16Le(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
 }
 
-// Key and value names must be valid text: an unpaired surrogate of a UTF-16 file would be kept
-// as a raw byte, and such bytes can spell another name, so that two names silently become one.
-void CheckName(std::string_view name, const char* what) {
-    if (!IsValidUtf8(name))
-        throw ParseError(std::string(what) +
-                         " is not valid text (it holds an unpaired UTF-16 surrogate)");
-}
-
 // The line up to a ";" comment that is not inside quotes.
 std::string_view StripComment(std::string_view line) {
     bool quoted = false;
@@ -190,7 +201,6 @@ void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
         rest.remove_prefix(1);
     } else {
         op.name = ParseQuoted(rest, "the value name");
-        CheckName(op.name, "the value name");
     }
     rest = TrimBlanks(rest);
     if (rest.empty() || rest.front() != '=')
@@ -256,11 +266,14 @@ std::string Quote(std::string_view text) {
     return out + '"';
 }
 
+// Text that a quoted string gives back as it is. Bytes that are not UTF-8 would become unpaired
+// surrogates in the file's text, which import refuses; hex(1) data keeps them.
 bool PlainText(const Bytes& data) {
     if (data.empty() || data.back() != 0)
         return false;
-    return std::none_of(data.begin(), data.end() - 1,
-                        [](std::uint8_t b) { return b == 0 || b == '\r' || b == '\n'; });
+    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size() - 1);
+    return IsValidUtf8(text) && text.find_first_of(std::string_view("\0\r\n", 3)) ==
+                                    std::string_view::npos;
 }
 
 // regedit's layout of hex data: lines of at most 80 columns joined by "\" and two blanks.
@@ -359,10 +372,28 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
                     "the file ends in the middle of a UTF-16 character");
     if (lines.empty())
         return fail(1, "the file is empty");
+    // Every line is reached through this, comments and continued lines too.
+    const auto reach = [&](std::size_t i) {
+        if (i + 1 != decoded.unpairedLine)
+            return;
+        char unit[8];
+        std::snprintf(unit, sizeof unit, "%04X", static_cast<unsigned>(decoded.unpaired));
+        lineNo = static_cast<int>(i + 1);
+        throw ParseError(std::string("U+") + unit +
+                         " is half of a UTF-16 surrogate pair without its other half: the line "
+                         "is not valid text");
+    };
+    try {
+        reach(0);
+    } catch (const ParseError& e) {
+        return fail(1, e.message());
+    }
+    // Blanks and tabs before the header are taken, as Windows takes them; nothing else.
+    const std::string_view header = TrimLeadingBlanks(lines[0]);
     bool unicodeFile;
-    if (lines[0] == kHeader5)
+    if (header == kHeader5)
         unicodeFile = true;
-    else if (lines[0] == kHeader4)
+    else if (header == kHeader4)
         unicodeFile = false;
     else if (content.size() >= 2 && content[0] != 0 && content[1] == 0)
         return fail(1, "a UTF-16 file must start with its byte-order mark (FF FE)");
@@ -373,10 +404,11 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
     // The key that values go to; none after a deletion, and a skipped one after a key line
     // that Windows ignores, whose values are dropped with it.
     enum class Current { None, Key, Skipped } state = Current::None;
-    RegKeyName current;
+    RootKey currentRoot = RootKey::LocalMachine;
     try {
         for (std::size_t i = 1; i < lines.size(); ++i) {
             lineNo = static_cast<int>(i + 1);
+            reach(i);
             if (IsCommentOrBlank(lines[i]))
                 continue;
             const std::string_view text = TrimLeadingBlanks(lines[i]);
@@ -397,41 +429,46 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
                     state = Current::Skipped;
                     continue;
                 }
-                const auto key = ParseKeyName(inner);
+                auto key = ParseKeyName(inner);
                 if (!key)
                     throw ParseError("\"" + std::string(inner) +
                                      "\" is not a key of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER");
-                CheckName(inner, "the key name");
                 if (op.kind == RegOpKind::DeleteKey && key->path.empty())
                     throw ParseError("a whole hive cannot be deleted");
-                if (KeyDepth(key->path) > kMaxKeyDepth)
-                    throw ParseError("the key is " + std::to_string(KeyDepth(key->path)) +
-                                     " levels deep; keys nest at most " +
-                                     std::to_string(kMaxKeyDepth) + " levels");
-                op.key = *key;
+                if (std::string beyond = KeyPathBeyondLimits(key->path); !beyond.empty())
+                    throw ParseError(std::move(beyond));
                 state = op.kind == RegOpKind::OpenKey ? Current::Key : Current::None;
-                current = *key;
+                currentRoot = key->root;
+                op.key = std::move(*key);
                 result.ops.push_back(std::move(op));
                 continue;
             }
             if (text.front() != '"' && text.front() != '@')
                 throw ParseError("neither a [key], a \"value\"=, @= nor a ; comment");
             // regedit continues long lines with a backslash at the end; comment and blank lines
-            // may come between, and a file that ends instead gives what the lines hold.
+            // may come between.
             std::string line(TrimTrailingBlanks(StripComment(text)));
+            bool cutShort = false;
             while (!line.empty() && line.back() == '\\') {
                 line.pop_back();
                 while (i + 1 < lines.size() && IsCommentOrBlank(lines[i + 1]))
-                    ++i;
-                if (i + 1 == lines.size())
+                    reach(++i);
+                if (i + 1 == lines.size()) {
+                    cutShort = true;
                     break;
-                line += TrimBlanks(StripComment(lines[++i]));
+                }
+                reach(++i);
+                line += TrimBlanks(StripComment(lines[i]));
             }
             if (state == Current::None)
                 throw ParseError("a value must follow the [key] it belongs to");
+            // The file ends before the value does: Windows drops that value and imports the
+            // rest. A part of a value is never stored.
+            if (cutShort)
+                continue;
             RegOp op;
             op.line = lineNo;
-            op.key = current;
+            op.key.root = currentRoot;
             ParseValue(line, op, unicodeFile);
             if (state == Current::Key)
                 result.ops.push_back(std::move(op));
@@ -489,13 +526,18 @@ bool ApplyRegOps(const std::vector<RegOp>& ops, std::string* error) {
     return true;
 }
 
-Bytes ExportRegFile(const RegistryKey& key) {
+void ExportRegFile(const RegistryKey& key,
+                   const std::function<void(std::span<const std::uint8_t>)>& write) {
     std::string text = std::string(kHeader5) + "\r\n\r\n";
-    WalkKeyTree(key, [&](const RegistryKey& each) { ExportKey(text, each); });
     Bytes out = {0xFF, 0xFE};
-    const Bytes body = Utf8ToUtf16Le(text);
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    WalkKeyTree(key, [&](const RegistryKey& each) {
+        ExportKey(text, each);
+        const Bytes body = Utf8ToUtf16Le(text);
+        out.insert(out.end(), body.begin(), body.end());
+        write(out);
+        text.clear();
+        out.clear();
+    });
 }
 
 } // namespace quorvane

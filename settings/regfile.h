@@ -7,6 +7,7 @@
 #include "settings/store.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,6 +34,8 @@ enum class RegOpKind {
 
 struct RegOp {
     RegOpKind kind = RegOpKind::OpenKey;
+    // A value's own key is the one opened last before it; of it a value carries only the hive,
+    // so that the many values of a deep key do not each hold a copy of its path.
     RegKeyName key;
     std::string name;
     RegType type = REG_NONE;
@@ -59,7 +62,10 @@ bool ApplyRegOps(const std::vector<RegOp>& ops, std::string* error);
 
 // The key and its subkeys, depth first in enumeration order, as regedit exports them:
 // "Windows Registry Editor Version 5.00", UTF-16LE with a byte-order mark, CRLF line ends.
-// Reading the result back gives the same keys, names, types and bytes. Throws StoreError.
-Bytes ExportRegFile(const RegistryKey& key);
+// Reading the result back gives the same keys, names, types and bytes. Handed to `write` a key
+// at a time, so that a large tree is never held whole (regedit's form names every key by its
+// whole path). Throws StoreError.
+void ExportRegFile(const RegistryKey& key,
+                   const std::function<void(std::span<const std::uint8_t>)>& write);
 
 } // namespace quorvane

@@ -1,5 +1,6 @@
 #include "settings/store.h"
 
+#include "core/fd.h"
 #include "core/store_folder.h"
 #include "core/text_codec.h"
 
@@ -7,6 +8,8 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,21 +20,28 @@ namespace {
 
 // Marks our databases, so that a foreign SQLite file in the store folder is never written to.
 constexpr int kApplicationId = 0x51565247; // "QVRG"
-constexpr int kSchemaVersion = 1;
+// 1 kept in each key's row its whole path and that path's folded form, so a store grew with the
+// square of its keys' depth; 2 keeps a key by its parent and its own name.
+constexpr int kSchemaVersion = 2;
 // A writer of another process holds the lock for a few milliseconds; waiting longer than this
 // means something is stuck, and the write is refused rather than hanging the window.
 std::atomic<int> busyTimeoutMs{5000};
 constexpr std::int64_t kHiveKeyId = 1;
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE keys(
+// The keys' table under the name `table`: the store's own, or the one a store of an older
+// layout is copied into.
+std::string KeysTable(const std::string& table) {
+    return "CREATE TABLE " + table + R"sql((
     id INTEGER PRIMARY KEY AUTOINCREMENT,
-    parent INTEGER REFERENCES keys(id),
+    parent INTEGER REFERENCES )sql" + table + R"sql((id),
     name TEXT NOT NULL,
-    path TEXT NOT NULL,
-    fold TEXT NOT NULL UNIQUE
+    fold TEXT NOT NULL,
+    UNIQUE(parent, fold)
 );
-CREATE INDEX keys_children ON keys(parent, fold);
+)sql";
+}
+
+const std::string kSchema = KeysTable("keys") + R"sql(
 CREATE TABLE vals(
     id INTEGER PRIMARY KEY,
     key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
@@ -41,15 +51,29 @@ CREATE TABLE vals(
     data BLOB NOT NULL,
     UNIQUE(key, fold)
 );
-INSERT INTO keys(id, parent, name, path, fold) VALUES(1, NULL, '', '', '');
+INSERT INTO keys(id, parent, name, fold) VALUES(1, NULL, '', '');
+)sql";
+
+// A store of version 1 taken over, in one transaction with the version's change. The numbers
+// of deleted keys stay unused (see below). quorvane_fold is FoldCase, the same as every later
+// lookup uses. SQLite's own way of changing a table: a new one filled from the old, which is
+// then dropped, with foreign keys off, so that dropping it does not take the values with it.
+const std::string kTakeOverVersion1 = KeysTable("keys_by_parent") + R"sql(
+INSERT INTO keys_by_parent(id, parent, name, fold)
+    SELECT id, parent, name, quorvane_fold(name) FROM keys ORDER BY id;
+UPDATE sqlite_sequence
+    SET seq = max(seq, coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'keys'), 0))
+    WHERE name = 'keys_by_parent';
+DROP TABLE keys;
+ALTER TABLE keys_by_parent RENAME TO keys;
+PRAGMA user_version = 2;
 )sql";
 
 // Key ids come from AUTOINCREMENT so that an id is never reused: a handle to a deleted key
 // must never write into a newer key. Value rowids only grow while a value exists, so ordering
 // by them is the order of first creation, and an upsert keeps the row (and so the place).
 enum Sql : std::size_t {
-    kFindKey,
-    kLookUpValue,
+    kFindChild,
     kInsertKey,
     kQueryValue,
     kHasValue,
@@ -60,16 +84,15 @@ enum Sql : std::size_t {
     kSubkeys,
     kDeleteTree,
     kBegin,
+    kBeginRead,
     kCommit,
     kRollback,
     kSqlCount
 };
 
 constexpr std::array<const char*, kSqlCount> kSqlText = {
-    "SELECT id, path FROM keys WHERE fold = ?1",
-    "SELECT v.name, v.type, v.data FROM keys k JOIN vals v ON v.key = k.id "
-    "WHERE k.fold = ?1 AND v.fold = ?2",
-    "INSERT INTO keys(parent, name, path, fold) VALUES(?1, ?2, ?3, ?4)",
+    "SELECT id, name FROM keys WHERE parent = ?1 AND fold = ?2",
+    "INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)",
     "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2",
     "SELECT 1 FROM vals WHERE key = ?1 AND fold = ?2",
     "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
@@ -77,14 +100,26 @@ constexpr std::array<const char*, kSqlCount> kSqlText = {
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "SELECT name FROM vals WHERE key = ?1 ORDER BY id",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id",
-    "SELECT id, name, path FROM keys WHERE parent = ?1 ORDER BY fold",
-    "WITH RECURSIVE tree(id) AS (SELECT id FROM keys WHERE fold = ?1 "
+    "SELECT id, name, fold FROM keys WHERE parent = ?1 ORDER BY fold",
+    // UNION, not UNION ALL: a damaged store whose parents run in a circle still ends.
+    "WITH RECURSIVE tree(id) AS (VALUES(?1) "
     "UNION SELECT k.id FROM keys k JOIN tree t ON k.parent = t.id) "
-    "DELETE FROM keys WHERE id IN tree OR (fold >= ?2 AND fold < ?3)",
+    "DELETE FROM keys WHERE id IN tree",
     "BEGIN IMMEDIATE",
+    "BEGIN",
     "COMMIT",
     "ROLLBACK",
 };
+
+// SQLite says "disk I/O error" also when a full disk refused it a file it needed (the
+// shared-memory file, say); the system's error underneath tells.
+std::string ErrorText(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xFF; // the primary code of an extended one
+    const int system = sqlite3_system_errno(db);
+    if (code == SQLITE_FULL || (code == SQLITE_IOERR && (system == ENOSPC || system == EDQUOT)))
+        return "the disk is full";
+    return sqlite3_errmsg(db);
+}
 
 struct DbCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -109,14 +144,23 @@ std::vector<std::string_view> SplitKeyPath(std::string_view path) {
     return names;
 }
 
-std::string FoldPath(const std::vector<std::string_view>& names) {
-    std::string fold;
-    for (const std::string_view name : names) {
-        if (!fold.empty())
-            fold += '\\';
-        fold += FoldCase(name);
+// Characters as Windows counts them in a key name: UTF-16 units.
+std::size_t Utf16Length(std::string_view name) {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < name.size();) {
+        char32_t cp;
+        const std::size_t len = DecodeUtf8(name, i, cp);
+        units += len != 0 && cp >= 0x10000 ? 2 : 1;
+        i += len != 0 ? len : 1;
     }
-    return fold;
+    return units;
+}
+
+void FoldFunction(sqlite3_context* context, int, sqlite3_value** args) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
+    const std::string fold =
+        FoldCase(std::string_view(text ? text : "", sqlite3_value_bytes(args[0])));
+    sqlite3_result_text(context, fold.data(), static_cast<int>(fold.size()), SQLITE_TRANSIENT);
 }
 
 } // namespace
@@ -157,7 +201,7 @@ public:
         return stmt.get();
     }
 
-    [[noreturn]] void Fail(int rc) const { throw StoreError(sqlite3_errmsg(db()), rc); }
+    [[noreturn]] void Fail(int rc) const { throw StoreError(ErrorText(db()), rc); }
 
     void Exec(Sql which);
 
@@ -267,43 +311,134 @@ private:
     bool owner_ = false;
 };
 
-struct FoundKey {
-    std::int64_t id;
-    std::string path;
+// Reads of several statements from one snapshot of the store, unless a transaction is open
+// already: a key found on the way down cannot be deleted and made again by another process
+// before the walk goes on below it.
+class ReadScope {
+public:
+    explicit ReadScope(Hive& hive) {
+        if (sqlite3_get_autocommit(hive.db())) {
+            end_ = hive.Statement(kRollback);
+            hive.Exec(kBeginRead);
+        }
+    }
+    ~ReadScope() {
+        if (end_) {
+            sqlite3_step(end_);
+            sqlite3_reset(end_);
+        }
+    }
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+private:
+    sqlite3_stmt* end_ = nullptr;
 };
 
-std::optional<FoundKey> FindKey(Hive& hive, std::string_view fold) {
-    Query q(hive, kFindKey);
-    q.Bind(1, fold);
-    if (!q.Step())
-        return std::nullopt;
-    return FoundKey{q.Int(0), q.Text(1)};
+// How far the names lead down from the hive: the deepest key found, how many names it took
+// and, when asked for, its path in its stored letter case.
+struct Walk {
+    std::int64_t id = kHiveKeyId;
+    std::size_t found = 0;
+};
+
+Walk WalkDown(Hive& hive, const std::vector<std::string_view>& names, std::string* path) {
+    Walk walk;
+    const ReadScope snapshot(hive);
+    for (const std::string_view name : names) {
+        Query q(hive, kFindChild);
+        q.Bind(1, walk.id).Bind(2, FoldCase(name));
+        if (!q.Step())
+            break;
+        walk.id = q.Int(0);
+        ++walk.found;
+        if (path) {
+            if (!path->empty())
+                *path += '\\';
+            *path += q.Text(1);
+        }
+    }
+    return walk;
 }
 
 int ExecSimple(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
 }
 
-// The store is private to its user: modes loosened by hand go back to the owner alone. SQLite
-// creates -wal and -shm with the database's mode of that moment, so a session on a read-only
-// database leaves them read-only behind it; once the database may be written again they must
-// be too, or every later write fails through them.
-void MakePrivate(const std::string& file) {
-    struct stat db {};
-    if (::stat(file.c_str(), &db) != 0)
-        return;
-    if ((db.st_mode & 07777) != (db.st_mode & 0600))
-        ::chmod(file.c_str(), db.st_mode & 0600);
-    const mode_t writable = (db.st_mode & S_IWUSR) ? 0600 : 0;
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const std::string side = file + suffix;
-        struct stat st {};
-        if (::stat(side.c_str(), &st) != 0)
-            continue;
-        const mode_t wanted = (st.st_mode & 0600) | writable;
-        if ((st.st_mode & 07777) != wanted)
-            ::chmod(side.c_str(), wanted);
+// What SQLite keeps beside a database.
+constexpr std::array<const char*, 3> kSideFiles = {"-wal", "-shm", "-journal"};
+
+// `shown` is how the message names the file: "it" for the database that the message is about.
+std::string NotAFileOfTheStore(const std::string& shown, mode_t type) {
+    if (S_ISLNK(type))
+        return shown + " is a symbolic link; the store's files are never reached through a link";
+    if (S_ISDIR(type))
+        return shown + " is a folder, not a file";
+    return shown + " is not a regular file";
+}
+
+// Through the file's own descriptor. A file with other names too (hard links) is not the
+// store's alone, and keeps its mode.
+void SetPrivateMode(int fd, const struct stat& st, mode_t wanted) {
+    if (st.st_nlink == 1 && (st.st_mode & 07777) != wanted)
+        ::fchmod(fd, wanted);
+}
+
+// Opens a store file read-only or read-write without following a link; never a device or a
+// pipe, which are refused before anything opens them.
+UniqueFd OpenStoreFile(const std::string& path, const std::string& shown, int flags,
+                       std::string* why) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        *why = NotAFileOfTheStore(shown, st.st_mode);
+        return UniqueFd();
     }
+    const int common = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    UniqueFd fd(::open(path.c_str(), flags | common, 0600));
+    const int error = errno;
+    // A store made read-only by its user is still read.
+    if (!fd && error == EACCES && (flags & O_ACCMODE) == O_RDWR)
+        fd.reset(::open(path.c_str(), O_RDONLY | common));
+    if (!fd) {
+        // A link put there since the look above.
+        *why = error == ELOOP ? NotAFileOfTheStore(shown, S_IFLNK) : std::strerror(error);
+    } else if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = NotAFileOfTheStore(shown, st.st_mode);
+        fd.reset();
+    }
+    return fd;
+}
+
+// Creates the database file when it is missing, private from the first byte on, and makes the
+// store private again where its modes were loosened by hand. SQLite creates -wal and -shm with
+// the database's mode of that moment, so a session on a read-only database leaves them
+// read-only behind it; once the database may be written again they must be too, or every later
+// write fails through them. Answers why the store cannot be used, "" when it can.
+std::string MakePrivate(const std::string& file) {
+    std::string why;
+    const UniqueFd db = OpenStoreFile(file, "it", O_RDWR | O_CREAT, &why);
+    struct stat st {};
+    if (!db)
+        return why;
+    if (::fstat(db.get(), &st) != 0)
+        return std::strerror(errno);
+    SetPrivateMode(db.get(), st, st.st_mode & 0600);
+    const mode_t writable = (st.st_mode & S_IWUSR) ? 0600 : 0;
+    for (const char* suffix : kSideFiles) {
+        const std::string side = file + suffix;
+        if (::lstat(side.c_str(), &st) != 0)
+            continue;
+        const UniqueFd fd = OpenStoreFile(side, side, O_RDONLY, &why);
+        if (!fd) {
+            // A side file that its owner may not even read is left to SQLite to report.
+            if (S_ISREG(st.st_mode))
+                continue;
+            return why;
+        }
+        if (::fstat(fd.get(), &st) == 0)
+            SetPrivateMode(fd.get(), st, (st.st_mode & 0600) | writable);
+    }
+    return "";
 }
 
 } // namespace
@@ -322,7 +457,7 @@ std::shared_ptr<Hive> Hive::For(RootKey root, std::string* why) {
         struct stat st {};
         // A connection that found the store read-only stays so: it is opened again once the
         // user has given the permission back.
-        if (slot->pid_ == ::getpid() && slot->file_ == file && ::stat(file.c_str(), &st) == 0 &&
+        if (slot->pid_ == ::getpid() && slot->file_ == file && ::lstat(file.c_str(), &st) == 0 &&
             st.st_dev == slot->dev_ && st.st_ino == slot->ino_ &&
             !(slot->readOnly_ && ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0)) {
             slot->ApplyBusyTimeout();
@@ -344,27 +479,26 @@ std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
     };
     if (!EnsureStoreFolder())
         return fail("the store folder cannot be created");
-    // Created here rather than by SQLite so that it is private from the first byte on; SQLite
-    // gives the -wal and -shm files the same mode.
-    if (const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); fd >= 0)
-        ::close(fd);
-    MakePrivate(file);
+    if (const std::string refused = MakePrivate(file); !refused.empty())
+        return fail(refused);
 
     auto hive = std::make_shared<Hive>();
     hive->pid_ = ::getpid();
     hive->file_ = file;
     sqlite3* raw = nullptr;
+    // Not SQLITE_OPEN_NOFOLLOW: that refuses a link anywhere on the path, also one the user
+    // made to keep the store folder elsewhere. The file itself is known to be no link by now.
     const int rc =
         sqlite3_open_v2(file.c_str(), &raw,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     hive->db_.reset(raw);
     if (rc != SQLITE_OK)
-        return fail(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+        return fail(raw ? ErrorText(raw) : sqlite3_errstr(rc));
     std::string reason;
     if (!hive->Prepare(&reason))
         return fail(reason);
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0)
+    if (::lstat(file.c_str(), &st) != 0)
         return fail("the file vanished while it was opened");
     hive->dev_ = st.st_dev;
     hive->ino_ = st.st_ino;
@@ -377,7 +511,7 @@ bool Hive::Prepare(std::string* why) {
     ApplyBusyTimeout();
     readOnly_ = sqlite3_db_readonly(db, "main") == 1;
     const auto failed = [&] {
-        *why = sqlite3_errmsg(db);
+        *why = ErrorText(db);
         return false;
     };
 
@@ -400,11 +534,32 @@ bool Hive::Prepare(std::string* why) {
         h = {sqlite3_column_int(raw, 0), sqlite3_column_int(raw, 1), sqlite3_column_int(raw, 2)};
         return true;
     };
+    // FULL: a commit is on the disk, not only in the page cache, when the call returns.
+    if (ExecSimple(db, "PRAGMA synchronous=FULL") != SQLITE_OK)
+        return failed();
     // The first read of the file: a file that is not a database fails here.
     Header header;
     if (!readHeader(header))
         return failed();
-    if (header.appId == 0 && header.objects == 0) {
+    // A change of the store's layout in a transaction of its own, made when the header read
+    // again under the write lock still asks for it: another process may have made it meanwhile.
+    const auto changeOnce = [&](bool (*due)(const Header&), const std::string& sql) {
+        if (ExecSimple(db, "BEGIN IMMEDIATE") != SQLITE_OK)
+            return failed();
+        bool ok = readHeader(header);
+        if (ok && due(header))
+            ok = ExecSimple(db, sql.c_str()) == SQLITE_OK;
+        if (ok)
+            ok = ExecSimple(db, "COMMIT") == SQLITE_OK;
+        if (!ok) {
+            failed();
+            ExecSimple(db, "ROLLBACK");
+            return false;
+        }
+        return readHeader(header) || failed();
+    };
+    const auto empty = [](const Header& h) { return h.appId == 0 && h.objects == 0; };
+    if (empty(header)) {
         if (readOnly_) {
             *why = "the store is empty and read-only";
             return false;
@@ -419,30 +574,11 @@ bool Hive::Prepare(std::string* why) {
                 return failed();
             ::usleep(1000);
         }
-        if (ExecSimple(db, "BEGIN IMMEDIATE") != SQLITE_OK)
-            return failed();
-        // Another process may have set the store up while we waited for the lock.
-        if (!readHeader(header)) {
-            failed();
-            ExecSimple(db, "ROLLBACK");
+        const std::string setup = kSchema + "PRAGMA application_id=" +
+                                  std::to_string(kApplicationId) + ";PRAGMA user_version=" +
+                                  std::to_string(kSchemaVersion) + ";";
+        if (!changeOnce(empty, setup))
             return false;
-        }
-        if (header.appId == 0 && header.objects == 0) {
-            const std::string setup =
-                std::string(kSchema) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
-                ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-            if (ExecSimple(db, setup.c_str()) != SQLITE_OK) {
-                failed();
-                ExecSimple(db, "ROLLBACK");
-                return false;
-            }
-            header = {kApplicationId, kSchemaVersion, 1};
-        }
-        if (ExecSimple(db, "COMMIT") != SQLITE_OK) {
-            failed();
-            ExecSimple(db, "ROLLBACK");
-            return false;
-        }
     }
     if (header.appId != kApplicationId) {
         *why = "the file is another program's database";
@@ -452,9 +588,28 @@ bool Hive::Prepare(std::string* why) {
         *why = "the store was written by a newer version of Quorvane";
         return false;
     }
-    // FULL: a commit is on the disk, not only in the page cache, when the call returns.
-    if (ExecSimple(db, "PRAGMA synchronous=FULL") != SQLITE_OK ||
-        ExecSimple(db, "PRAGMA foreign_keys=ON") != SQLITE_OK)
+    // A store of an older version is taken over at its first open, all in one transaction: a
+    // kill in the middle leaves it as it was, for the next open to take over.
+    if (header.version == 1) {
+        if (readOnly_) {
+            *why = "the store is of an older version's layout, which is brought up to date when "
+                   "it is first opened, and it is read-only";
+            return false;
+        }
+        if (sqlite3_create_function_v2(db, "quorvane_fold", 1,
+                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                       FoldFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+            return failed();
+        const auto version1 = [](const Header& h) {
+            return h.appId == kApplicationId && h.version == 1;
+        };
+        if (!changeOnce(version1, kTakeOverVersion1)) {
+            *why = "the store's keys cannot be brought to this version's layout: " + *why;
+            return false;
+        }
+    }
+    // Only now: with foreign keys on, dropping the old table would take the values with it.
+    if (ExecSimple(db, "PRAGMA foreign_keys=ON") != SQLITE_OK)
         return failed();
     return true;
 }
@@ -467,8 +622,46 @@ std::filesystem::path HiveFile(RootKey root) {
     return StoreFolder() / (root == RootKey::LocalMachine ? "machine.db" : "user.db");
 }
 
-std::size_t KeyDepth(std::string_view path) {
-    return SplitKeyPath(path).size();
+bool IsStoreFile(const std::filesystem::path& path) {
+    const std::filesystem::path parent = path.parent_path();
+    struct stat folder {}, in {};
+    if (::stat(StoreFolder().c_str(), &folder) != 0 ||
+        ::stat(parent.empty() ? "." : parent.c_str(), &in) != 0 || folder.st_dev != in.st_dev ||
+        folder.st_ino != in.st_ino)
+        return false;
+    const std::string name = path.filename().string();
+    for (const RootKey root : {RootKey::LocalMachine, RootKey::CurrentUser}) {
+        const std::string db = HiveFile(root).filename().string();
+        if (name == db)
+            return true;
+        for (const char* suffix : kSideFiles)
+            if (name == db + suffix)
+                return true;
+    }
+    return false;
+}
+
+std::string KeyPathBeyondLimits(std::string_view path) {
+    const std::vector<std::string_view> names = SplitKeyPath(path);
+    if (names.size() > kMaxKeyDepth)
+        return "the key is " + std::to_string(names.size()) + " levels deep; keys nest at most " +
+               std::to_string(kMaxKeyDepth) + " levels";
+    for (const std::string_view name : names) {
+        const std::size_t length = Utf16Length(name);
+        if (length <= kMaxKeyNameLength)
+            continue;
+        // Its first characters are enough to tell which name it is.
+        std::size_t shown = 0;
+        for (int count = 0; count < 32 && shown < name.size(); ++count) {
+            char32_t cp;
+            const std::size_t len = DecodeUtf8(name, shown, cp);
+            shown += len != 0 ? len : 1;
+        }
+        return "the key name \"" + std::string(name.substr(0, shown)) + "...\" is " +
+               std::to_string(length) + " characters long; key names are at most " +
+               std::to_string(kMaxKeyNameLength) + " characters";
+    }
+    return "";
 }
 
 std::chrono::milliseconds SetStoreBusyTimeout(std::chrono::milliseconds wait) {
@@ -486,9 +679,11 @@ RegistryKey RegistryKey::Open(RootKey root, std::string_view path, bool create, 
         return {};
     const std::vector<std::string_view> names = SplitKeyPath(path);
     try {
-        if (auto found = FindKey(*hive, FoldPath(names))) {
+        std::string keyPath;
+        Walk walk = WalkDown(*hive, names, &keyPath);
+        if (walk.found == names.size()) {
             result = OpenStatus::Opened;
-            return RegistryKey(std::move(hive), root, found->id, std::move(found->path));
+            return RegistryKey(std::move(hive), root, walk.id, std::move(keyPath));
         }
         if (!create) {
             result = OpenStatus::NotFound;
@@ -501,35 +696,26 @@ RegistryKey RegistryKey::Open(RootKey root, std::string_view path, bool create, 
                 *why = "the store is read-only";
             return {};
         }
-        if (names.size() > kMaxKeyDepth) {
+        if (std::string beyond = KeyPathBeyondLimits(path); !beyond.empty()) {
             if (why)
-                *why = "the key is " + std::to_string(names.size()) +
-                       " levels deep; keys nest at most " + std::to_string(kMaxKeyDepth) +
-                       " levels";
+                *why = std::move(beyond);
             return {};
         }
         WriteScope scope(*hive);
-        std::int64_t id = kHiveKeyId;
-        std::string keyPath, fold;
-        for (const std::string_view name : names) {
-            if (!fold.empty())
-                fold += '\\';
-            fold += FoldCase(name);
-            if (auto found = FindKey(*hive, fold)) {
-                id = found->id;
-                keyPath = std::move(found->path);
-                continue;
-            }
+        // Again under the write lock: another process may have made some of them meanwhile.
+        keyPath.clear();
+        walk = WalkDown(*hive, names, &keyPath);
+        for (std::size_t i = walk.found; i < names.size(); ++i) {
+            Query insert(*hive, kInsertKey);
+            insert.Bind(1, walk.id).Bind(2, names[i]).Bind(3, FoldCase(names[i])).Step();
+            walk.id = sqlite3_last_insert_rowid(hive->db());
             if (!keyPath.empty())
                 keyPath += '\\';
-            keyPath += name;
-            Query insert(*hive, kInsertKey);
-            insert.Bind(1, id).Bind(2, name).Bind(3, keyPath).Bind(4, fold).Step();
-            id = sqlite3_last_insert_rowid(hive->db());
+            keyPath += names[i];
         }
         scope.Commit();
         result = OpenStatus::Opened;
-        return RegistryKey(std::move(hive), root, id, std::move(keyPath));
+        return RegistryKey(std::move(hive), root, walk.id, std::move(keyPath));
     } catch (const StoreError& e) {
         if (why)
             *why = e.what();
@@ -595,10 +781,9 @@ std::vector<RegistryKey> RegistryKey::Subkeys() const {
     Query q(*hive_, kSubkeys);
     q.Bind(1, id_);
     while (q.Step()) {
-        std::string name = q.Text(1);
-        std::string path = q.Text(2);
-        const std::string expected = path_.empty() ? name : path_ + '\\' + name;
-        if (name.empty() || name.find('\\') != std::string::npos || path != expected) {
+        const std::string name = q.Text(1);
+        const std::string fold = q.Text(2);
+        if (name.empty() || name.find('\\') != std::string::npos || fold != FoldCase(name)) {
             std::string self = HiveName(root_);
             if (!path_.empty())
                 self += '\\' + path_;
@@ -606,12 +791,13 @@ std::vector<RegistryKey> RegistryKey::Subkeys() const {
                 name.empty() ? "a subkey with an empty name"
                 : name.find('\\') != std::string::npos
                     ? "a subkey whose name \"" + name + "\" holds a backslash"
-                    : "a subkey \"" + name + "\" recorded under the path \"" + path + "\"";
+                    : "a subkey \"" + name + "\" filed under another name, \"" + fold + "\"";
             throw StoreError("the store is damaged: the key " + self + " has " + problem +
                                  " (row " + std::to_string(q.Int(0)) + ")",
                              SQLITE_CORRUPT);
         }
-        keys.push_back(RegistryKey(hive_, root_, q.Int(0), std::move(path)));
+        keys.push_back(
+            RegistryKey(hive_, root_, q.Int(0), path_.empty() ? name : path_ + '\\' + name));
     }
     return keys;
 }
@@ -619,20 +805,9 @@ std::vector<RegistryKey> RegistryKey::Subkeys() const {
 void WalkKeyTree(const RegistryKey& top, const std::function<void(const RegistryKey&)>& visit) {
     if (!top)
         return;
-    // One read transaction, so that keys changed by another process meanwhile are seen
-    // either all before or all after the change. Inside a caller's transaction it joins that.
-    Hive& hive = *top.hive_;
-    const bool own = sqlite3_get_autocommit(hive.db()) != 0;
-    if (own && ExecSimple(hive.db(), "BEGIN") != SQLITE_OK)
-        hive.Fail(sqlite3_errcode(hive.db()));
-    struct End {
-        sqlite3* db;
-        bool own;
-        ~End() {
-            if (own)
-                ExecSimple(db, "ROLLBACK");
-        }
-    } end{hive.db(), own};
+    // Keys changed by another process meanwhile are seen either all before or all after the
+    // change.
+    const ReadScope snapshot(*top.hive_);
     std::vector<RegistryKey> pending{top};
     while (!pending.empty()) {
         const RegistryKey key = std::move(pending.back());
@@ -675,18 +850,19 @@ ValueLookup LookUpValue(RootKey root, std::string_view path, std::string_view na
     std::shared_ptr<Hive> hive = Hive::For(root, nullptr);
     if (!hive)
         return result;
-    const std::string fold = FoldPath(SplitKeyPath(path));
+    const std::vector<std::string_view> names = SplitKeyPath(path);
     try {
-        {
-            Query q(*hive, kLookUpValue);
-            q.Bind(1, fold).Bind(2, FoldCase(name));
-            if (q.Step()) {
-                result.status = OpenStatus::Opened;
-                result.value = RegValue{q.Text(0), static_cast<RegType>(q.Int(1)), q.Blob(2)};
-                return result;
-            }
+        const ReadScope snapshot(*hive);
+        const Walk walk = WalkDown(*hive, names, nullptr);
+        if (walk.found < names.size()) {
+            result.status = OpenStatus::NotFound;
+            return result;
         }
-        result.status = FindKey(*hive, fold) ? OpenStatus::Opened : OpenStatus::NotFound;
+        result.status = OpenStatus::Opened;
+        Query q(*hive, kQueryValue);
+        q.Bind(1, walk.id).Bind(2, FoldCase(name));
+        if (q.Step())
+            result.value = RegValue{q.Text(0), static_cast<RegType>(q.Int(1)), q.Blob(2)};
     } catch (const StoreError&) {
         result.status = OpenStatus::Unavailable;
     }
@@ -698,20 +874,19 @@ bool KeyExistsInStore(RootKey root, std::string_view path) {
 }
 
 bool DeleteKeyTreeInStore(RootKey root, std::string_view path) {
-    const std::string fold = FoldPath(SplitKeyPath(path));
-    if (fold.empty())
+    const std::vector<std::string_view> names = SplitKeyPath(path);
+    if (names.empty())
         return false;
     std::shared_ptr<Hive> hive = Hive::For(root, nullptr);
     if (!hive || hive->readOnly())
         return false;
     WriteScope scope(*hive);
+    const Walk walk = WalkDown(*hive, names, nullptr);
+    if (walk.found < names.size())
+        return false;
     {
-        // Every descendant's folded path starts with the key's own and a backslash, and ']'
-        // is the character right after the backslash. The rows that name a key of the tree as
-        // their parent go too, whatever path a damaged row claims, or they would keep the
-        // tree from being deleted.
         Query q(*hive, kDeleteTree);
-        q.Bind(1, fold).Bind(2, fold + '\\').Bind(3, fold + ']').Step();
+        q.Bind(1, walk.id).Step();
     }
     const bool deleted = sqlite3_changes(hive->db()) > 0;
     scope.Commit();

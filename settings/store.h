@@ -51,11 +51,14 @@ struct RegValue {
 // "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER".
 const char* HiveName(RootKey root);
 
-// The registry's own limit on how deep keys nest below the hive. Deeper keys are never created:
-// the store's rows carry their whole path, so depth would cost its square in space.
+// The registry's own limits, which keep what one key costs bounded: how deep keys nest below
+// the hive, and how long a key's name is, in characters as Windows counts them (UTF-16 units).
+// Keys beyond them are never created.
 inline constexpr std::size_t kMaxKeyDepth = 512;
-// How many key names `path` holds, counted as Open counts them.
-std::size_t KeyDepth(std::string_view path);
+inline constexpr std::size_t kMaxKeyNameLength = 255;
+// Why no key can be made at `path` (key names joined by backslashes) for its size: it is deeper
+// than kMaxKeyDepth or one of its names longer than kMaxKeyNameLength. "" when one can.
+std::string KeyPathBeyondLimits(std::string_view path);
 
 // How long a write waits for another process's write lock before it is refused (5 s unless
 // changed). Applies to every connection of the process from its next operation on; returns the
@@ -63,6 +66,10 @@ std::size_t KeyDepth(std::string_view path);
 std::chrono::milliseconds SetStoreBusyTimeout(std::chrono::milliseconds wait);
 // The database file of a hive in the current store folder.
 std::filesystem::path HiveFile(RootKey root);
+// Whether `path` names one of the store's own files: a hive's database or a file SQLite keeps
+// beside it, existing or not, in the store folder however that is reached (another spelling,
+// a link to the folder).
+bool IsStoreFile(const std::filesystem::path& path);
 
 // The store was opened but an operation on it failed: an I/O error, a full disk, a lock held
 // by another process for longer than the wait, a read-only store, or a key deleted by someone
@@ -94,7 +101,7 @@ public:
 
     // Opens `path` (key names joined by backslashes; empty names from doubled, leading or
     // trailing backslashes are skipped, so "" is the hive itself). With create, every missing
-    // key on the way is created; a path deeper than kMaxKeyDepth is refused (Unavailable).
+    // key on the way is created; a path beyond the limits above is refused (Unavailable).
     // `why`, when given, receives a readable reason on failure.
     static RegistryKey Open(RootKey root, std::string_view path, bool create,
                             OpenStatus* status = nullptr, std::string* why = nullptr);

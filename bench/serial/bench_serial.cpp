@@ -4,10 +4,15 @@
 //   watcher of the lock folder sees it; a dialer that starts meanwhile is refused;
 // - a soak of many cycles: open descriptors, threads and resident memory before and after;
 // - the time StopComm takes from its stop signal to both threads ended, with a read and a send
-//   pending.
-// Usage: bench_serial [cycles for the soak, default 100000]
+//   pending;
+// - a dialer starting while the checks run: minicom's start (its lock file looked at, created,
+//   the device opened) made again and again by a new process while another thread checks the
+//   port every millisecond; the starts refused per 1000, and the checks' cycle meanwhile. At one
+//   check a second a start meets a check a thousandth as often.
+// Usage: bench_serial [cycles for the soak, default 100000] [dialer starts, default 1000]
 
 #include "serial/comm32.h"
+#include "serial/minicom_start.h"
 #include "support/process_stats.h"
 
 #include <algorithm>
@@ -22,10 +27,12 @@
 #include <fstream>
 #include <mutex>
 #include <poll.h>
+#include <spawn.h>
 #include <string>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -120,10 +127,80 @@ void DrainMaster(int master) {
     }
 }
 
+// The dialer's process: starts as minicom does and, when it got the port, gives it up again.
+// Exit status: the DialerStart.
+int MinicomStart(const char* lock, const char* device) {
+    int port = -1;
+    const test::DialerStart start = test::StartLikeMinicom(lock, device, port);
+    if (start == test::DialerStart::Opened)
+        test::EndLikeMinicom(lock, port);
+    return static_cast<int>(start);
+}
+
+// Starts `starts` dialers one after the other, each a new process, while a thread of its own
+// checks `device` every `pauseUs` microseconds as the COM Port method does.
+void DialersDuringChecks(const std::string& device, const char* lockDir, int starts, int pauseUs) {
+    std::atomic<bool> stop{false};
+    std::atomic<long> checks{0}, held{0};
+    std::vector<double> cycle;
+    std::thread checker([&] {
+        TComm32 comm;
+        comm.SetCommPort(device);
+        comm.SetBaudRate(14400);
+        while (!stop) {
+            const auto start = Clock::now();
+            try {
+                comm.StartComm();
+                comm.StopComm();
+            } catch (const ECommsError&) {
+                ++held;
+            }
+            cycle.push_back(Micros(Clock::now() - start));
+            comm.ProcessMessages();
+            ++checks;
+            std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+        }
+    });
+    const std::string lock = test::MinicomLockFile(lockDir, device).string();
+    std::string self = "/proc/self/exe";
+    int refused[4] = {};
+    for (int i = 0; i < starts; ++i) {
+        const char* argv[] = {"bench_serial", "--minicom-start", lock.c_str(), device.c_str(),
+                              nullptr};
+        pid_t pid;
+        int status = 0;
+        if (::posix_spawn(&pid, self.c_str(), nullptr, nullptr, const_cast<char**>(argv),
+                          environ) != 0 ||
+            ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) > 3) {
+            std::printf("the dialer's process failed\n");
+            break;
+        }
+        ++refused[WEXITSTATUS(status)];
+    }
+    stop = true;
+    checker.join();
+    const int total = refused[1] + refused[2] + refused[3];
+    const double period = static_cast<double>(pauseUs) + Summarise(cycle).median;
+    std::printf("minicom starts refused per 1000 (a check every %.0f us) %8.1f   (%d of %d: %d "
+                "\"%s\", %d \"%s\", %d \"%s\")\n",
+                period, 1000.0 * total / starts, total, starts, refused[1],
+                test::DialerStartText(test::DialerStart::DeviceLocked), refused[2],
+                test::DialerStartText(test::DialerStart::LockNotCreated), refused[3],
+                test::DialerStartText(test::DialerStart::OpenRefused));
+    std::printf("  at one check a second, per 1000 starts             %8.3f\n",
+                total * period / 1e6 / starts * 1000.0);
+    Report("  a check's cycle while dialers start", Summarise(cycle), cycle.size());
+    std::printf("  %ld checks, %ld of them found the dialer holding the port\n", checks.load(),
+                held.load());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--minicom-start") == 0)
+        return MinicomStart(argv[2], argv[3]);
     const long soak = argc > 1 && std::atol(argv[1]) > 0 ? std::atol(argv[1]) : 100000;
+    const int starts = argc > 2 && std::atoi(argv[2]) > 0 ? std::atoi(argv[2]) : 1000;
     char lockDir[] = "/tmp/quorvane-bench-XXXXXX";
     if (::mkdtemp(lockDir) == nullptr)
         return 1;
@@ -218,6 +295,9 @@ int main(int argc, char** argv) {
     Report("StopComm with a read and a send pending", Summarise(stop), stop.size());
     std::printf("  (the other end held unread bytes in %d of %zu runs)\n", pendingSends,
                 stop.size());
+
+    // 5. Dialers starting while the checks run.
+    DialersDuringChecks(::ptsname(master), lockDir, starts, 1000);
 
     ::close(master);
     std::filesystem::remove_all(lockDir);

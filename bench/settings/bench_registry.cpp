@@ -22,7 +22,9 @@ using namespace quorvane;
 namespace {
 
 const std::string kKey = std::string(ProductKey) + "Providers\\Dial Net\\";
-const std::string kKeyFold = "SOFTWARE\\MORVATH SOFTWARE\\QUORVANE V4.8\\PROVIDERS\\DIAL NET";
+// The provider key's folded names, from the hive down.
+const std::vector<std::string> kKeyFolds = {"SOFTWARE", "MORVATH SOFTWARE", "QUORVANE V4.8",
+                                            "PROVIDERS", "DIAL NET"};
 
 // The names a save writes, in its order: the settings controls, then the four totals.
 const std::vector<std::string>& ProfileNames() {
@@ -102,11 +104,16 @@ public:
                     "data = excluded.data");
         select_ = Prepare("SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
         names_ = Prepare("SELECT name FROM vals WHERE key = ?1 ORDER BY id");
-        Stmt find = Prepare("SELECT id FROM keys WHERE fold = ?1");
-        sqlite3_bind_text(find.get(), 1, kKeyFold.c_str(), -1, SQLITE_STATIC);
-        if (sqlite3_step(find.get()) != SQLITE_ROW)
-            throw std::runtime_error("no provider key");
-        key_ = sqlite3_column_int64(find.get(), 0);
+        Stmt find = Prepare("SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
+        key_ = 1;
+        for (const std::string& fold : kKeyFolds) {
+            sqlite3_bind_int64(find.get(), 1, key_);
+            sqlite3_bind_text(find.get(), 2, fold.c_str(), -1, SQLITE_STATIC);
+            if (sqlite3_step(find.get()) != SQLITE_ROW)
+                throw std::runtime_error("no provider key");
+            key_ = sqlite3_column_int64(find.get(), 0);
+            sqlite3_reset(find.get());
+        }
     }
 
     void Write(const std::string& name, const std::string& fold, int type, const void* data,

@@ -98,7 +98,7 @@ TEST_F(BillingTest, TheSessionLogGoesToTheFileOfTheLoggingPage) {
     // Without a session bus (and, offscreen, a tray) the lost line's notice goes nowhere, and
     // nothing fails.
     QSignalSpy settled(w.Notifier(), &TNotifier::Settled);
-    w.eLogFile->clear();
+    w.eLogFile->setText(QString::fromStdString((dir_ / "missing" / "sessions.txt").string()));
     EXPECT_FALSE(w.WriteSessionLog(timers, QStringLiteral("$0.00")));
     EXPECT_TRUE(boxes_.shown.empty());
     ASSERT_EQ(settled.count(), 1);

@@ -2,8 +2,11 @@
 // quorvane-reg from a registry file, a session that a dial-up window's caption, a dialer holding
 // the modem's port, a network interface coming up (the program in a network namespace of the
 // test's own) or "Start Timer when Run" begins, the taskbar text counting, and the session's
-// end saved and logged, with the bytes of the interface's traffic. The test only watches from outside: the program's window properties
-// (PropertyNotify), the log's folder (inotify) and the process's end.
+// end saved and logged, with the bytes of the interface's traffic; with "Close Quorvane on
+// disconnect", the program's own end when the user stops the session from the tray icon's menu.
+// The test only watches from outside: the program's window properties (PropertyNotify), the
+// log's folder (inotify) and the process's end; the tray's menu is clicked by the desktop's
+// panel, a second process on the tests' session bus.
 #include "accounting/timevalues.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
@@ -199,6 +202,52 @@ Duration Stored(const char* total) {
     return value.isEmpty() ? -1 : value.toInt();
 }
 
+// The desktop's panel (tray_host), a second process on the tests' session bus, with its standard
+// input and output: it must be up before the program starts, so that the program finds a tray.
+class TrayHost {
+public:
+    TrayHost() {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+            throw std::runtime_error("no pipes");
+        toHost_.reset(in[1]);
+        fromHost_.reset(out[0]);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], STDIN_FILENO);
+            ::dup2(out[1], STDOUT_FILENO);
+            ::execl(QUORVANE_TRAY_HOST, QUORVANE_TRAY_HOST, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+    }
+    ~TrayHost() {
+        toHost_.reset();
+        ::waitpid(pid_, nullptr, 0);
+    }
+    TrayHost(const TrayHost&) = delete;
+    TrayHost& operator=(const TrayHost&) = delete;
+
+    void Send(const std::string& line) {
+        const std::string text = line + "\n";
+        ASSERT_EQ(::write(toHost_.get(), text.data(), text.size()),
+                  static_cast<ssize_t>(text.size()));
+    }
+    // The next line the panel says; "" when it has ended.
+    std::string ReadLine() {
+        std::string line;
+        char c = 0;
+        while (::read(fromHost_.get(), &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+
+private:
+    UniqueFd toHost_, fromHost_;
+    pid_t pid_ = -1;
+};
+
 class EndToEnd : public testing::Test {
 protected:
     void SetUp() override {
@@ -218,7 +267,7 @@ protected:
     // on, the taskbar showing Elapsed, the method and toggles given.
     // `more`: further lines of the provider's key.
     void ImportProvider(int method, bool watchOnRun, bool startWhenRun,
-                        const std::string& more = "") {
+                        bool closeOnDisconnect = false, const std::string& more = "") {
         const auto dword = [](long value) {
             char text[16];
             std::snprintf(text, sizeof text, "dword:%08lx", value);
@@ -241,7 +290,7 @@ protected:
             << "\"ckEnableLogging\"=" << dword(1) << "\r\n"
             << "\"eLogFile\"=\"" << Log().string() << "\"\r\n"
             << "\"ckStartWhenRun\"=" << dword(startWhenRun) << "\r\n"
-            << "\"ckCloseOnDisconnect\"=" << dword(0) << "\r\n"
+            << "\"ckCloseOnDisconnect\"=" << dword(closeOnDisconnect) << "\r\n"
             << "\"cbMinimizedTime\"=" << dword(2) << "\r\n"
             << "\"ckWatchOnRun\"=" << dword(watchOnRun) << "\r\n"
             << "\"ckColoredIconWatching\"=" << dword(0) << "\r\n"
@@ -366,7 +415,7 @@ TEST_F(EndToEnd, ANetworkInterfaceComingUpTimesASessionAndCountsItsBytes) {
         run(*ns, "echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6 && "
                  "echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6");
     // Data totals as a Windows-style export writes a REG_QWORD.
-    ImportProvider(3, true, false,
+    ImportProvider(3, true, false, false,
                    "\"eInterface\"=\"v*\"\r\n"
                    "\"TodayRx\"=hex(b):e8,03,00,00,00,00,00,00\r\n"
                    "\"TodayTx\"=hex(b):64,00,00,00,00,00,00,00\r\n"
@@ -418,6 +467,22 @@ TEST_F(EndToEnd, StartTimerWhenRunTimesASessionUntilTheWindowIsClosed) {
     if (!window_.Unread()) {
         EXPECT_EQ(window_.IconText(), "E: " + DurationText(added));
     }
+}
+
+// "Close Quorvane on disconnect": the user stops the session from the tray icon's menu, and the
+// program ends by itself, with the session saved and logged.
+TEST_F(EndToEnd, CloseOnDisconnectEndsTheProgramWithTheSessionSavedAndLogged) {
+    ImportProvider(2, false, true, true);
+    TrayHost tray;
+    ASSERT_EQ(tray.ReadLine(), "ready");
+    Start();
+    ExpectCounting();
+    tray.Send("click Stop Session");
+    ASSERT_EQ(tray.ReadLine(), "clicked");
+    pollfd ended{program_->ExitFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&ended, 1, test::kHangGuardMs), 1) << "the program goes on running";
+    EXPECT_EQ(program_->Wait(), 0) << program_->Errors();
+    ExpectSavedAndLogged();
 }
 
 } // namespace

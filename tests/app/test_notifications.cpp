@@ -248,10 +248,38 @@ TEST_F(Notifications, TheFirstLostLogLineOfARunIsToldAndTheStopGoesOn) {
     EXPECT_TRUE(boxes_.shown.empty()) << "nothing modal";
 }
 
+// An empty log name is how the user turns the log off: nothing is lost, so nothing is told, and
+// the notice of the run is still there for a named file that cannot be written.
+TEST_F(Notifications, AnEmptyLogNameIsNoFailure) {
+    NotificationServer server;
+    TfrmTimer w;
+    Provider(w);
+    w.ckEnableLogging->setChecked(true);
+    w.eLogFile->clear();
+    w.sbManual->click();
+    Tick(w, 1);
+    Tick(w, 30);
+    w.sbManual->click();
+    EXPECT_EQ(StoredTotal(), 30);
+    EXPECT_EQ(server.AllFrom(w).size(), 1u) << "the marker alone";
+
+    const std::filesystem::path log = home_ / "missing" / "usage.log";
+    w.eLogFile->setText(QString::fromStdString(log.string()));
+    w.sbManual->click();
+    Tick(w, 1);
+    Tick(w, 5);
+    w.sbManual->click();
+    const auto& calls = server.AllFrom(w);
+    ASSERT_EQ(calls.size(), 3u) << "a marker, the notice, a marker";
+    EXPECT_EQ(calls[1].summary, "Session log not written");
+    EXPECT_TRUE(calls[1].body.contains(QString::fromStdString(log.string())));
+}
+
 TEST_F(Notifications, ABusWithoutANotificationServerShowsNothingAndNothingFails) {
     TfrmTimer w;
     Provider(w);
     w.ckEnableLogging->setChecked(true);
+    w.eLogFile->setText(QString::fromStdString((home_ / "missing" / "usage.log").string()));
     QSignalSpy settled(w.Notifier(), &TNotifier::Settled);
     w.sbManual->click();
     Tick(w, 1);

@@ -430,6 +430,27 @@ TEST_F(Pages, APickedProviderLoadsAndThePagesFollowIt) {
     EXPECT_EQ(w.Timers.Today, 3723) << "saved today: kept";
 }
 
+// Delete loads the default provider, and the pages follow it as after any load.
+TEST_F(Pages, AfterDeleteThePagesFollowTheProviderLoaded) {
+    Store("Hand Line", {{"cbDetection", Variant(2), vkInteger}}, {0, 0, 0, 0}, kToday, true);
+    Store("Modem Line",
+          {{"cbDetection", Variant(1), vkInteger}, {"ckEnableBilling", Variant(true), vkBool}},
+          {0, 0, 0, 0}, kToday, false);
+    TfrmTimer w;
+    const int index = w.cbProvider->findText("Modem Line");
+    w.cbProvider->setCurrentIndex(index);
+    emit w.cbProvider->activated(index);
+    ASSERT_FALSE(w.pCOMPort->isHidden());
+    boxes_->Answer(mrYes);
+    w.btnDelete->click();
+    EXPECT_EQ(w.cbProvider->currentText(), "Hand Line");
+    EXPECT_EQ(w.cbDetection->currentIndex(), 2);
+    EXPECT_TRUE(w.pCOMPort->isHidden());
+    EXPECT_FALSE(w.sbWatching->isEnabled());
+    EXPECT_TRUE(w.sbManual->isEnabled());
+    EXPECT_TRUE(w.ckStartWhenRun->isEnabled());
+}
+
 TEST_F(Pages, AboutPausesWatchingWhileItIsOpen) {
     FixedWindowTitles desktop;
     for (bool watching : {true, false}) {

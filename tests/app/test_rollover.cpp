@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
@@ -170,6 +171,40 @@ TEST_F(Rollover, ASessionIntoTheCycleDayGoesOnFromZero) {
     EXPECT_EQ(w.lElapsed->text(), "000:00:10");
     w.sbManual->click();
     EXPECT_EQ(StoredTotals(), (TimerSet{false, 0, 0, 10, 10}));
+}
+
+// What the user has typed on the pages and not saved stays out of the store at midnight: the
+// clears write the totals of the provider the window holds, and nothing else.
+TEST_F(Rollover, AtMidnightOnlyTheLoadedProvidersTotalsAreStored) {
+    struct Case {
+        int cycleDay;
+        TimerSet stored;
+    };
+    const Case cases[] = {
+        {0, {false, H(2), H(3), 0, H(5)}}, // a new day: Today cleared
+        {31, TimerSet{}},                  // and the cycle day: all four
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cycleDay);
+        clock_.Set(At(2027, 3, 30, 23, 59, 30));
+        StoreProvider(c.cycleDay, {false, H(2), H(3), H(1), H(5)});
+        ASSERT_TRUE(WriteLastDate(At(2027, 3, 30, 0), true));
+        TfrmTimer w;
+        // Edits never saved: another name, made the default, a price.
+        w.cbProvider->setEditText(QStringLiteral("Draft"));
+        w.ckSetAsDefault->setChecked(true);
+        w.ePrice->setText(QStringLiteral("9.99"));
+
+        clock_.Set(At(2027, 3, 31, 0, 0, 0) + 0.5 * kOneSecond);
+        w.tRolloverTimer();
+        EXPECT_EQ(StoredTotals(), c.stored);
+        EXPECT_FALSE(ProviderExists("Draft"));
+        EXPECT_EQ(StoredDefaultProvider(), "Dial Net");
+        EXPECT_FALSE(ValueExistsByPath(RootKey::LocalMachine, ProviderKeyPath("Dial Net") + "ePrice"));
+        EXPECT_EQ(w.cbProvider->currentText(), "Draft") << "the edits stay on the pages";
+        EXPECT_EQ(w.ePrice->text(), "9.99");
+        Shown();
+    }
 }
 
 // The export of the Windows version (its LastDate 30 November 2026, "Dial Net" with cycle day

@@ -13,6 +13,7 @@
 #include "serial/serial_support.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
+#include "settings/rollover_store.h"
 #include "settings/store.h"
 #include "support/files.h"
 #include "tests/app/window_test.h"
@@ -33,14 +34,62 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <tuple>
 #include <sys/file.h>
 
 using namespace quorvane;
 
 namespace {
+
+// A store damaged by hand while the program runs, until the object ends: its table of values
+// is pointed at a page of the keys, so every write of a value fails with an error while keys
+// are still found; then it is put right. The edits go through a connection of their own, as a
+// hand edit would.
+class DamagedValues {
+public:
+    explicit DamagedValues(const std::filesystem::path& database) {
+        sqlite3* raw = nullptr;
+        const int rc = sqlite3_open_v2(database.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        db_.reset(raw);
+        EXPECT_EQ(rc, SQLITE_OK) << database;
+        root_ = Number("SELECT rootpage FROM sqlite_schema WHERE name = 'vals'");
+        const int keysIndex =
+            Number("SELECT rootpage FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'keys'");
+        EXPECT_GT(root_, 0);
+        EXPECT_GT(keysIndex, 0);
+        PointValuesAt(keysIndex);
+    }
+    ~DamagedValues() { PointValuesAt(root_); }
+    DamagedValues(const DamagedValues&) = delete;
+    DamagedValues& operator=(const DamagedValues&) = delete;
+
+private:
+    int Number(const char* sql) {
+        sqlite3_stmt* raw = nullptr;
+        sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr);
+        const std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> stmt(raw,
+                                                                              &sqlite3_finalize);
+        return sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int(raw, 0) : -1;
+    }
+    // A new schema version, so that the running program reads the changed schema.
+    void PointValuesAt(int page) {
+        const std::string sql =
+            "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET rootpage = " +
+            std::to_string(page) + " WHERE name = 'vals'; PRAGMA schema_version = " +
+            std::to_string(Number("PRAGMA schema_version") + 1) + "; PRAGMA writable_schema = RESET;";
+        EXPECT_EQ(sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db_.get());
+    }
+
+    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db_{nullptr, &sqlite3_close};
+    int root_ = -1;
+};
 
 class Sessions : public test::WindowTest {
 protected:
@@ -53,6 +102,23 @@ protected:
         w.cbProv->setEditText(QStringLiteral("MyISP"));
     }
     std::filesystem::path Log() const { return home_ / "sessions.txt"; }
+    // A manual session of "Dial Net" (Today 600 s, Total Time 5000 s) started on the clock set to
+    // kBeforeMidnight, ticked up to 23:59:59.
+    const DateTime kBeforeMidnight = EncodeDate(2026, 3, 7) + EncodeTime(23, 59, 50);
+    void SessionToMidnight(TfrmTimer& w) {
+        Provider(w, 2);
+        w.Timers = {false, 0, 0, 600, 5000};
+        w.sbManual->click();
+        Tick(w, 0);
+        Tick(w, 9);
+    }
+    // A provider picked from the list, as the user picks it.
+    static void Pick(TfrmTimer& w, const char* name) {
+        const int index = w.cbProvider->findText(QString::fromLatin1(name));
+        ASSERT_GE(index, 0) << name;
+        w.cbProvider->setCurrentIndex(index);
+        emit w.cbProvider->activated(index);
+    }
     int LogLines() const {
         const std::string text = test::ReadBytes(Log());
         return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -180,20 +246,192 @@ TEST_F(Sessions, ACaptionSessionEndsWithItsWindowAndTheNextWindowStartsANewOne) 
     EXPECT_EQ(Tag(w.tOnLine), 1); // a new session: its own first tick
 }
 
-TEST_F(Sessions, TheMethodTurnedToManualWhileWatchingActsAsTheManualButton) {
-    FixedWindowTitles desktop;
+// Manual detection has no watching. However Manual comes while watching is on, watching ends
+// first, with the session it started (saved and logged once), and the toolbar is the user's
+// again; then the Manual button times a session as after a fresh start.
+TEST_F(Sessions, ManualComingWhileWatchingEndsWatchingFirst) {
+    const std::pair<const char*, std::function<void(TfrmTimer&)>> ways[] = {
+        {"the Detection page", [](TfrmTimer& w) { w.cbDetection->setCurrentIndex(2); }},
+        {"a Manual provider picked", [](TfrmTimer& w) { Pick(w, "Hand Line"); }},
+        {"a Delete that loads the Manual default",
+         [this](TfrmTimer& w) {
+             // Only the tray's Watching entry reaches watching while the question is up.
+             boxes_->whileShown = [&w](const ModalScript::Shown& box) {
+                 if (box.caption == "Confirm")
+                     w.sbWatching->click();
+             };
+             boxes_->Answer(mrYes);
+             w.btnDeleteClick();
+             boxes_->whileShown = nullptr;
+         }},
+    };
+    for (const auto& [way, toManual] : ways) {
+        SCOPED_TRACE(way);
+        std::filesystem::remove(Log());
+        const auto store = [&](const char* name, int method, bool makeDefault) {
+            ASSERT_TRUE(SaveProfile(name,
+                                    {{"cbDetection", Variant(method), vkInteger},
+                                     {"eProv", Variant(std::string("MyISP")), vkString},
+                                     {"ckEnableLogging", Variant(true), vkBool},
+                                     {"eLogFile", Variant(Log().string()), vkString}},
+                                    {}, makeDefault));
+        };
+        store("Dial Net", 0, false);
+        store("Hand Line", 2, true);
+        FixedWindowTitles desktop;
+        desktop.titles = {{1, "Connected to MyISP"}};
+        TfrmTimer w;
+        w.SetWindowTitleSource(desktop);
+        Pick(w, "Dial Net");
+        const bool deleting = std::string(way).starts_with("a Delete");
+        if (!deleting) {
+            w.sbWatching->click();
+            w.tWatchingTimer();
+            ASSERT_TRUE(w.tOnLine->isActive());
+            Tick(w, 1);
+            Tick(w, 20);
+        }
+        toManual(w);
+        EXPECT_EQ(w.DetectionMethod(), 2);
+        EXPECT_FALSE(w.tWatching->isActive());
+        EXPECT_FALSE(w.sbWatching->isChecked());
+        EXPECT_FALSE(w.sbWatching->isEnabled());
+        EXPECT_FALSE(w.tOnLine->isActive());
+        for (QToolButton* free : {w.sbPrevious, w.sbNext, w.sbManual})
+            EXPECT_TRUE(free->isEnabled()) << free->objectName().toStdString();
+        EXPECT_FALSE(w.sbManual->isChecked());
+        if (!deleting) {
+            EXPECT_EQ(Stored("Today"), 20);
+            EXPECT_EQ(LogLines(), 1);
+        }
+
+        w.sbManual->click();
+        Tick(w, 1);
+        Tick(w, 5);
+        EXPECT_TRUE(w.tOnLine->isActive());
+        EXPECT_EQ(w.lElapsed->text(), "000:00:05");
+        w.sbManual->click();
+        EXPECT_EQ(LogLines(), deleting ? 1 : 2);
+    }
+}
+
+// A session is the provider's it started with. Picking another provider while it runs ends it
+// with its own provider first (saved and logged), then loads the one picked; its own provider
+// cannot be deleted while it runs, another can. Each order of events, with both providers'
+// stored totals and log lines afterwards.
+struct ProviderRecord {
+    std::int32_t today, total; // -1: no such provider stored
+    int logLines;
+    bool operator==(const ProviderRecord&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const ProviderRecord& r) {
+        return out << "Today " << r.today << ", Total " << r.total << ", " << r.logLines
+                   << " log lines";
+    }
+};
+
+TEST_F(Sessions, ASessionStaysWithItsProviderWhenAnotherIsPickedOrDeleted) {
+    using Totals = ProviderRecord;
+    using Step = std::function<void(TfrmTimer&)>;
+    const Step start = [this](TfrmTimer& w) {
+        w.sbManual->click();
+        Tick(w, 1); // the first tick
+    };
+    const auto run = [this](int seconds) {
+        return Step([this, seconds](TfrmTimer& w) { Tick(w, seconds); });
+    };
+    const Step stop = [](TfrmTimer& w) { w.sbManual->click(); };
+    const auto pick = [](const char* name) {
+        return Step([name](TfrmTimer& w) { Pick(w, name); });
+    };
+    const auto remove = [this](const char* name) {
+        return Step([this, name](TfrmTimer& w) {
+            w.cbProvider->setEditText(QString::fromLatin1(name)); // typed, not picked
+            boxes_->Answer(mrYes);
+            w.btnDelete->click();
+        });
+    };
+    struct Case {
+        const char* events;
+        std::vector<Step> steps;
+        Totals alpha, beta;
+    };
+    const Case cases[] = {
+        {"Alpha's session, Beta picked",
+         {start, run(15), pick("Beta")},
+         {1015, 5015, 1},
+         {50000, 90000, 0}},
+        {"Alpha's session, Beta picked, Beta's session",
+         {start, run(15), pick("Beta"), start, run(10), stop},
+         {1015, 5015, 1},
+         {50010, 90010, 1}},
+        {"Alpha's session, Beta picked and Alpha again, Alpha's session",
+         {start, run(15), pick("Beta"), pick("Alpha"), start, run(5), stop},
+         {1020, 5020, 2},
+         {50000, 90000, 0}},
+        {"Alpha's session, Alpha deleted",
+         {start, run(15), remove("Alpha"), run(5), stop},
+         {1020, 5020, 1},
+         {50000, 90000, 0}},
+        {"Alpha's session, Beta deleted",
+         {start, run(15), remove("Beta"), run(5), stop},
+         {1020, 5020, 1},
+         {-1, -1, 0}},
+    };
+    const auto stored = [this](const char* name) {
+        ProfileTotals totals{-1, -1, -1, -1};
+        if (ProviderExists(name))
+            LoadProfileTotals(name, totals);
+        const std::string log = test::ReadBytes(home_ / (std::string(name) + ".log"));
+        return Totals{totals[0], totals[3], static_cast<int>(std::count(log.begin(), log.end(), '\n'))};
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.events);
+        boxes_->shown.clear();
+        for (const auto& [name, today, total, makeDefault] :
+             {std::tuple{"Alpha", 1000, 5000, true}, std::tuple{"Beta", 50000, 90000, false}}) {
+            std::filesystem::remove(home_ / (std::string(name) + ".log"));
+            ASSERT_TRUE(SaveProfile(
+                name,
+                {{"cbDetection", Variant(2), vkInteger},
+                 {"ckEnableLogging", Variant(true), vkBool},
+                 {"eLogFile", Variant((home_ / (std::string(name) + ".log")).string()), vkString},
+                 LastSaveDateSetting(DateOf(Now()))},
+                {today, 0, 0, total}, makeDefault));
+        }
+        TfrmTimer w;
+        for (const Step& step : c.steps)
+            step(w);
+        EXPECT_FALSE(w.tOnLine->isActive());
+        EXPECT_EQ(stored("Alpha"), c.alpha);
+        EXPECT_EQ(stored("Beta"), c.beta);
+    }
+}
+
+// The session's own provider is refused with a message, and the session runs on; deleting
+// another leaves the session's provider shown.
+TEST_F(Sessions, DeletingTheProviderOfARunningSessionIsRefused) {
+    for (const char* name : {"Alpha", "Beta"})
+        ASSERT_TRUE(SaveProfile(name, {{"cbDetection", Variant(2), vkInteger}}, {}, true));
     TfrmTimer w;
-    w.SetWindowTitleSource(desktop);
-    Provider(w, 0);
-    w.sbWatching->click();
-    w.cbDetection->setCurrentIndex(2);
-    w.sbManual->setChecked(true);
-    w.tWatchingTimer();
+    Pick(w, "Alpha");
+    w.sbManual->click();
+    Tick(w, 1);
+    boxes_->shown.clear();
+    w.cbProvider->setEditText(QStringLiteral("ALPHA")); // the store ignores letter case
+    w.btnDelete->click();
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].text, "A session with \"ALPHA\" is running. Stop the session "
+                                     "before you delete \"ALPHA\".");
+    EXPECT_TRUE(ProviderExists("Alpha"));
     EXPECT_TRUE(w.tOnLine->isActive());
-    EXPECT_TRUE(w.tWatching->isActive());
-    w.sbManual->setChecked(false);
-    w.tWatchingTimer();
-    EXPECT_FALSE(w.tOnLine->isActive());
+
+    w.cbProvider->setEditText(QStringLiteral("Beta"));
+    boxes_->Answer(mrYes);
+    w.btnDelete->click();
+    EXPECT_FALSE(ProviderExists("Beta"));
+    EXPECT_TRUE(w.tOnLine->isActive());
+    EXPECT_EQ(w.cbProvider->currentText(), "Alpha");
+    EXPECT_EQ(w.cbProvider->count(), 1);
 }
 
 TEST_F(Sessions, TheLampFollowsTheSessionOrWatchingAsTheToggleSays) {
@@ -228,13 +466,9 @@ TEST_F(Sessions, TheLampFollowsTheSessionOrWatchingAsTheToggleSays) {
 }
 
 TEST_F(Sessions, AtMidnightTheOldDayIsSavedAndTodayStartsAgain) {
-    clock_.Set(EncodeDate(2026, 3, 7) + EncodeTime(23, 59, 50));
+    clock_.Set(kBeforeMidnight);
     TfrmTimer w;
-    Provider(w, 2);
-    w.Timers = {false, 0, 0, 600, 5000};
-    w.sbManual->click();
-    Tick(w, 0);
-    Tick(w, 9);                           // 23:59:59
+    SessionToMidnight(w);
     Tick(w, 1);                           // 00:00:00 of the next day
     EXPECT_EQ(Stored("Today"), 600 + 10); // the old day as it ended, saved at the change
     EXPECT_EQ(w.Timers.Today, 0);
@@ -243,6 +477,37 @@ TEST_F(Sessions, AtMidnightTheOldDayIsSavedAndTodayStartsAgain) {
     EXPECT_EQ(w.lToday->text(), "000:00:10");
     EXPECT_EQ(w.Timers.TotalTime, 5000 + 20); // no drop
     EXPECT_EQ(w.lStart->text(), "11:59:50 PM");
+}
+
+// The old day's save at midnight fails with an error: one error box, no save tried by the ticks
+// that come while it is up, and the first tick after it is answered saves the old day. The store
+// is damaged by hand under the running window for the failure, and put right afterwards.
+TEST_F(Sessions, AFailedMidnightSaveIsToldOnceAndTriedAgainAfterTheAnswer) {
+    clock_.Set(kBeforeMidnight);
+    TfrmTimer w;
+    SessionToMidnight(w);
+    ASSERT_TRUE(w.TransferProviderSettings(false, w.Timers));
+
+    std::optional<DamagedValues> damage{std::in_place, home_ / "machine.db"};
+    boxes_->whileShown = [&](const ModalScript::Shown&) {
+        if (boxes_->shown.size() > 1)
+            return;
+        for (int second = 0; second < 3; ++second)
+            Tick(w, 1);
+    };
+    Tick(w, 1); // 00:00:00 of the next day: the save fails
+    boxes_->whileShown = nullptr;
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].caption, "Error");
+    EXPECT_EQ(w.Timers.Today, 600 + 10) << "the ticks while the box was up did nothing";
+
+    damage.reset();
+    EXPECT_EQ(Stored("Today"), 600 + 9);
+    Tick(w, 1); // 00:00:04: the day change again, now saved
+    EXPECT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(Stored("Today"), 600 + 14);
+    EXPECT_EQ(w.Timers.Today, 0);
+    EXPECT_EQ(w.Timers.TotalTime, 5000 + 14);
 }
 
 TEST_F(Sessions, NoTimerSelectedForTheTaskbarMeansElapsed) {

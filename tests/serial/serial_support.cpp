@@ -1,5 +1,6 @@
 #include "serial_support.h"
 
+#include "core/fd.h"
 #include "serial/comms_log.h"
 #include "serial/posix_port.h"
 
@@ -111,6 +112,71 @@ void OtherProcess::Release() {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ::close(command_);
     command_ = -1;
+}
+
+namespace {
+
+bool ReadAll(int fd, void* data, std::size_t size) {
+    auto* at = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, at, size);
+        if (n <= 0 && !(n < 0 && errno == EINTR))
+            return false;
+        if (n > 0) {
+            at += n;
+            size -= static_cast<std::size_t>(n);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+AnsweringProcess::AnsweringProcess(const std::function<std::string(char)>& answer,
+                                   const std::function<void()>& end) {
+    int request[2], reply[2];
+    if (::pipe2(request, O_CLOEXEC) != 0 || ::pipe2(reply, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork");
+    if (pid_ == 0) {
+        ::close(request[1]);
+        ::close(reply[0]);
+        // A request, or the end of the pipe when the object or the test process has gone.
+        for (char c; ::read(request[0], &c, 1) == 1;) {
+            const std::string said = answer(c);
+            const auto length = static_cast<std::uint32_t>(said.size());
+            if (!WriteAll(reply[1], &length, sizeof length) ||
+                !WriteAll(reply[1], said.data(), said.size()))
+                break;
+        }
+        if (end)
+            end();
+        ::_exit(0);
+    }
+    ::close(request[0]);
+    ::close(reply[1]);
+    request_ = request[1];
+    answer_ = reply[0];
+}
+
+AnsweringProcess::~AnsweringProcess() {
+    ::close(request_);
+    ::close(answer_);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+void AnsweringProcess::Tell(char request) {
+    EXPECT_EQ(::write(request_, &request, 1), 1) << "the other process has ended";
+}
+
+std::string AnsweringProcess::Answer() {
+    std::uint32_t length = 0;
+    if (!ReadAll(answer_, &length, sizeof length))
+        return {};
+    std::string said(length, '\0');
+    return ReadAll(answer_, said.data(), length) ? said : std::string();
 }
 
 std::filesystem::path PortHolder::LockFile(const std::string& device) {
@@ -294,8 +360,12 @@ void FakeOps::LocalFree(void* block) {
 }
 
 void FakeOps::DebugOutput(const char* text) {
-    std::lock_guard lock(mutex_);
-    debug_.emplace_back(text);
+    {
+        std::lock_guard lock(mutex_);
+        debug_.emplace_back(text);
+    }
+    if (debugged)
+        debugged(text);
 }
 
 LogFile::LogFile(const std::filesystem::path& path) : path_(path) {

@@ -74,6 +74,33 @@ private:
     int command_ = -1; // our end of the pipe the other process waits on
 };
 
+// A second process, started with fork, that answers requests: each request (a byte) is answered
+// with what `answer` gives for it, in the other process. When the object ends (or this process
+// dies), the other runs `end` and ends.
+class AnsweringProcess {
+public:
+    explicit AnsweringProcess(const std::function<std::string(char request)>& answer,
+                              const std::function<void()>& end = {});
+    ~AnsweringProcess();
+    AnsweringProcess(const AnsweringProcess&) = delete;
+    AnsweringProcess& operator=(const AnsweringProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    // Sends a request; Answer waits for its answer ("" when the process has ended). Two
+    // processes told one after the other go to work together.
+    void Tell(char request);
+    std::string Answer();
+    std::string Ask(char request) {
+        Tell(request);
+        return Answer();
+    }
+
+private:
+    pid_t pid_ = -1;
+    int request_ = -1; // our ends of the two pipes
+    int answer_ = -1;
+};
+
 // A second process that holds a serial device as a dialer does: its lock file in
 // LockDirectory() (its PID as ten characters and a newline, put in place by a link so that it
 // is never seen empty), then the device open with an flock on it. Should the lock file be
@@ -108,6 +135,8 @@ public:
     std::function<int()> threadFails;       // the error number, 0 = create
     std::function<bool(std::size_t)> allocFails;
     std::function<std::optional<int>(const char* from, const char* to)> link;
+    // Called with each debug line (on the thread that wrote it), after it is kept.
+    std::function<void(const std::string& line)> debugged;
 
     std::atomic<int> reads{0}, writes{0}, waits{0};
     std::atomic<bool> blocked{false}; // a thread is inside a wait that may block

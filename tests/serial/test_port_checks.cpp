@@ -3,6 +3,7 @@
 // descriptors of other processes, and a port that is not there at all. Every held port is held
 // by a second process, or by a lock file written as that program writes it.
 
+#include "minicom_start.h"
 #include "serial_support.h"
 
 #include "serial/comm32.h"
@@ -13,7 +14,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <grp.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <sched.h>
 #include <set>
 #include <sys/file.h>
@@ -61,9 +64,50 @@ std::string InChildWithoutSysAdmin(const std::function<std::string()>& check) {
     return said;
 }
 
+// A dialer's process, made beforehand, that starts as minicom does when asked to and then keeps
+// what it got until it ends.
+class MinicomDialer {
+public:
+    MinicomDialer(const fs::path& lock, const std::string& device)
+        : port_(std::make_shared<int>(-1)),
+          process_(
+              [lock, device, port = port_](char request) {
+                  if (request == 's')
+                      return std::string(1,
+                                         static_cast<char>(StartLikeMinicom(lock, device, *port)));
+                  if (request == 'w') { // until bytes wait on its port
+                      pollfd input{*port, POLLIN, 0};
+                      ::poll(&input, 1, -1);
+                      return std::string();
+                  }
+                  char bytes[256];
+                  const ssize_t n = ::read(*port, bytes, sizeof bytes);
+                  return std::string(bytes, n > 0 ? static_cast<std::size_t>(n) : 0);
+              },
+              [lock, port = port_] {
+                  if (*port >= 0)
+                      EndLikeMinicom(lock, *port);
+              }) {}
+
+    pid_t Pid() const { return process_.Pid(); }
+    DialerStart Start() {
+        const std::string said = process_.Ask('s');
+        return said.size() == 1 ? static_cast<DialerStart>(said[0]) : DialerStart::OpenRefused;
+    }
+    // Returns once bytes wait to be read on its port.
+    void WaitForInput() { process_.Ask('w'); }
+    // What its port gives now, without waiting.
+    std::string Input() { return process_.Ask('r'); }
+
+private:
+    std::shared_ptr<int> port_; // the open device, in the other process
+    AnsweringProcess process_;
+};
+
 // The modem is a pseudo-terminal, reached as COM3 through the store folder, and under /dev (a
-// folder of the test's own) as /dev/modem, a by-id and a by-path link, and a link in a folder
-// whose name holds '_'. /dev/pts is the system's.
+// folder of the test's own) as /dev/modem, a by-id and a by-path link, a link in a folder whose
+// name holds '_', and /dev/gsm/modem beside /dev/gsm_modem, which is another device. /dev/pts
+// is the system's.
 class PortCheckTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -78,8 +122,8 @@ protected:
 
     void SetUp() override {
         const fs::path dev = dir.Path() / "dev";
-        for (const char* folder :
-             {"lock", "home/ports", "dev/serial/by-id", "dev/serial/by-path", "dev/usb_modems"})
+        for (const char* folder : {"lock", "home/ports", "dev/serial/by-id", "dev/serial/by-path",
+                                   "dev/usb_modems", "dev/gsm"})
             fs::create_directories(dir.Path() / folder);
         fs::create_symlink("/dev/pts", dev / "pts");
         fs::create_symlink(modem.SlavePath(), dev / "modem");
@@ -87,12 +131,21 @@ protected:
         fs::create_symlink(modem.SlavePath(), dev / "serial" / "by-path" / kByPath);
         fs::create_symlink(modem.SlavePath(), dev / "usb_modems" / "usb_modem_1");
         fs::create_symlink(elsewhere.SlavePath(), dev / "ttyOther");
+        fs::create_symlink(modem.SlavePath(), dev / "gsm" / "modem");
+        fs::create_symlink(elsewhere.SlavePath(), dev / "gsm_modem");
         fs::create_symlink(modem.SlavePath(), dir.Path() / "home" / "ports" / "COM3");
         comm.SetCommPort("COM3");
     }
     void TearDown() override { comm.StopComm(); }
 
     fs::path Lock(const std::string& name) const { return dir.Path() / "lock" / ("LCK.." + name); }
+    // The names of the lock files that an open of the modem takes.
+    std::set<std::string> OwnLockNames() const {
+        return {"LCK.." + number, "LCK..pts_" + number,
+                "LCK..modem",     "LCK..serial_by-id_" + kById,
+                "LCK.." + kById,  "LCK..serial_by-path_" + kByPath,
+                "LCK.." + kByPath};
+    }
     std::string Port() const { return "COM3 (" + modem.SlavePath() + ")"; }
     // The names of the lock folder's files.
     std::set<std::string> LockFolder() const {
@@ -148,6 +201,7 @@ TEST_F(PortCheckTest, LockFilesOfTheDeviceUnderOtherNames) {
         {"pppd on /dev/usb_modems/usb_modem_1", "usb_modems_usb_modem_1", true},
         {"a program given the store's link COM3", "COM3", true},
         {"pppd on another device", "ttyOther", false},
+        {"pppd on /dev/gsm_modem, not /dev/gsm/modem", "gsm_modem", false},
         {"a name that is no device", "ttyQ9", false},
     };
     OtherProcess dialer([] {});
@@ -167,10 +221,7 @@ TEST_F(PortCheckTest, LockFilesOfTheDeviceUnderOtherNames) {
 // While the port is open, its lock file stands under every name that a program may look for,
 // readable by every user whatever our umask; closing removes all of them and nothing else.
 TEST_F(PortCheckTest, OwnLockFilesUnderEveryName) {
-    const std::set<std::string> names = {"LCK.." + number, "LCK..pts_" + number,
-                                         "LCK..modem",     "LCK..serial_by-id_" + kById,
-                                         "LCK.." + kById,  "LCK..serial_by-path_" + kByPath,
-                                         "LCK.." + kByPath};
+    const std::set<std::string> names = OwnLockNames();
     WriteFile(dir.Path() / "lock" / "LCK..ttyS0", HdbLock(1)); // not ours: stays
     const mode_t umask = ::umask(077);
     const bool opened = comm.StartComm();
@@ -285,6 +336,8 @@ TEST_F(PortCheckTest, UnreadableLockFileMeansHeld) {
          "lock file " + path + " holds no process number"},
         {"no number", [&] { WriteFile(path, "locked\n"); },
          "lock file " + path + " holds no process number"},
+        {"four bytes of text, no number", [&] { WriteFile(path, "abc\n"); },
+         "lock file " + path + " holds no process number"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -317,6 +370,96 @@ TEST_F(PortCheckTest, LockThatCannotBeTakenMeansHeld) {
     ExpectHeld("lock file " + contested + " could not be taken in 3 tries");
     EXPECT_EQ(tries.load(), 3);
     EXPECT_EQ(LockFolder(), std::set<std::string>{});
+}
+
+// pppd or minicom run as root and killed leave their lock in the sticky lock folder, where the
+// user cannot remove it. Its process is gone, so it holds nothing: the user's check has the port,
+// with its own lock under every other name, and leaves that one as it was.
+TEST_F(PortCheckTest, StaleLockOfRootThatTheUserCannotRemove) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the lock must be root's and the check another user's: run as root";
+    constexpr uid_t kUser = 65534;
+    OtherProcess gone([] {});
+    gone.End();
+    const fs::path stale = Lock("pts_" + number);
+    WriteFile(stale, HdbLock(gone.Pid()));
+    // As on a Debian system: /run/lock is root's and open to everyone, sticky; the user's
+    // session owns the terminal.
+    fs::permissions(dir.Path(), fs::perms(0755));
+    fs::permissions(dir.Path() / "lock", fs::perms(01777));
+    ASSERT_EQ(::chown(modem.SlavePath().c_str(), kUser, kUser), 0);
+    TComm32* userComm = nullptr; // in the other process
+    std::optional<AnsweringProcess> user;
+    user.emplace(
+        [&](char) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kUser) != 0 || ::setuid(kUser) != 0)
+                return std::string("cannot become the user");
+            userComm = new TComm32;
+            userComm->SetCommPort("COM3");
+            try {
+                userComm->StartComm();
+                return std::string("opened");
+            } catch (const ECommsError& e) {
+                return e.what() + (": " + LastDebugLine());
+            }
+        },
+        [&] {
+            if (userComm)
+                userComm->StopComm();
+        });
+    ASSERT_EQ(user->Ask('o'), "opened");
+    EXPECT_EQ(LockFolder(), OwnLockNames());
+    EXPECT_EQ(ReadBytes(stale), HdbLock(gone.Pid()));
+    EXPECT_EQ(ReadBytes(Lock("modem")), HdbLock(user->Pid()));
+    user.reset(); // the check ends
+    EXPECT_EQ(LockFolder(), std::set<std::string>{stale.filename().string()});
+    EXPECT_EQ(ReadBytes(stale), HdbLock(gone.Pid()));
+}
+
+// A dialer that starts while a check makes its threads finds nothing of the check in its way:
+// the check takes the port only once they are made. The check then finds the dialer there and
+// leaves the port to it.
+TEST_F(PortCheckTest, DialerStartingWhileTheCheckMakesItsThreads) {
+    const std::string slave = modem.SlavePath();
+    MinicomDialer dialer(MinicomLockFile(dir.Path() / "lock", slave), slave);
+    std::optional<DialerStart> started;
+    fake.threadFails = [&] {
+        if (!started)
+            started = dialer.Start();
+        return 0;
+    };
+    ExpectHeld("process " + std::to_string(dialer.Pid()) + " has it open");
+    ASSERT_TRUE(started);
+    EXPECT_EQ(*started, DialerStart::Opened);
+    EXPECT_EQ(LockFolder(), std::set<std::string>{"LCK..pts_" + number});
+}
+
+// A check lets the port go as soon as it tells its threads to stop: a dialer that starts while
+// they end has the port, and what reaches the port meanwhile is the dialer's, not purged by them.
+TEST_F(PortCheckTest, DialerStartingWhileTheChecksThreadsEnd) {
+    const std::string slave = modem.SlavePath();
+    MinicomDialer dialer(MinicomLockFile(dir.Path() / "lock", slave), slave);
+    std::optional<DialerStart> started;
+    // Set before the threads exist: they call it.
+    fake.debugged = [&](const std::string& line) {
+        if (line != "Time to Exit")
+            return;
+        // The reader has seen the stop and not ended yet: the modem answers the dialer.
+        started = dialer.Start();
+        if (started == DialerStart::Opened) {
+            modem.Send("OK\r\n");
+            dialer.WaitForInput();
+        }
+    };
+    ASSERT_TRUE(comm.StartComm());
+    ASSERT_TRUE(WaitUntil([&] { return fake.readerWaiting.load(); }));
+    comm.StopComm();
+    fake.debugged = nullptr;
+    ASSERT_TRUE(started);
+    EXPECT_EQ(*started, DialerStart::Opened);
+    EXPECT_EQ(dialer.Input(), "OK\r\n");
+    ExpectHeld("lock file " + Lock("pts_" + number).string() + " of process " +
+               std::to_string(dialer.Pid()));
 }
 
 // A lock naming this process that no open of ours holds was left behind: replaced, and gone

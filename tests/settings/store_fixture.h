@@ -60,6 +60,13 @@ inline Bytes BytesOf(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
 
+inline std::string Repeat(std::string_view text, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 // Every key below `key` (itself included) with its values, depth first: the whole content of a
 // tree, to compare two stores.
 struct KeyContent {

@@ -3,11 +3,19 @@
 //                                   prints each number on its own line once its write returned
 //   store_peer hold                 takes the machine hive's write lock, prints "held" and keeps
 //                                   it until its standard input ends
-// Exit status 3: a write answered false (hold: the lock could not be had); 4: a write threw.
+//   store_peer open                 opens the machine hive and prints "opened", stopping before
+//                                   each SQL statement that the store runs: it prints the
+//                                   statement on a line of its own and goes on when a line comes
+//                                   on its standard input (at once after the input ends)
+// Exit status 3: a write answered false (hold: the lock could not be had, open: the hive could
+// not be opened); 4: a write threw.
 
 #include "settings/registry.h"
 #include "settings/store.h"
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -30,11 +38,43 @@ int Hold() {
     return 0;
 }
 
+// SQLite's trace of each statement as it starts, on every connection the process opens.
+int StopBeforeStatement(unsigned, void*, void*, void* sql) {
+    std::string line = static_cast<const char*>(sql);
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    line += '\n';
+    if (::write(STDOUT_FILENO, line.data(), line.size()) < 0)
+        return 0;
+    char c = 0;
+    while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') {
+    }
+    return 0;
+}
+
+int TraceEachConnection(sqlite3* db, char**, const sqlite3_api_routines*) {
+    sqlite3_trace_v2(db, SQLITE_TRACE_STMT, StopBeforeStatement, nullptr);
+    return SQLITE_OK;
+}
+
+int Open() {
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(TraceEachConnection));
+    std::string why;
+    OpenStatus status;
+    RegistryKey::Open(HKEY_LOCAL_MACHINE, "", false, &status, &why);
+    if (status != OpenStatus::Opened) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 3;
+    }
+    return ::write(STDOUT_FILENO, "opened\n", 7) == 7 ? 0 : 5;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "hold")
         return Hold();
+    if (argc == 2 && std::string(argv[1]) == "open")
+        return Open();
     if (argc != 4 || std::string(argv[1]) != "write")
         return 2;
     const std::string prefix = argv[2];

@@ -4,7 +4,10 @@
 #include "tests/settings/process.h"
 #include "tests/settings/store_fixture.h"
 
+#include <csignal>
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace quorvane::test {
 namespace {
@@ -51,8 +54,12 @@ TEST_F(RegToolTest, AddsEachTypeWithTheRightBytes) {
          {"QMax", REG_QWORD, Bytes(8, 0xFF)}},
         {{"/v", "QNeg", "/t", "REG_QWORD", "/d", "-2"},
          {"QNeg", REG_QWORD, {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}},
-        {{"/v", "Marker", "/t", "REG_NONE"}, {"Marker", REG_NONE, {}}},
-        {{"/v", "Raw", "/t", "REG_NONE", "/d", "00fF"}, {"Raw", REG_NONE, {0x00, 0xFF}}},
+        // REG_NONE data is text, kept as Windows keeps it: UTF-16 with its NUL.
+        {{"/v", "Marker", "/t", "REG_NONE"}, {"Marker", REG_NONE, {0, 0}}},
+        {{"/v", "Raw", "/t", "REG_NONE", "/d", "deadbeef"},
+         {"Raw", REG_NONE, Utf16(std::string_view("deadbeef\0", 9))}},
+        {{"/v", "Text", "/t", "REG_NONE", "/d", "T\xC3\xA9st"},
+         {"Text", REG_NONE, Utf16(std::string_view("T\xC3\xA9st\0", 6))}},
     };
     for (Case& c : cases) {
         std::vector<std::string> args = {"add", kKey};
@@ -144,7 +151,6 @@ TEST_F(RegToolTest, RefusesBadCommandLines) {
         {"add", kKey, "/v", "n", "/t", "REG_QWORD", "/d", "0x"},
         {"add", kKey, "/v", "n", "/t", "REG_DWORD", "/d", " 5"},
         {"add", kKey, "/v", "n", "/t", "REG_LINK", "/d", "x"},
-        {"add", kKey, "/v", "n", "/t", "REG_NONE", "/d", "xyz"},
         {"add", kKey, "/v", "n", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"},
         {"add", kKey, "/v", "n", "/t", "REG_MULTI_SZ", "/s", "ab", "/d", "a"},
         {"add", kKey, "/v", "n", "/s", "#", "/d", "a"},
@@ -183,6 +189,86 @@ TEST_F(RegToolTest, ReportsAStoreItCannotOpen) {
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr("machine.db"));
     EXPECT_EQ(Reg({"import", (StoreFolder() / "missing.reg").string()}).status, 1);
+}
+
+// Export never replaces the store's own files, by whatever name it is given them: the hive
+// would be lost with everything in it.
+TEST_F(RegToolTest, ExportRefusesTheStoresOwnFiles) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(WriteValueByPath(HKEY_CURRENT_USER, "K\\v", Variant(1), vkInteger));
+    ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "K\\v", Variant(2), vkInteger));
+    fs::create_directory(StoreFolder() / "sub");
+    fs::create_directory_symlink(StoreFolder(), StoreFolder() / "alias");
+    const fs::path folder = StoreFolder();
+    for (const fs::path& target :
+         {folder / "user.db", folder / "machine.db", folder / "user.db-wal",
+          folder / "machine.db-shm", folder / "user.db-journal", folder / "sub/../user.db",
+          folder / "alias/user.db"}) {
+        SCOPED_TRACE(target);
+        const bool existed = fs::exists(target);
+        const ProcessResult r = Reg({"export", "HKCU", target.string(), "/y"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_THAT(r.err, HasSubstr(target.string() + " is one of the store's own files"));
+        EXPECT_EQ(fs::exists(target), existed);
+    }
+    for (const auto& [hive, value] : {std::pair{"HKCU\\K", "0x1"}, std::pair{"HKLM\\K", "0x2"}})
+        EXPECT_THAT(Reg({"query", hive, "/v", "v"}).out, HasSubstr("REG_DWORD    " + std::string(value)));
+}
+
+// What is not a registry file that import can read is refused, exit status 1, with a message
+// naming it, and nothing of it is read beyond the size limit (a pipe or a device may never end).
+TEST_F(RegToolTest, ImportRefusesWhatIsNotARegistryFileItCanRead) {
+    namespace fs = std::filesystem;
+    const fs::path file = StoreFolder() / "in.reg";
+    const std::string registryFile = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Imported]\r\n";
+    pid_t writer = -1;
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string message;
+    };
+    std::vector<Case> cases = {
+        {"a folder", [&] { fs::create_directory(file); }, file.string() + " is a folder"},
+        {"a pipe that carries a registry file",
+         [&] {
+             ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+             writer = ::fork();
+             if (writer == 0) {
+                 std::ofstream(file, std::ios::binary) << registryFile;
+                 ::_exit(0);
+             }
+         },
+         file.string() + " is not a regular file"},
+        {"a file larger than import reads",
+         [&] {
+             std::ofstream(file, std::ios::binary) << registryFile;
+             fs::resize_file(file, (64u << 20) + 1);
+         },
+         "import reads registry files of at most 64 MB (67108864 bytes)"},
+        {"no file", [] {}, "cannot open " + file.string() + ": No such file or directory"},
+    };
+    if (::geteuid() != 0)
+        cases.push_back({"a file its reader may not read",
+                         [&] {
+                             std::ofstream(file, std::ios::binary) << registryFile;
+                             fs::permissions(file, fs::perms::none);
+                         },
+                         "cannot open " + file.string() + ": Permission denied"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(file);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Imported");
+        c.make();
+        const ProcessResult r = Reg({"import", file.string()});
+        if (writer > 0) {
+            ::kill(writer, SIGKILL);
+            ::waitpid(writer, nullptr, 0);
+            writer = -1;
+        }
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(c.message));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Imported"));
+    }
 }
 
 } // namespace

@@ -183,12 +183,25 @@ TEST_F(RegFileTest, ImportsWhatWindowsImports) {
                 {{"d", REG_DWORD, {5, 0, 0, 0}},
                  {"s;\"", REG_SZ, {'a', ';', 'b', 0}},
                  {"h", REG_BINARY, {1, 2, 3}}}}})},
+        // A value that the end of the file cuts short is dropped, never stored in part; the rest
+        // of the file is imported.
         {"a file that ends inside a continued line, without a final newline",
-         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"h\"=hex:01,02,\\"),
-         with({{"T\\Tail", {{"h", REG_BINARY, {1, 2}}}}})},
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"a\"=dword:1\r\n"
+                 "\"h\"=hex:01,02,\\"),
+         with({{"T\\Tail", {{"a", REG_DWORD, {1, 0, 0, 0}}}}})},
         {"a file that ends after a continued line and a blank one",
          BytesOf("REGEDIT4\n[HKEY_LOCAL_MACHINE\\T\\Tail]\n\"h\"=hex:01,\\\n\n"),
-         with({{"T\\Tail", {{"h", REG_BINARY, {1}}}}})},
+         with({{"T\\Tail", {}}})},
+        {"a file that ends after a continued line and a comment",
+         Utf16File(v5 + "[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"h\"=hex(2):41,00,\\\r\n; 42,00\r\n"),
+         with({{"T\\Tail", {}}})},
+        // Blanks and tabs before the header line, as Windows takes them.
+        {"blanks before REGEDIT4",
+         BytesOf("  REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Lead]\r\n\"v\"=dword:2\r\n"),
+         with({{"T\\Lead", {{"v", REG_DWORD, {2, 0, 0, 0}}}}})},
+        {"a tab and a blank before the version 5 header",
+         Utf16File("\t " + v5 + "[HKEY_LOCAL_MACHINE\\T\\Lead]\r\n\"v\"=dword:2\r\n"),
+         with({{"T\\Lead", {{"v", REG_DWORD, {2, 0, 0, 0}}}}})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,15 +213,18 @@ TEST_F(RegFileTest, ImportsWhatWindowsImports) {
     }
 }
 
-Bytes Utf16WithoutMark(const std::string& text) {
-    return Utf8ToUtf16Le(text);
+// A UTF-16LE file with its byte-order mark, written unit by unit: lone surrogates stay lone.
+Bytes Utf16Units(std::u16string_view units) {
+    Bytes out = {0xFF, 0xFE};
+    for (const char16_t unit : units) {
+        out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return out;
 }
 
-std::string Repeat(const std::string& text, std::size_t times) {
-    std::string out;
-    for (std::size_t i = 0; i < times; ++i)
-        out += text;
-    return out;
+Bytes Utf16WithoutMark(const std::string& text) {
+    return Utf8ToUtf16Le(text);
 }
 
 TEST(RegFileParseTest, AnErrorNamesItsLineAndKeepsNothing) {
@@ -219,6 +235,8 @@ TEST(RegFileParseTest, AnErrorNamesItsLineAndKeepsNothing) {
     } cases[] = {
         {"header below a blank line", BytesOf("\nREGEDIT4\n[HKLM\\A]\n"), 1},
         {"header in other letters", BytesOf("regedit4\n[HKLM\\A]\n"), 1},
+        {"blanks after the header", BytesOf("REGEDIT4 \n[HKLM\\A]\n"), 1},
+        {"blanks and text before the header", BytesOf(" x REGEDIT4\n[HKLM\\A]\n"), 1},
         {"header of another version",
          BytesOf("Windows Registry Editor Version 5.0\n[HKLM\\A]\n"), 1},
         {"UTF-16 without its byte-order mark",
@@ -229,6 +247,23 @@ TEST(RegFileParseTest, AnErrorNamesItsLineAndKeepsNothing) {
          Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\\xC3\xFF]\r\n"), 3},
         {"unpaired surrogate in a value name",
          Utf16File("Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"\xC3\"=dword:1\r\n"), 3},
+        // Every unpaired surrogate, also those of U+DC80 to U+DCFF whose low bytes happen to
+        // spell UTF-8 (here "\xC3\x9C", an Ü), and wherever it stands.
+        {"low surrogates spelling UTF-8 in a key name",
+         Utf16Units(u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\\xDCC3\xDC9C]\r\n"), 3},
+        {"low surrogates spelling UTF-8 in a value name",
+         Utf16Units(u"Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"\xDCC3\xDC9C\"=dword:1"),
+         3},
+        {"a high surrogate alone in a text",
+         Utf16Units(u"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"a\"=\"\xD83D\"\n"), 3},
+        {"a low surrogate after a pair, in a comment",
+         Utf16Units(u"Windows Registry Editor Version 5.00\r\r[HKLM\\A]\r; \xD83D\xDCDE\xDCDE\r"), 4},
+        {"a surrogate on the header line",
+         Utf16Units(u"Windows Registry Editor Version 5.00\xDC80\r\n[HKLM\\A]\r\n"), 1},
+        {"a high surrogate at the end of a continued line",
+         Utf16Units(u"Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"h\"=hex:01,\\\r\n"
+                    u"  02 ;\xD800\r\n"),
+         4},
         {"no header", BytesOf("[HKEY_LOCAL_MACHINE\\A]\n"), 1},
         {"empty file", BytesOf(""), 1},
         {"unknown hive", BytesOf("REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n"), 2},

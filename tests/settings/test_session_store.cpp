@@ -131,6 +131,9 @@ TEST_F(SessionStoreTest, TheDataTotalsGoWithTheProfileAsQuadWords) {
     ASSERT_TRUE(WriteDataAlerts("Dial Net", 3));
     LoadProfileData("Dial Net", loaded);
     EXPECT_EQ(loaded.alerts, 3);
+    // A provider only typed, never saved, is not made by an alert.
+    EXPECT_FALSE(WriteDataAlerts("Typed Only", 1));
+    EXPECT_FALSE(ProviderExists("Typed Only"));
 
     PutRaw(HKEY_LOCAL_MACHINE, key, "TodayTx", REG_BINARY, {1, 2, 3, 4, 5, 6, 7, 8});
     try {

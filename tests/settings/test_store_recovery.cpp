@@ -12,6 +12,8 @@
 
 #include <fstream>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -42,6 +44,32 @@ std::string EditByHand(const char* file, const std::string& sql) {
                : sqlite3_errmsg(raw);
 }
 
+// Runs `steps` in a child process; answers what they answer, and says so when the child crashed.
+std::string InChildProcess(const std::function<std::string()>& steps) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const std::string answer = steps();
+        (void)!::write(fds[1], answer.data(), answer.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string answer;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        answer.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status))
+        answer += "the child process crashed";
+    return answer;
+}
+
 // Runs `steps` in a child process, as an ordinary user when the test runs as root (file modes
 // do not bind root), with the store folder handed to that user. Answers what went wrong.
 std::string AsPlainUser(const std::function<std::string()>& steps) {
@@ -54,33 +82,12 @@ std::string AsPlainUser(const std::function<std::string()>& steps) {
         if (::chown(StoreFolder().c_str(), kNobody, kNobody) != 0)
             return "cannot hand over the store folder";
     }
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return "no pipe";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        std::string failure;
+    return InChildProcess([&]() -> std::string {
         if (root &&
             (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            failure = "cannot become an ordinary user";
-        else
-            failure = steps();
-        (void)!::write(fds[1], failure.data(), failure.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string failure;
-    char buf[512];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
-        failure.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status))
-        failure += "the child process crashed";
-    return failure;
+            return "cannot become an ordinary user";
+        return steps();
+    });
 }
 
 // A user makes the store read-only, reads it, and gives the permission back: the -wal and
@@ -133,6 +140,122 @@ TEST_F(RecoveryTest, LooseModesAreMadePrivateAgain) {
         EXPECT_EQ(ModeOf(file), 0600u) << file;
 }
 
+// quorvane-reg run on the store folder `home` instead of the test's own.
+ProcessResult RegIn(const std::filesystem::path& home, std::vector<std::string> args) {
+    args.insert(args.begin(), QUORVANE_REG_TOOL);
+    return RunProgram(args, {}, [&] { ::setenv("QUORVANE_HOME", home.c_str(), 1); });
+}
+
+// What stands where the store's folder or files belong but is not the store's own keeps its
+// mode, nothing is written through a link, and a store file that is not a regular file is
+// refused by its name. The file that links lead to is one of the test's own, in the part that
+// /etc/passwd plays for root.
+TEST_F(RecoveryTest, NothingButTheStoresOwnFilesIsChanged) {
+    namespace fs = std::filesystem;
+    const fs::path target = StoreFolder() / "passwd";
+    const std::string targetText = "root:x:0:0:root:/root:/bin/sh\n";
+    const fs::path nothing = StoreFolder() / "nothing";
+    const fs::path home = StoreFolder() / "case";
+    const fs::path db = home / "machine.db";
+    const auto makeStore = [&] { ASSERT_EQ(RegIn(home, {"add", "HKLM\\K", "/f"}).status, 0); };
+    struct Case {
+        const char* what;
+        std::function<void()> make; // after `home` is made as an empty folder of mode 0700
+        int status;
+        fs::path named; // what the error names; empty when the command succeeds
+        std::vector<std::pair<fs::path, mode_t>> modes; // as `make` left them
+    } cases[] = {
+        {"the database a link to a file", [&] { fs::create_symlink(target, db); }, 1, db, {}},
+        {"the database a link to nothing", [&] { fs::create_symlink(nothing, db); }, 1, db, {}},
+        {"the database a folder", [&] { fs::create_directory(db); ::chmod(db.c_str(), 0755); },
+         1, db, {{db, 0755}}},
+        {"the database a pipe", [&] { ::mkfifo(db.c_str(), 0644); }, 1, db, {{db, 0644}}},
+        {"the database another name of a file", [&] { fs::create_hard_link(target, db); }, 1,
+         db, {}},
+        {"the write-ahead log a link to a file",
+         [&] {
+             makeStore();
+             fs::create_symlink(target, db.string() + "-wal");
+         },
+         1, db.string() + "-wal", {}},
+        {"the shared-memory file a link to a file",
+         [&] {
+             makeStore();
+             fs::create_symlink(target, db.string() + "-shm");
+         },
+         1, db.string() + "-shm", {}},
+        {"the store folder a shared one", [&] { ::chmod(home.c_str(), 01777); }, 0, {},
+         {{home, 01777}}},
+        {"the store folder a link to a folder",
+         [&] {
+             fs::remove(home);
+             fs::create_directory(StoreFolder() / "real");
+             ::chmod((StoreFolder() / "real").c_str(), 0755);
+             fs::create_directory_symlink(StoreFolder() / "real", home);
+         },
+         0, {}, {{StoreFolder() / "real", 0755}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const fs::path& made : {home, StoreFolder() / "real", nothing, target})
+            fs::remove_all(made);
+        std::ofstream(target) << targetText;
+        ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+        fs::create_directory(home);
+        ASSERT_EQ(::chmod(home.c_str(), 0700), 0);
+        c.make();
+        const ProcessResult r = RegIn(home, {"add", "HKLM\\K", "/v", "v", "/d", "x", "/f"});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (!c.named.empty())
+            EXPECT_THAT(r.err, HasSubstr(c.named.string())) << "names what it refuses";
+        else
+            EXPECT_EQ(ModeOf(db), 0600u);
+        for (const auto& [path, mode] : c.modes)
+            EXPECT_EQ(ModeOf(path), mode) << path;
+        EXPECT_EQ(ModeOf(target), 0644u);
+        EXPECT_EQ(ReadBytes(target), targetText);
+        EXPECT_FALSE(fs::exists(nothing)) << "created through a link";
+    }
+}
+
+// A full disk is told as such, also where SQLite can say no more than "disk I/O error": the
+// store exists, but not even its shared-memory file can be had. The disk is a small file system
+// of the test's own, mounted in a mount namespace of a second process and filled to the brim.
+TEST_F(RecoveryTest, AFullDiskIsToldAsSuch) {
+    const std::filesystem::path disk = StoreFolder() / "disk";
+    std::filesystem::create_directory(disk);
+    const std::string said = InChildProcess([&]() -> std::string {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0)
+            return "no mount namespace";
+        if (const ProcessResult made = RegIn(disk, {"add", "HKLM\\K", "/v", "v", "/d", "x", "/f"});
+            made.status != 0)
+            return "the store cannot be made: " + made.err;
+        if (std::filesystem::exists(disk / "machine.db-shm"))
+            return "the shared-memory file outlived the store's last process: nothing is tested";
+        {
+            std::ofstream fill(disk / "fill", std::ios::binary);
+            const std::string block(4096, 'x');
+            while (fill.write(block.data(), block.size()) && fill.flush()) {
+            }
+        }
+        std::string answers;
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"query", "HKLM\\K", "/v", "v"},
+              std::vector<std::string>{"add", "HKLM\\K", "/v", "v", "/d", "y", "/f"}}) {
+            const ProcessResult r = RegIn(disk, args);
+            answers += args[0] + ": " + std::to_string(r.status) + " " + r.err;
+        }
+        return answers;
+    });
+    if (said == "no mount namespace")
+        GTEST_SKIP() << "no mount namespace of its own for the second process";
+    const std::string full = "cannot open the store " + (disk / "machine.db").string() +
+                             ": the disk is full\n";
+    EXPECT_EQ(said, "query: 1 ERROR: " + full + "add: 1 ERROR: " + full);
+}
+
 std::string DeepPath(std::size_t depth) {
     std::string path = "Deep";
     for (std::size_t level = 1; level < depth; ++level)
@@ -163,19 +286,75 @@ TEST_F(RecoveryTest, KeysDeeperThanTheRegistryAllowsAreRefused) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Other"));
 }
 
+// Key names are at most 255 characters, counted as Windows counts them (UTF-16 units), by
+// every way a key is made: quorvane-reg add, the path operations and import.
+TEST_F(RecoveryTest, KeyNamesLongerThanTheRegistryAllowsAreRefused) {
+    const struct {
+        const char* what;
+        std::string name;
+        bool taken;
+    } cases[] = {
+        {"255 letters", Repeat("n", 255), true},
+        {"255 letters of two bytes", Repeat("\xC3\xA9", 255), true},
+        {"256 letters", Repeat("n", 256), false},
+        {"128 letters beyond the 16-bit range", Repeat("\xF0\x9F\x93\x9E", 128), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = "Long\\" + c.name + "\\Child";
+        const ProcessResult r = Reg({"add", "HKLM\\" + path, "/v", "v", "/f"});
+        EXPECT_EQ(r.status, c.taken ? 0 : 1) << r.err;
+        EXPECT_EQ(WriteValueByPath(HKEY_LOCAL_MACHINE, path + "\\w", Variant(1), vkInteger),
+                  c.taken);
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, "Long\\" + c.name), c.taken);
+        if (!c.taken) {
+            EXPECT_THAT(r.err, HasSubstr("key names are at most 255 characters"));
+        }
+
+        const std::string file = (StoreFolder() / "long.reg").string();
+        std::ofstream(file) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Other]\n\n"
+                            << "[HKEY_LOCAL_MACHINE\\" << path << "]\n";
+        const ProcessResult imported = Reg({"import", file});
+        EXPECT_EQ(imported.status, c.taken ? 0 : 1);
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, "Other"), c.taken);
+        if (!c.taken) {
+            EXPECT_THAT(imported.err, HasSubstr("line 5: the key name \"" + c.name.substr(0, 20)));
+        }
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Long");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Other");
+    }
+}
+
+// A key is kept by its parent and its own name, so a store grows with what it holds: the
+// deepest key of the longest names, one line of an import, makes a store of a few times its
+// size (a store that kept each key's whole path grew with its square, a thousandfold here).
+TEST_F(RecoveryTest, AStoreGrowsWithTheFileImported) {
+    std::string path = "Deep";
+    for (std::size_t level = 1; level < kMaxKeyDepth; ++level)
+        path += "\\" + std::string(kMaxKeyNameLength - 4, 'k') + std::to_string(1000 + level);
+    const std::filesystem::path file = StoreFolder() / "deep.reg";
+    std::ofstream(file) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\" << path << "]\n\"v\"=dword:1\n";
+    const ProcessResult r = Reg({"import", file.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(ValueExistsByPath(HKEY_LOCAL_MACHINE, path + "\\v"));
+    const auto imported = std::filesystem::file_size(file);
+    const auto stored = std::filesystem::file_size(HiveFile(HKEY_LOCAL_MACHINE));
+    EXPECT_LT(stored, 8 * imported) << imported << " bytes imported";
+}
+
 // A store made deeper than the limit by hand (as older versions let an import do) is walked
 // by query /s, export and delete with a stack far too small for a walk that recurses per level.
 TEST_F(RecoveryTest, WalksOverADeepTreeDoNotRecurse) {
     constexpr int kDepth = 2000;
     ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "Other\\v", Variant(1), vkInteger));
     ASSERT_EQ(EditByHand("machine.db",
-                         "WITH RECURSIVE chain(n, path) AS (SELECT 1, 'Deep' UNION ALL "
-                         "SELECT n + 1, path || '\\k' FROM chain WHERE n < " +
+                         "WITH RECURSIVE chain(n) AS (SELECT 1 UNION ALL "
+                         "SELECT n + 1 FROM chain WHERE n < " +
                              std::to_string(kDepth) +
-                             ") INSERT INTO keys(id, parent, name, path, fold) "
+                             ") INSERT INTO keys(id, parent, name, fold) "
                              "SELECT 1000000 + n, CASE n WHEN 1 THEN 1 ELSE 999999 + n END, "
-                             "CASE n WHEN 1 THEN 'Deep' ELSE 'k' END, path, upper(path) "
-                             "FROM chain"),
+                             "CASE n WHEN 1 THEN 'Deep' ELSE 'k' END, "
+                             "CASE n WHEN 1 THEN 'DEEP' ELSE 'K' END FROM chain"),
               "");
     const auto smallStack = [] {
         const rlimit limit{256 * 1024, 256 * 1024};
@@ -209,20 +388,21 @@ TEST_F(RecoveryTest, WalksOverADeepTreeDoNotRecurse) {
 TEST_F(RecoveryTest, DamagedRowsGiveAnErrorNamingTheKey) {
     struct Case {
         const char* what;
-        const char* row; // name, path and fold of a subkey of HKLM\A\B
+        const char* row; // name and folded name of a subkey of HKLM\A\B
         const char* message;
     } cases[] = {
-        {"empty name", "'', 'A\\B\\', 'A\\B\\'", "a subkey with an empty name"},
-        {"backslash in the name", "'x\\y', 'A\\B\\x\\y', 'A\\B\\X\\Y'", "holds a backslash"},
-        {"path of another key", "'C', 'Z\\C', 'Z\\C'", "recorded under the path \"Z\\C\""},
+        {"empty name", "'', ''", "a subkey with an empty name"},
+        {"backslash in the name", "'x\\y', 'X\\Y'", "holds a backslash"},
+        {"folded name of another name", "'C', 'Z'", "a subkey \"C\" filed under another name, \"Z\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteKeyTree(HKEY_LOCAL_MACHINE, "A");
         ASSERT_TRUE(WriteValueByPath(HKEY_LOCAL_MACHINE, "A\\B\\v", Variant(1), vkInteger));
         ASSERT_EQ(EditByHand("machine.db",
-                             std::string("INSERT INTO keys(parent, name, path, fold) SELECT id, ") +
-                                 c.row + " FROM keys WHERE fold = 'A\\B'"),
+                             std::string("INSERT INTO keys(parent, name, fold) SELECT b.id, ") +
+                                 c.row + " FROM keys a JOIN keys b ON b.parent = a.id "
+                                         "WHERE a.parent = 1 AND a.fold = 'A' AND b.fold = 'B'"),
                   "");
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"query", "HKLM\\A", "/s"},

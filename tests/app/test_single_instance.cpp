@@ -1,0 +1,267 @@
+// One Quorvane per user, as a user meets it: the real program on the tests' X server, started a
+// second time. The second start brings the running one's window up (restored and raised) and
+// ends with status 0; a start after the running one was killed (its socket left behind) comes up
+// by itself. The test watches only from outside, as the window manager: it is the one client of
+// the X server that the programs' top-level windows ask to be mapped, configured and raised, and
+// it grants that as a window manager does.
+#include "support/program_run.h"
+#include "tests/watch/x11_desktop.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <poll.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+
+using namespace quorvane;
+using test::Program;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kNormalState = 1, kIconicState = 3; // WM_STATE and WM_HINTS
+
+// The window manager's part, after the ICCCM: a window that asks to be mapped for the first time
+// starts in the state its WM_HINTS ask for (iconic: left unmapped, WM_STATE Iconic); an iconic
+// one that asks again is mapped (WM_STATE Normal). Configure requests are carried out; a raise
+// among them is noted.
+class StandInWindowManager {
+public:
+    StandInWindowManager() : xcb_(xcb_connect(nullptr, nullptr)) {
+        xcb_connection_t* c = xcb_.get();
+        if (xcb_connection_has_error(c) != 0)
+            throw std::runtime_error("no X server on $DISPLAY");
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        wmState_ = test::InternAtom(c, "WM_STATE");
+        netWmPid_ = test::InternAtom(c, "_NET_WM_PID");
+        const std::uint32_t mask =
+            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        const XcbReply<xcb_generic_error_t> refused(xcb_request_check(
+            c, xcb_change_window_attributes_checked(c, root_, XCB_CW_EVENT_MASK, &mask)));
+        if (refused)
+            throw std::runtime_error("another window manager runs on $DISPLAY");
+    }
+
+    // Serves the X server's events until `done` says so; false when `program` ends first. The
+    // end of `other` wakes the wait too.
+    bool WaitUntil(const Program& program, const std::function<bool()>& done,
+                   const Program* other = nullptr) {
+        xcb_connection_t* c = xcb_.get();
+        for (;;) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+                Handle(event);
+                std::free(event);
+            }
+            xcb_flush(c);
+            if (done())
+                return true;
+            if (program.Ended() || xcb_connection_has_error(c) != 0)
+                return false;
+            pollfd fds[3] = {{xcb_get_file_descriptor(c), POLLIN, 0},
+                             {program.ExitFd(), POLLIN, 0},
+                             {other ? other->ExitFd() : -1, POLLIN, 0}};
+            ::poll(fds, other && !other->Ended() ? 3 : 2, -1);
+        }
+    }
+
+    // The top-level window of process `pid` that has asked to be mapped; XCB_NONE before.
+    xcb_window_t WindowOf(pid_t pid) const {
+        const auto found = windows_.find(pid);
+        return found == windows_.end() ? XCB_NONE : found->second;
+    }
+    std::uint32_t State(xcb_window_t window) const {
+        const auto found = states_.find(window);
+        return found == states_.end() ? 0 : found->second;
+    }
+    bool Mapped(xcb_window_t window) const { return mapped_.count(window) != 0; }
+    bool Raised(xcb_window_t window) const { return raised_.count(window) != 0; }
+
+private:
+    void Handle(const xcb_generic_event_t* event) {
+        switch (event->response_type & 0x7F) {
+        case XCB_MAP_REQUEST:
+            MapRequested(reinterpret_cast<const xcb_map_request_event_t*>(event)->window);
+            break;
+        case XCB_CONFIGURE_REQUEST:
+            Configure(*reinterpret_cast<const xcb_configure_request_event_t*>(event));
+            break;
+        case XCB_MAP_NOTIFY:
+            mapped_.insert(reinterpret_cast<const xcb_map_notify_event_t*>(event)->window);
+            break;
+        case XCB_UNMAP_NOTIFY:
+            mapped_.erase(reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window);
+            break;
+        case XCB_DESTROY_NOTIFY: {
+            // Its id may come again for a window of another program.
+            const xcb_window_t gone =
+                reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window;
+            states_.erase(gone);
+            mapped_.erase(gone);
+            raised_.erase(gone);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    void MapRequested(xcb_window_t window) {
+        xcb_connection_t* c = xcb_.get();
+        std::uint32_t pid = 0;
+        const std::string pidBytes =
+            test::PropertyBytes(c, window, netWmPid_, XCB_ATOM_CARDINAL, 1);
+        if (pidBytes.size() == sizeof pid) {
+            std::memcpy(&pid, pidBytes.data(), sizeof pid);
+            windows_.emplace(static_cast<pid_t>(pid), window);
+        }
+        std::uint32_t state = kNormalState;
+        if (State(window) == 0) { // withdrawn: the state its hints ask for
+            const std::string hints =
+                test::PropertyBytes(c, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 9);
+            std::uint32_t flags = 0, initial = 0;
+            if (hints.size() >= 3 * sizeof flags) {
+                std::memcpy(&flags, hints.data(), sizeof flags);
+                std::memcpy(&initial, hints.data() + 2 * sizeof flags, sizeof initial);
+            }
+            if ((flags & XCB_ICCCM_WM_HINT_STATE_FLAG) && initial == kIconicState)
+                state = kIconicState;
+        }
+        states_[window] = state;
+        const std::uint32_t wmState[2] = {state, XCB_NONE};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmState_, wmState_, 32, 2, wmState);
+        if (state == kNormalState)
+            xcb_map_window(c, window);
+    }
+
+    void Configure(const xcb_configure_request_event_t& request) {
+        const std::pair<std::uint16_t, std::uint32_t> fields[] = {
+            {XCB_CONFIG_WINDOW_X, static_cast<std::uint32_t>(request.x)},
+            {XCB_CONFIG_WINDOW_Y, static_cast<std::uint32_t>(request.y)},
+            {XCB_CONFIG_WINDOW_WIDTH, request.width},
+            {XCB_CONFIG_WINDOW_HEIGHT, request.height},
+            {XCB_CONFIG_WINDOW_BORDER_WIDTH, request.border_width},
+            {XCB_CONFIG_WINDOW_SIBLING, request.sibling},
+            {XCB_CONFIG_WINDOW_STACK_MODE, request.stack_mode},
+        };
+        std::uint32_t values[7];
+        std::uint32_t count = 0;
+        for (const auto& [flag, value] : fields)
+            if (request.value_mask & flag)
+                values[count++] = value;
+        xcb_configure_window(xcb_.get(), request.window, request.value_mask, values);
+        if ((request.value_mask & XCB_CONFIG_WINDOW_STACK_MODE) &&
+            request.stack_mode == XCB_STACK_MODE_ABOVE)
+            raised_.insert(request.window);
+    }
+
+    // WM_HINTS flag: initial_state is given.
+    static constexpr std::uint32_t XCB_ICCCM_WM_HINT_STATE_FLAG = 1u << 1;
+
+    XcbConnection xcb_;
+    xcb_window_t root_ = XCB_NONE;
+    xcb_atom_t wmState_ = XCB_NONE, netWmPid_ = XCB_NONE;
+    std::map<pid_t, xcb_window_t> windows_;
+    std::map<xcb_window_t, std::uint32_t> states_;
+    std::set<xcb_window_t> mapped_, raised_;
+};
+
+bool HoldsASocket(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.is_socket())
+            return true;
+    return false;
+}
+
+class SingleInstance : public testing::Test {
+protected:
+    std::unique_ptr<Program> Start(const std::string& name) {
+        std::map<std::string, std::string> env = env_;
+        env["QT_QPA_PLATFORM"] = "xcb";
+        env["QUORVANE_HOME"] = home_.string();
+        return std::make_unique<Program>(QUORVANE_BINARY, env, home_ / (name + ".err"));
+    }
+
+    // Started, the program's window comes up as it always does: minimised (iconic).
+    std::unique_ptr<Program> StartFirst(const std::string& name) {
+        auto program = Start(name);
+        const pid_t pid = program->Pid();
+        EXPECT_TRUE(wm_.WaitUntil(*program, [&] {
+            return wm_.State(wm_.WindowOf(pid)) == kIconicState;
+        })) << program->Errors();
+        EXPECT_FALSE(wm_.Mapped(wm_.WindowOf(pid)));
+        return program;
+    }
+
+    // Started again, the program ends with status 0, with no window of its own, and the running
+    // one's window is mapped (restored) and raised.
+    void StartAgainAndExpectItUp(Program& running, const std::string& name) {
+        auto again = Start(name);
+        const pid_t pid = again->Pid();
+        // It ends, or (a second Quorvane) comes up with a window of its own.
+        ASSERT_TRUE(wm_.WaitUntil(
+            running, [&] { return again->Ended() || wm_.WindowOf(pid) != XCB_NONE; }, again.get()))
+            << running.Errors();
+        ASSERT_EQ(wm_.WindowOf(pid), XCB_NONE) << "a second Quorvane came up";
+        EXPECT_EQ(again->Wait(), 0) << again->Errors();
+        const xcb_window_t window = wm_.WindowOf(running.Pid());
+        ASSERT_TRUE(wm_.WaitUntil(running, [&] {
+            return wm_.Mapped(window) && wm_.Raised(window);
+        })) << running.Errors();
+        EXPECT_EQ(wm_.State(window), kNormalState);
+    }
+
+    StandInWindowManager wm_;
+    fs::path home_;
+    std::map<std::string, std::string> env_;
+};
+
+TEST_F(SingleInstance, ASecondStartBringsTheRunningWindowUpAndAStartAfterAKillComesUp) {
+    const fs::path base = fs::path(std::getenv("QUORVANE_HOME")) / "single-instance";
+    const fs::path runtime = std::getenv("XDG_RUNTIME_DIR");
+    // Deeper than a socket's path can name (107 bytes).
+    const fs::path deep = runtime / std::string(60, 'd') / std::string(60, 'e');
+    const struct {
+        const char* where;
+        std::optional<fs::path> runtimeFolder; // none: XDG_RUNTIME_DIR unset
+        bool storeFolder;
+    } cases[] = {
+        {"the runtime folder", runtime, false},
+        {"a runtime folder too deep for a socket's path", deep, false},
+        {"the store folder, without a runtime folder", std::nullopt, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        home_ = base / std::to_string(++n);
+        fs::remove_all(home_);
+        fs::create_directories(home_);
+        env_.clear();
+        if (c.runtimeFolder) {
+            fs::create_directories(*c.runtimeFolder);
+            fs::permissions(*c.runtimeFolder, fs::perms::owner_all);
+            env_["XDG_RUNTIME_DIR"] = c.runtimeFolder->string();
+        } else {
+            env_["XDG_RUNTIME_DIR"] = "";
+        }
+        const fs::path folder = c.storeFolder ? home_ : *c.runtimeFolder;
+
+        auto first = StartFirst("first");
+        StartAgainAndExpectItUp(*first, "second");
+        first->Kill();
+        EXPECT_TRUE(HoldsASocket(folder)) << "the kill left the socket behind";
+
+        auto third = StartFirst("third");
+        StartAgainAndExpectItUp(*third, "fourth");
+        third->Kill();
+    }
+}
+
+} // namespace
