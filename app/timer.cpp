@@ -172,6 +172,7 @@ TfrmTimer::TfrmTimer(QWidget* parent)
     CreateTimerPage();
     CreateNonVisual();
     CreateNetworkParts();
+    CreateHistoryParts();
     nbMain->setCurrentIndex(0);
 
     auto* layout = new QVBoxLayout(this);

@@ -36,6 +36,8 @@ namespace quorvane {
 
 enum class AdjustableTimer;
 struct ProfileForm;
+struct HistoryView;
+class THistoryWindow;
 class SessionTick;
 class TAboutBox;
 class TComm32;
@@ -298,6 +300,7 @@ public:
     QPushButton* btnReset;
     QPushButton* btnAdjust;
     QPushButton* btnClearAll;
+    QPushButton* btnHistory;
 
     // "Timer": eight read-outs, each a group box around one label.
     QGroupBox* gbCurrent;
@@ -495,6 +498,12 @@ private:
     void StartMinimised();
     // The Network Interface method's controls, read-outs and handlers (timer_network.cpp).
     void CreateNetworkParts();
+    // The Usage History: the Timer page's button, the window opened by it and the tray menu,
+    // and its refresh after each save.
+    void CreateHistoryParts();
+    void btnHistoryClick();
+    HistoryView CurrentHistoryView() const;
+    void HistoryChanged();
     // Its controls shown or hidden with the method; the list filled when it is chosen.
     void ShowNetworkControls();
     // The interfaces' changes taken in; with watching on and the method chosen, a session
@@ -529,6 +538,8 @@ private:
     QAction* trayWatching_ = nullptr;
     QAction* traySession_ = nullptr;
     QAction* trayExit_ = nullptr;
+    QAction* trayHistory_ = nullptr;
+    THistoryWindow* history_ = nullptr;
     TNotifier* notifier_ = nullptr;
     // Each notice is given once a program run.
     bool freeHoursTold_ = false;

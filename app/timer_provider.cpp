@@ -81,8 +81,11 @@ bool TfrmTimer::TransferProfile(const ProfileForm& form, bool load, TimerSet& ti
     if (load)
         profileName_ = ProviderOf(form);
     const bool done = quorvane::TransferProviderSettings(form, load, timers, savedFor);
-    if (done && !load)
+    if (done && !load) {
         profileName_ = ProviderOf(form);
+        // A save may have ended a session: the history has a row more.
+        HistoryChanged();
+    }
     return done;
 }
 

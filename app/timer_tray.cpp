@@ -49,6 +49,7 @@ void TfrmTimer::CreateTrayIcon() {
     trayWatching_ = trayMenu_->addAction(QStringLiteral("Watching"));
     trayWatching_->setCheckable(true);
     traySession_ = trayMenu_->addAction(QStringLiteral("Start Session"));
+    trayHistory_ = trayMenu_->addAction(QStringLiteral("Usage History"));
     trayMenu_->addSeparator();
     trayExit_ = trayMenu_->addAction(QStringLiteral("Exit"));
     trayIcon_->setContextMenu(trayMenu_);
@@ -58,6 +59,7 @@ void TfrmTimer::CreateTrayIcon() {
     connect(trayWatching_, &QAction::triggered, sbWatching, &QToolButton::click);
     connect(traySession_, &QAction::triggered, sbManual, &QToolButton::click);
     connect(trayExit_, &QAction::triggered, this, &TfrmTimer::LeaveClick);
+    connect(trayHistory_, &QAction::triggered, this, &TfrmTimer::btnHistoryClick);
     // A checkable entry checks itself when triggered; the button says what holds.
     connect(trayWatching_, &QAction::triggered, this, &TfrmTimer::SyncTrayMenu);
 
