@@ -42,10 +42,7 @@ struct NewDayDecision {
 // nothing is cleared.
 NewDayDecision DecideNewDay(std::optional<DateTime> lastDate, DateTime today);
 
-// The day the current billing cycle began: the cycle day of this month, or of the month before
-// when that is still to come, moved to the month's last day in a shorter month (cycle day 31:
-// 30 April, 28 or 29 February). nullopt for cycle day 0 (no cycle) or one outside 1 to 31.
-std::optional<DateTime> CycleStart(int cycleDay, DateTime today);
+// CycleStart, the day the current billing cycle began, is in core/datetime.h.
 
 struct CycleDecision {
     bool clear = false;             // show `message`, then clear all four totals

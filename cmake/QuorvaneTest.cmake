@@ -48,6 +48,7 @@ function(quorvane_add_test name)
         "QT_QPA_PLATFORM=offscreen"
         "LC_ALL=C.UTF-8"
         "LANG=C.UTF-8"
+        "TZ=UTC0"
         "LOCPATH=${QUORVANE_LOCALE_DIR}:/usr/lib/locale"
         "QUORVANE_HOME=${CMAKE_CURRENT_BINARY_DIR}/home-${name}"
         "QUORVANE_ALSA_PCM=null"

@@ -1,5 +1,6 @@
 #include "core/datetime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -30,6 +31,16 @@ CivilDate CivilFromDays(std::int64_t z) {
     return {static_cast<int>(y + (m <= 2)), static_cast<int>(m), static_cast<int>(d)};
 }
 
+int DaysInMonth(int year, int month) {
+    const DateTime first = EncodeDate(year, month, 1);
+    const DateTime next = month == 12 ? EncodeDate(year + 1, 1, 1) : EncodeDate(year, month + 1, 1);
+    return static_cast<int>(next - first);
+}
+
+DateTime CycleDayIn(int year, int month, int cycleDay) {
+    return EncodeDate(year, month, std::min(cycleDay, DaysInMonth(year, month)));
+}
+
 // 1899-12-30, day 0 of DateTime, counted from 1970-01-01.
 constexpr std::int64_t kEpochOffset = -25569;
 
@@ -55,6 +66,17 @@ DateTime DateOf(DateTime value) {
 
 int DayOfDate(DateTime value) {
     return DecodeDate(value).day;
+}
+
+std::optional<DateTime> CycleStart(int cycleDay, DateTime today) {
+    if (cycleDay < 1 || cycleDay > 31)
+        return std::nullopt;
+    const CivilDate date = DecodeDate(today);
+    const DateTime thisMonth = CycleDayIn(date.year, date.month, cycleDay);
+    if (thisMonth <= DateOf(today))
+        return thisMonth;
+    return date.month == 1 ? CycleDayIn(date.year - 1, 12, cycleDay)
+                           : CycleDayIn(date.year, date.month - 1, cycleDay);
 }
 
 } // namespace quorvane

@@ -893,6 +893,68 @@ bool DeleteKeyTreeInStore(RootKey root, std::string_view path) {
     return deleted;
 }
 
+std::shared_ptr<sqlite3> HiveConnectionForWriting(RootKey root, std::string* why) {
+    std::shared_ptr<Hive> hive = Hive::For(root, why);
+    if (!hive)
+        return nullptr;
+    if (hive->readOnly()) {
+        if (why)
+            *why = "the store is read-only";
+        return nullptr;
+    }
+    sqlite3* db = hive->db();
+    return std::shared_ptr<sqlite3>(std::move(hive), db);
+}
+
+std::shared_ptr<sqlite3> OpenHiveForReading(RootKey root, std::string* why) {
+    const std::string file = HiveFile(root).string();
+    const auto fail = [&](const std::string& reason) -> std::shared_ptr<sqlite3> {
+        *why = "cannot read the store " + file + ": " + reason;
+        return nullptr;
+    };
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0)
+        return fail(errno == ENOENT ? "there is no such file (has Quorvane run yet?)"
+                                    : std::strerror(errno));
+    std::string refused;
+    const UniqueFd fd = OpenStoreFile(file, "it", O_RDONLY, &refused);
+    if (!fd)
+        return fail(refused);
+    struct stat opened {};
+    ::fstat(fd.get(), &opened);
+    for (const char* suffix : kSideFiles) {
+        const std::string side = file + suffix;
+        if (::lstat(side.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return fail(NotAFileOfTheStore(side, st.st_mode));
+    }
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    DbPtr db(raw);
+    if (rc != SQLITE_OK)
+        return fail(raw ? ErrorText(raw) : sqlite3_errstr(rc));
+    // The file SQLite opened is the one looked at above, not a link put in its place meanwhile.
+    if (::lstat(file.c_str(), &st) != 0 || st.st_dev != opened.st_dev ||
+        st.st_ino != opened.st_ino)
+        return fail("the file was replaced while it was opened");
+    sqlite3_extended_result_codes(db.get(), 1);
+    sqlite3_busy_timeout(db.get(), busyTimeoutMs.load(std::memory_order_relaxed));
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db.get(),
+                           "SELECT (SELECT application_id FROM pragma_application_id), "
+                           "(SELECT user_version FROM pragma_user_version)",
+                           -1, &stmt, nullptr) != SQLITE_OK)
+        return fail(ErrorText(db.get()));
+    const StmtPtr header(stmt);
+    if (sqlite3_step(stmt) != SQLITE_ROW)
+        return fail(ErrorText(db.get()));
+    if (sqlite3_column_int(stmt, 0) != kApplicationId)
+        return fail("the file is another program's database");
+    if (sqlite3_column_int(stmt, 1) > kSchemaVersion)
+        return fail("the store was written by a newer version of Quorvane");
+    return std::shared_ptr<sqlite3>(db.release(), DbCloser());
+}
+
 StoreTransaction::StoreTransaction(RootKey root) {
     hive_ = Hive::For(root, &error_);
     if (!hive_)

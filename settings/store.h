@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+struct sqlite3;
+
 namespace quorvane {
 
 enum class RootKey { LocalMachine, CurrentUser };
@@ -190,5 +192,18 @@ private:
     bool owner_ = false;
     bool done_ = false;
 };
+
+// The program's own tables beside the keys (the usage history, settings/history.h) use the
+// hive's database directly through these.
+//
+// The connection the key operations of this thread use, so that statements run on it join an
+// open StoreTransaction of the hive; it stays valid as long as the pointer is held. nullptr
+// when the store cannot be opened, or is read-only (`why` says).
+std::shared_ptr<sqlite3> HiveConnectionForWriting(RootKey root, std::string* why = nullptr);
+// A connection of its own that only reads: it creates, changes and locks nothing for writing,
+// so it neither waits for a writer nor holds one up, and it refuses what the store refuses (a
+// hive's file that is missing, a link or not a regular file, another program's database, one of
+// a newer version). nullptr with `why` set then.
+std::shared_ptr<sqlite3> OpenHiveForReading(RootKey root, std::string* why);
 
 } // namespace quorvane

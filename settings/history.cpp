@@ -1,0 +1,445 @@
+#include "settings/history.h"
+
+#include "core/text.h"
+#include "core/text_codec.h"
+#include "settings/store.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace quorvane {
+
+namespace {
+
+// What this program writes. A later release that changes the table raises the number and
+// brings older histories up to it; this one leaves a newer history alone rather than write
+// rows it does not know the shape of.
+constexpr int kHistoryVersion = 1;
+
+// Rows are found by provider and by the local time of their start, which is also what their
+// day is reckoned from: one index serves every query.
+constexpr const char* kHistorySchema = R"sql(
+CREATE TABLE usage_history_version(version INTEGER NOT NULL);
+INSERT INTO usage_history_version(version) VALUES(1);
+CREATE TABLE usage_history(
+    id INTEGER PRIMARY KEY,
+    provider TEXT NOT NULL,
+    provider_fold TEXT NOT NULL,
+    start_utc INTEGER NOT NULL,
+    start_offset INTEGER NOT NULL,
+    end_utc INTEGER NOT NULL,
+    end_offset INTEGER NOT NULL,
+    seconds INTEGER NOT NULL,
+    inside_peak INTEGER NOT NULL,
+    outside_peak INTEGER NOT NULL,
+    rx INTEGER,
+    tx INTEGER,
+    charges TEXT NOT NULL,
+    ended TEXT NOT NULL CHECK(ended IN ('stopped', 'closed', 'midnight', 'recovered'))
+);
+CREATE INDEX usage_history_by_start ON usage_history(provider_fold, start_utc + start_offset);
+)sql";
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+// 1970-01-01 as a DateTime.
+constexpr double kUnixEpoch = 25569.0;
+
+constexpr std::array<const char*, 4> kEndNames = {"stopped", "closed", "midnight", "recovered"};
+
+// The key a provider's rows are found by: the store's comparison of names, every blank name
+// being the one unnamed provider.
+std::string ProviderFold(std::string_view provider) {
+    return StripSpaces(provider).empty() ? std::string() : FoldCase(provider);
+}
+
+std::int64_t LocalSecondOfDay(DateTime day) {
+    return std::llround((DateOf(day) - kUnixEpoch) * kSecondsPerDay);
+}
+
+DateTime DayOfLocalSecond(std::int64_t local) {
+    const std::int64_t days = local >= 0 ? local / kSecondsPerDay
+                                         : -((-local + kSecondsPerDay - 1) / kSecondsPerDay);
+    return static_cast<DateTime>(days) + kUnixEpoch;
+}
+
+struct StmtFinalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+
+// One statement, run to its end or reset when it goes.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK)
+            Fail();
+        stmt_.reset(raw);
+    }
+
+    Statement& Bind(int index, std::int64_t value) {
+        Check(sqlite3_bind_int64(stmt_.get(), index, value));
+        return *this;
+    }
+    Statement& Bind(int index, std::string_view text) {
+        Check(sqlite3_bind_text(stmt_.get(), index, text.data() ? text.data() : "",
+                                static_cast<int>(text.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& Bind(int index, const std::optional<std::uint64_t>& value) {
+        Check(value ? sqlite3_bind_int64(stmt_.get(), index, static_cast<std::int64_t>(*value))
+                    : sqlite3_bind_null(stmt_.get(), index));
+        return *this;
+    }
+
+    bool Step() {
+        const int rc = sqlite3_step(stmt_.get());
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        Fail();
+    }
+    void Reset() {
+        sqlite3_reset(stmt_.get());
+        sqlite3_clear_bindings(stmt_.get());
+    }
+
+    std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
+    std::optional<std::uint64_t> Bytes(int column) const {
+        if (sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(sqlite3_column_int64(stmt_.get(), column));
+    }
+    std::string Text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_.get(), column));
+        return text ? std::string(text, sqlite3_column_bytes(stmt_.get(), column)) : std::string();
+    }
+
+private:
+    void Check(int rc) const {
+        if (rc != SQLITE_OK)
+            Fail();
+    }
+    [[noreturn]] void Fail() const {
+        throw StoreError(sqlite3_errmsg(db_), sqlite3_extended_errcode(db_));
+    }
+
+    sqlite3* db_;
+    std::unique_ptr<sqlite3_stmt, StmtFinalizer> stmt_;
+};
+
+// The history's version in this database; 0 when it has no history yet.
+int HistoryVersion(sqlite3* db) {
+    Statement exists(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND "
+                         "name = 'usage_history_version'");
+    if (!exists.Step())
+        return 0;
+    Statement version(db, "SELECT max(version) FROM usage_history_version");
+    return version.Step() ? static_cast<int>(version.Int(0)) : 0;
+}
+
+constexpr const char* kRowColumns =
+    "id, provider, start_utc, start_offset, end_utc, end_offset, seconds, inside_peak, "
+    "outside_peak, rx, tx, charges, ended";
+
+SessionRow RowOf(const Statement& q) {
+    SessionRow row;
+    row.id = q.Int(0);
+    row.provider = q.Text(1);
+    row.start = {q.Int(2), static_cast<std::int32_t>(q.Int(3))};
+    row.end = {q.Int(4), static_cast<std::int32_t>(q.Int(5))};
+    row.seconds = q.Int(6);
+    row.insidePeak = q.Int(7);
+    row.outsidePeak = q.Int(8);
+    row.rx = q.Bytes(9);
+    row.tx = q.Bytes(10);
+    row.charges = q.Text(11);
+    row.ended = ParseSessionEnd(q.Text(12)).value_or(SessionEnd::Stopped);
+    return row;
+}
+
+// The sums of the columns count(*), sum(seconds), sum(inside_peak), sum(outside_peak), sum(rx),
+// sum(tx), count(rx), count(tx) from `first` on.
+constexpr const char* kSumColumns =
+    "count(*), coalesce(sum(seconds), 0), coalesce(sum(inside_peak), 0), "
+    "coalesce(sum(outside_peak), 0), sum(rx), sum(tx), count(rx), count(tx)";
+
+UsageSums SumsOf(const Statement& q, int first) {
+    UsageSums sums;
+    sums.sessions = q.Int(first);
+    sums.seconds = q.Int(first + 1);
+    sums.insidePeak = q.Int(first + 2);
+    sums.outsidePeak = q.Int(first + 3);
+    sums.rx = q.Bytes(first + 4);
+    sums.tx = q.Bytes(first + 5);
+    const std::int64_t known = std::min(q.Int(first + 6), q.Int(first + 7));
+    sums.bytesPartial = known > 0 && known < sums.sessions;
+    return sums;
+}
+
+// A read transaction, so that the statements of one call see one snapshot.
+class Snapshot {
+public:
+    explicit Snapshot(sqlite3* db) : db_(db) {
+        if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw StoreError(sqlite3_errmsg(db), sqlite3_extended_errcode(db));
+    }
+    ~Snapshot() { sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+private:
+    sqlite3* db_;
+};
+
+} // namespace
+
+const char* SessionEndName(SessionEnd how) {
+    return kEndNames[static_cast<std::size_t>(how)];
+}
+
+std::optional<SessionEnd> ParseSessionEnd(std::string_view name) {
+    for (std::size_t i = 0; i < kEndNames.size(); ++i)
+        if (name == kEndNames[i])
+            return static_cast<SessionEnd>(i);
+    return std::nullopt;
+}
+
+HistoryMoment MomentOf(DateTime local) {
+    const std::int64_t seconds = std::llround((local - kUnixEpoch) * kSecondsPerDay);
+    // The local time's fields, read as if they were UTC, then asked of the time zone.
+    const std::time_t asUtc = static_cast<std::time_t>(seconds);
+    std::tm fields{};
+    gmtime_r(&asUtc, &fields);
+    fields.tm_isdst = -1;
+    const std::time_t utc = std::mktime(&fields);
+    if (utc == static_cast<std::time_t>(-1))
+        return {seconds, 0};
+    return {static_cast<std::int64_t>(utc), static_cast<std::int32_t>(seconds - utc)};
+}
+
+DateTime LocalDateTime(const HistoryMoment& moment) {
+    return static_cast<double>(moment.local()) / kSecondsPerDay + kUnixEpoch;
+}
+
+std::string IsoDate(DateTime day) {
+    const CivilDate date = DecodeDate(day);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+    return text;
+}
+
+std::string Iso8601(const HistoryMoment& moment) {
+    const std::int64_t local = moment.local();
+    const DateTime day = DayOfLocalSecond(local);
+    const std::int64_t second = local - LocalSecondOfDay(day);
+    const std::int32_t offset = std::abs(moment.offset);
+    char text[48];
+    std::snprintf(text, sizeof text, "T%02d:%02d:%02d%c%02d:%02d",
+                  static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60),
+                  static_cast<int>(second % 60), moment.offset < 0 ? '-' : '+', offset / 3600,
+                  offset / 60 % 60);
+    return IsoDate(day) + text;
+}
+
+bool AppendSessionRow(const SessionRow& row, std::string* why) {
+    const auto failed = [&](const std::string& reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    const std::shared_ptr<sqlite3> db = HiveConnectionForWriting(RootKey::LocalMachine, why);
+    if (!db)
+        return false;
+    // Joins the caller's transaction when there is one.
+    StoreTransaction transaction(RootKey::LocalMachine);
+    if (!transaction.ok())
+        return failed(transaction.error());
+    try {
+        const int version = HistoryVersion(db.get());
+        if (version > kHistoryVersion)
+            return failed("the usage history was written by a newer version of Quorvane");
+        if (version == 0 &&
+            sqlite3_exec(db.get(), kHistorySchema, nullptr, nullptr, nullptr) != SQLITE_OK)
+            return failed(sqlite3_errmsg(db.get()));
+        Statement insert(db.get(),
+                         "INSERT INTO usage_history(provider, provider_fold, start_utc, "
+                         "start_offset, end_utc, end_offset, seconds, inside_peak, outside_peak, "
+                         "rx, tx, charges, ended) "
+                         "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+        insert.Bind(1, row.provider).Bind(2, ProviderFold(row.provider));
+        insert.Bind(3, row.start.utc).Bind(4, std::int64_t{row.start.offset});
+        insert.Bind(5, row.end.utc).Bind(6, std::int64_t{row.end.offset});
+        insert.Bind(7, row.seconds).Bind(8, row.insidePeak).Bind(9, row.outsidePeak);
+        insert.Bind(10, row.rx).Bind(11, row.tx).Bind(12, row.charges);
+        insert.Bind(13, std::string_view(SessionEndName(row.ended)));
+        insert.Step();
+        transaction.Commit();
+    } catch (const StoreError& e) {
+        return failed(e.what());
+    }
+    return true;
+}
+
+CycleBounds CycleAround(int cycleDay, DateTime day) {
+    if (cycleDay < 1 || cycleDay > 31)
+        cycleDay = 1;
+    const DateTime start = *CycleStart(cycleDay, day);
+    // The next cycle begins within 31 days of this one's start, and the one after it later.
+    return {start, *CycleStart(cycleDay, start + 31)};
+}
+
+std::vector<CycleBounds> LastCycleBounds(int cycleDay, DateTime today, std::size_t count) {
+    std::vector<CycleBounds> cycles;
+    CycleBounds cycle = CycleAround(cycleDay, today);
+    for (std::size_t i = 0; i < count; ++i) {
+        cycles.push_back(cycle);
+        cycle = CycleAround(cycleDay, cycle.start - 1);
+    }
+    std::reverse(cycles.begin(), cycles.end());
+    return cycles;
+}
+
+struct UsageHistory::Connection {
+    std::shared_ptr<sqlite3> db;
+    // A store without the history's table reads as an empty history.
+    bool present = false;
+};
+
+UsageHistory::UsageHistory(std::unique_ptr<Connection> connection)
+    : connection_(std::move(connection)) {}
+
+UsageHistory::~UsageHistory() = default;
+
+std::unique_ptr<UsageHistory> UsageHistory::Open(std::string* why) {
+    auto connection = std::make_unique<Connection>();
+    connection->db = OpenHiveForReading(RootKey::LocalMachine, why);
+    if (!connection->db)
+        return nullptr;
+    try {
+        const int version = HistoryVersion(connection->db.get());
+        if (version > kHistoryVersion) {
+            *why = "the usage history was written by a newer version of Quorvane";
+            return nullptr;
+        }
+        connection->present = version > 0;
+    } catch (const StoreError& e) {
+        *why = std::string("cannot read the store: ") + e.what();
+        return nullptr;
+    }
+    return std::unique_ptr<UsageHistory>(new UsageHistory(std::move(connection)));
+}
+
+std::vector<std::string> UsageHistory::Providers() const {
+    std::vector<std::string> names;
+    if (!connection_->present)
+        return names;
+    // The name of each provider's newest row (SQLite takes a bare column from the max() row).
+    Statement q(connection_->db.get(), "SELECT max(id), provider FROM usage_history "
+                                       "GROUP BY provider_fold ORDER BY provider_fold");
+    while (q.Step())
+        names.push_back(q.Text(1));
+    return names;
+}
+
+bool UsageHistory::HasProvider(std::string_view provider) const {
+    if (!connection_->present)
+        return false;
+    Statement q(connection_->db.get(), "SELECT 1 FROM usage_history WHERE provider_fold = ?1");
+    q.Bind(1, ProviderFold(provider));
+    return q.Step();
+}
+
+std::vector<SessionRow> UsageHistory::Sessions(std::string_view provider, DateTime from,
+                                               DateTime to) const {
+    std::vector<SessionRow> rows;
+    if (!connection_->present)
+        return rows;
+    Statement q(connection_->db.get(),
+                (std::string("SELECT ") + kRowColumns +
+                 " FROM usage_history WHERE provider_fold = ?1 AND start_utc + start_offset >= ?2 "
+                 "AND start_utc + start_offset < ?3 ORDER BY start_utc + start_offset, id")
+                    .c_str());
+    q.Bind(1, ProviderFold(provider)).Bind(2, LocalSecondOfDay(from)).Bind(3, LocalSecondOfDay(to));
+    while (q.Step())
+        rows.push_back(RowOf(q));
+    return rows;
+}
+
+std::vector<SessionRow> UsageHistory::LastSessions(std::string_view provider,
+                                                   std::size_t count) const {
+    std::vector<SessionRow> rows;
+    if (!connection_->present || count == 0)
+        return rows;
+    Statement q(connection_->db.get(),
+                (std::string("SELECT ") + kRowColumns +
+                 " FROM usage_history WHERE provider_fold = ?1 "
+                 "ORDER BY start_utc + start_offset DESC, id DESC LIMIT ?2")
+                    .c_str());
+    q.Bind(1, ProviderFold(provider)).Bind(2, static_cast<std::int64_t>(count));
+    while (q.Step())
+        rows.push_back(RowOf(q));
+    std::reverse(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<DayUsage> UsageHistory::Days(std::string_view provider, DateTime from,
+                                         DateTime to) const {
+    std::vector<DayUsage> days;
+    from = DateOf(from);
+    to = DateOf(to);
+    for (DateTime day = from; day < to; day += 1)
+        days.push_back({day, {}});
+    if (!connection_->present || days.empty())
+        return days;
+    Statement q(connection_->db.get(),
+                (std::string("SELECT (start_utc + start_offset - ?2) / 86400 AS day, ") +
+                 kSumColumns +
+                 " FROM usage_history WHERE provider_fold = ?1 AND start_utc + start_offset >= ?2 "
+                 "AND start_utc + start_offset < ?3 GROUP BY day ORDER BY day")
+                    .c_str());
+    q.Bind(1, ProviderFold(provider)).Bind(2, LocalSecondOfDay(from)).Bind(3, LocalSecondOfDay(to));
+    while (q.Step()) {
+        const std::int64_t index = q.Int(0);
+        if (index >= 0 && static_cast<std::size_t>(index) < days.size())
+            days[static_cast<std::size_t>(index)].sums = SumsOf(q, 1);
+    }
+    return days;
+}
+
+std::vector<CycleUsage> UsageHistory::Cycles(std::string_view provider,
+                                             const std::vector<CycleBounds>& cycles) const {
+    std::vector<CycleUsage> usage;
+    for (const CycleBounds& bounds : cycles)
+        usage.push_back({bounds, {}});
+    if (!connection_->present || cycles.empty())
+        return usage;
+    const Snapshot snapshot(connection_->db.get());
+    Statement q(connection_->db.get(),
+                (std::string("SELECT ") + kSumColumns +
+                 " FROM usage_history WHERE provider_fold = ?1 AND start_utc + start_offset >= ?2 "
+                 "AND start_utc + start_offset < ?3")
+                    .c_str());
+    const std::string fold = ProviderFold(provider);
+    for (CycleUsage& cycle : usage) {
+        q.Bind(1, fold)
+            .Bind(2, LocalSecondOfDay(cycle.bounds.start))
+            .Bind(3, LocalSecondOfDay(cycle.bounds.end));
+        if (q.Step())
+            cycle.sums = SumsOf(q, 0);
+        q.Reset();
+    }
+    return usage;
+}
+
+std::vector<CycleUsage> UsageHistory::LastCycles(std::string_view provider, int cycleDay,
+                                                 DateTime today, std::size_t count) const {
+    return Cycles(provider, LastCycleBounds(cycleDay, today, count));
+}
+
+} // namespace quorvane
