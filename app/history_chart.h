@@ -28,6 +28,9 @@ public:
     static QColor OutsideColor();
     static QColor LineColor();
 
+    const std::vector<UsageBar>& Bars() const { return bars_; }
+    std::optional<double> DailyLine() const { return dailyLine_; }
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 

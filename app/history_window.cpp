@@ -8,7 +8,6 @@
 #include "core/clock.h"
 #include "core/regional.h"
 #include "settings/history.h"
-#include "settings/history_export.h"
 #include "settings/store.h"
 
 #include <QComboBox>
@@ -67,6 +66,12 @@ UsageBar Bar(std::string label, const UsageSums& sums, UsageMeasure measure, boo
     return {std::move(label), static_cast<double>(sums.seconds), 0};
 }
 
+// TODO(export): the history's CSV and JSON writers.
+bool ExportSessionsFile(const std::string&, const std::vector<SessionRow>&, bool, std::string* why) {
+    *why = "not yet";
+    return false;
+}
+
 enum Column { colStart, colEnd, colLength, colData, colCharges };
 
 } // namespace
@@ -107,6 +112,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     tvSessions->verticalHeader()->hide();
     tvSessions->horizontalHeader()->setStretchLastSection(true);
     tvSessions->setSortingEnabled(true);
+    tvSessions->sortByColumn(colStart, Qt::AscendingOrder);
     btnExport = new QPushButton(QStringLiteral("&Export..."), this);
     btnExport->setObjectName(QStringLiteral("btnExport"));
     btnExport->setToolTip(QStringLiteral("Save the sessions shown as CSV or JSON"));
@@ -266,9 +272,8 @@ void THistoryWindow::btnExportClick() {
     const bool json = QFileInfo(name).suffix().compare(QLatin1String("json"),
                                                        Qt::CaseInsensitive) == 0;
     std::string why;
-    if (!ExportSessions(name.toStdString(), shown_,
-                        json ? ExportFormat::Json : ExportFormat::Csv, &why))
-        ShowInformation(QStringLiteral("The usage history could not be exported to ") + name +
+    if (!ExportSessionsFile(name.toStdString(), shown_, json, &why))
+        ShowError(QStringLiteral("The usage history could not be exported to ") + name +
                         QStringLiteral(":\r\n\r\n") + Text(why));
 }
 

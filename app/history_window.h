@@ -6,6 +6,7 @@
 // whenever the main window has saved a session's end.
 
 #include "accounting/usage_chart.h"
+#include "settings/history.h"
 
 #include <QString>
 #include <QWidget>
@@ -24,7 +25,6 @@ namespace quorvane {
 
 class THistoryChart;
 class TSaveDialog;
-struct SessionRow;
 
 // What the window shows the history of: the provider whose totals are counted, with its cycle
 // day and limits as the pages hold them, and the cycle's totals as the charges count them

@@ -3,6 +3,7 @@
 // counted and of each save, which may have ended a session.
 #include "app/timer.h"
 
+#include "accounting/charges.h"
 #include "accounting/data_allowance.h"
 #include "app/history_window.h"
 #include "core/text.h"

@@ -1,0 +1,157 @@
+// The Usage History window on the real main window, over rows in the test's own store: the days
+// of a cycle and the last twelve cycles, the limit and the projection, the sessions table and
+// its sorting, the arrows, the tray's entry and the export.
+#include "app/history_chart.h"
+#include "app/history_window.h"
+#include "app/save_dialog.h"
+#include "settings/history.h"
+#include "support/files.h"
+#include "window_test.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QToolButton>
+
+namespace quorvane {
+namespace {
+
+using test::H;
+
+class HistoryWindowTest : public test::WindowTest {
+protected:
+    // A session of `provider` starting on `day` at `hour`, `seconds` long, outside the peak.
+    static void Row(const char* provider, DateTime day, int hour, std::int64_t seconds,
+                    std::optional<std::uint64_t> rx = std::nullopt) {
+        SessionRow row;
+        row.provider = provider;
+        row.start = MomentOf(day + EncodeTime(hour, 0, 0));
+        row.end = MomentOf(day + EncodeTime(hour, 0, 0) + seconds * kOneSecond);
+        row.seconds = row.outsidePeak = seconds;
+        row.rx = rx;
+        row.tx = rx ? std::optional<std::uint64_t>(0) : std::nullopt;
+        row.charges = "$0.00";
+        ASSERT_TRUE(AppendSessionRow(row));
+    }
+
+    // "Dial Net" saved with cycle day 1 and ten free hours.
+    static void Provider(TfrmTimer& w) {
+        w.cbProvider->setEditText(QStringLiteral("Dial Net"));
+        w.seCycleDay->setValue(1);
+        w.ckEnableBilling->setChecked(true);
+        w.eFreeHours->setText(QStringLiteral("10"));
+        w.btnSave->click();
+    }
+
+    static THistoryWindow* Open(TfrmTimer& w) {
+        w.btnHistory->click();
+        auto* history = w.findChild<THistoryWindow*>(QStringLiteral("frmHistory"));
+        EXPECT_NE(history, nullptr);
+        EXPECT_TRUE(history && history->isVisible());
+        return history;
+    }
+
+    static std::vector<double> Heights(const THistoryWindow& h) {
+        std::vector<double> sums;
+        for (const UsageBar& bar : h.chHistory->Bars())
+            sums.push_back(bar.Sum());
+        return sums;
+    }
+};
+
+TEST_F(HistoryWindowTest, TheCycleByDayWithTheFreeHoursLineAndWhereTheRateLeads) {
+    // The clock stands on 7 March 2026; the cycle runs from 1 March to 31 March.
+    const DateTime march = EncodeDate(2026, 3, 1);
+    Row("Dial Net", march + 1, 8, H(1));
+    Row("Dial Net", march + 1, 20, H(0, 30));
+    Row("Dial Net", march + 5, 9, H(2));
+    Row("Other ISP", march + 5, 9, H(5)); // another provider's
+    Row("Dial Net", march - 3, 9, H(3));  // the cycle before
+    TfrmTimer w;
+    Provider(w);
+    // Six hours by 7 March, 10:00: the other four are used up by the afternoon of the 11th.
+    w.Timers.TotalTime = H(6);
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+
+    std::vector<double> expected(31, 0);
+    expected[1] = H(1, 30);
+    expected[5] = H(2);
+    EXPECT_EQ(Heights(*h), expected);
+    EXPECT_EQ(h->chHistory->Bars()[0].label, "1");
+    EXPECT_EQ(h->chHistory->DailyLine(), H(10) / 31.0);
+    EXPECT_EQ(h->lCycle->text(), "03/01/2026 - 03/31/2026");
+    EXPECT_EQ(h->lProjection->text().toStdString(), "At this rate the free hours run out on 03/11/2026.");
+    ASSERT_EQ(h->tvSessions->rowCount(), 3);
+
+    // Sorted by length as numbers, not as texts.
+    h->tvSessions->sortItems(2, Qt::DescendingOrder);
+    EXPECT_EQ(h->tvSessions->item(0, 2)->text(), "002:00:00");
+    EXPECT_EQ(h->tvSessions->item(2, 2)->text(), "000:30:00");
+    EXPECT_EQ(h->tvSessions->item(0, 0)->text(), "03/06/2026 09:00:00 AM");
+
+    // Back a cycle, and forward again; there is none after the current one.
+    EXPECT_FALSE(h->btnLater->isEnabled());
+    h->btnEarlier->click();
+    EXPECT_EQ(h->lCycle->text(), "02/01/2026 - 02/28/2026");
+    EXPECT_EQ(h->chHistory->Bars().size(), 28u);
+    EXPECT_EQ(h->tvSessions->rowCount(), 1);
+    EXPECT_EQ(h->lProjection->text().toStdString(), "") << "a past cycle has no future";
+    h->btnLater->click();
+    EXPECT_EQ(h->tvSessions->rowCount(), 3);
+
+    // The last twelve cycles, each as one bar, the line at the whole free hours.
+    h->cbHistoryView->setCurrentIndex(1);
+    ASSERT_EQ(h->chHistory->Bars().size(), 12u);
+    EXPECT_EQ(h->chHistory->Bars()[11].Sum(), H(3, 30));
+    EXPECT_EQ(h->chHistory->Bars()[10].Sum(), H(3));
+    EXPECT_EQ(h->chHistory->DailyLine(), H(10));
+    EXPECT_FALSE(h->btnEarlier->isEnabled());
+}
+
+TEST_F(HistoryWindowTest, DataIsShownWhereItIsCountedAndTheTrayOpensTheSameWindow) {
+    const DateTime march = EncodeDate(2026, 3, 1);
+    Row("Dial Net", march + 2, 8, H(1), 400'000'000);
+    Row("Dial Net", march + 3, 8, H(1)); // a method that counts no bytes
+    TfrmTimer w;
+    Provider(w);
+    w.eDataAllowance->setText(QStringLiteral("3100"));
+    w.btnSave->click();
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->cbMeasure->currentText(), "Data") << "a data allowance is counted in data";
+    EXPECT_EQ(h->chHistory->Bars()[2].Sum(), 400'000'000);
+    EXPECT_EQ(h->chHistory->Bars()[3].Sum(), 0);
+    EXPECT_EQ(h->chHistory->DailyLine(), 100'000'000);
+    EXPECT_EQ(h->tvSessions->item(0, 3)->text(), "400 MB");
+    EXPECT_EQ(h->tvSessions->item(1, 3)->text(), "");
+
+    h->close();
+    QAction* entry = nullptr;
+    for (QAction* action : w.findChildren<QMenu*>().front()->actions())
+        if (action->text() == "Usage History")
+            entry = action;
+    ASSERT_NE(entry, nullptr);
+    entry->trigger();
+    EXPECT_TRUE(h->isVisible());
+    EXPECT_EQ(w.findChildren<THistoryWindow*>().size(), 1u);
+}
+
+TEST_F(HistoryWindowTest, AStoreWithoutHistoryShowsAnEmptyCycle) {
+    TfrmTimer w;
+    Provider(w);
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(Heights(*h), std::vector<double>(31, 0));
+    EXPECT_EQ(h->tvSessions->rowCount(), 0);
+    EXPECT_FALSE(h->btnExport->isEnabled());
+}
+
+} // namespace
+} // namespace quorvane
