@@ -35,11 +35,12 @@ QColor THistoryChart::LineColor() {
 }
 
 void THistoryChart::SetChart(std::vector<UsageBar> bars, UsageMeasure measure, bool stacked,
-                             std::optional<double> dailyLine) {
+                             std::optional<double> dailyLine, const QString& lineLabel) {
     bars_ = std::move(bars);
     measure_ = measure;
     stacked_ = stacked;
     dailyLine_ = dailyLine;
+    lineLabel_ = lineLabel;
     update();
 }
 
@@ -150,10 +151,7 @@ void THistoryChart::paintEvent(QPaintEvent*) {
             entry(OutsideColor(), QStringLiteral("Outside peak"), false);
         }
         if (dailyLine_)
-            entry(LineColor(),
-                  measure_ == UsageMeasure::Time ? QStringLiteral("Free hours a day")
-                                                 : QStringLiteral("Data allowance a day"),
-                  true);
+            entry(LineColor(), lineLabel_, true);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "accounting/usage_chart.h"
 
 #include <QColor>
+#include <QString>
 #include <QWidget>
 
 #include <optional>
@@ -18,9 +19,10 @@ class THistoryChart : public QWidget {
 public:
     explicit THistoryChart(QWidget* parent = nullptr);
 
-    // `dailyLine`: where the limit's line goes, in the bars' measure; none: no line.
+    // `dailyLine`: where the limit's line goes, in the bars' measure, named in the legend by
+    // `lineLabel`; none: no line.
     void SetChart(std::vector<UsageBar> bars, UsageMeasure measure, bool stacked,
-                  std::optional<double> dailyLine);
+                  std::optional<double> dailyLine, const QString& lineLabel = QString());
 
     // The colours of the bars' parts (inside the peak period, or the whole bar when not
     // stacked; outside it) and of the line.
@@ -42,6 +44,7 @@ private:
     UsageMeasure measure_ = UsageMeasure::Time;
     bool stacked_ = false;
     std::optional<double> dailyLine_;
+    QString lineLabel_;
 };
 
 } // namespace quorvane

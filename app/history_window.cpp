@@ -161,6 +161,9 @@ void THistoryWindow::SetView(const HistoryView& view) {
         cbMeasure->setCurrentIndex(view.allowanceBytes > 0 ? 1 : 0);
     }
     view_ = view;
+    setWindowTitle(view.provider.trimmed().isEmpty()
+                       ? QStringLiteral("Usage History")
+                       : QStringLiteral("Usage History - ") + view.provider.trimmed());
     Refresh();
 }
 
@@ -182,6 +185,7 @@ void THistoryWindow::Refresh() {
     std::vector<UsageBar> bars;
     std::vector<SessionRow> rows;
     std::optional<double> line;
+    QString lineLabel;
     const double limit = measure == UsageMeasure::Time ? view_.freeSeconds
                                                        : static_cast<double>(view_.allowanceBytes);
     std::string why;
@@ -202,6 +206,8 @@ void THistoryWindow::Refresh() {
             rows = history->Sessions(provider, cycle.start, cycle.end);
             if (limit > 0)
                 line = DailyShare(limit, cycle.start, cycle.end);
+            lineLabel = measure == UsageMeasure::Time ? QStringLiteral("Free hours a day")
+                                                      : QStringLiteral("Data allowance a day");
         } else {
             const auto cycles = history->LastCycles(provider, view_.cycleDay, today, 12);
             if (!cycles.empty())
@@ -218,13 +224,15 @@ void THistoryWindow::Refresh() {
                                          cycles.back().bounds.end);
             if (limit > 0)
                 line = limit;
+            lineLabel = measure == UsageMeasure::Time ? QStringLiteral("Free hours")
+                                                      : QStringLiteral("Data allowance");
         }
     } catch (const StoreError& e) {
         lProjection->setText(QStringLiteral("The usage history cannot be read: ") +
                              QString::fromUtf8(e.what()));
         return;
     }
-    chHistory->SetChart(std::move(bars), measure, stacked, line);
+    chHistory->SetChart(std::move(bars), measure, stacked, line, lineLabel);
 
     // Where the running cycle is heading, at the rate the charges have counted so far.
     QString projection;

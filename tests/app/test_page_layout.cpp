@@ -1,7 +1,10 @@
 // Every page on a real X display, filled as a user's provider fills it, in en_US and de_DE:
 // nothing reaches outside its page, no two controls overlap, and no text is cut. Each page's
 // picture is written to $QUORVANE_SCREENSHOTS for a person to look at.
+#include "app/history_chart.h"
+#include "app/history_window.h"
 #include "app/timer.h"
+#include "settings/history.h"
 #include "tests/app/window_test.h"
 #include "watch/net_interfaces.h"
 #include "watch/windows_list.h"
@@ -16,7 +19,9 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QSpinBox>
+#include <QPushButton>
 #include <QStackedWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -136,6 +141,63 @@ TEST_P(PageLayout, NothingCutOrOverlappingAtTheFixedSize) {
                       QStringLiteral("%1-%2").arg(locale, QString(name).remove(' ')));
     }
     w.tOnLine->stop();
+}
+
+TEST_P(PageLayout, TheHistoryWindowReadsWhole) {
+    clock_.Set(EncodeDate(2026, 12, 10) + EncodeTime(21, 5, 9));
+    // A cycle with a session most days, one of them with data.
+    for (int day = 1; day <= 10; ++day) {
+        SessionRow row;
+        row.provider = "Northern Lights Dial-Up Internet Services";
+        row.start = MomentOf(EncodeDate(2026, 12, day) + EncodeTime(8, 0, 0));
+        row.end = MomentOf(EncodeDate(2026, 12, day) + EncodeTime(8 + day % 4, 0, 0));
+        row.seconds = (day % 4) * 3600;
+        row.insidePeak = row.seconds / 3;
+        row.outsidePeak = row.seconds - row.insidePeak;
+        if (day == 3)
+            row.rx = 1234567890;
+        row.charges = FormatAmount(1234.5);
+        ASSERT_TRUE(AppendSessionRow(row));
+    }
+    TfrmTimer w;
+    w.cbProvider->setEditText("Northern Lights Dial-Up Internet Services");
+    w.seCycleDay->setValue(1);
+    w.ckEnableBilling->setChecked(true);
+    w.eFreeHours->setText("30");
+    w.ckEnablePeak->setChecked(true);
+    w.btnSave->click();
+    w.Timers.TotalTime = 20 * 3600;
+    w.btnHistory->click();
+    auto* h = w.findChild<THistoryWindow*>();
+    ASSERT_NE(h, nullptr);
+    h->resize(h->sizeHint());
+    QCoreApplication::processEvents();
+
+    const QString locale = QString::fromLatin1(GetParam()).section('.', 0, 0);
+    for (int view = 0; view < 2; ++view) {
+        h->cbHistoryView->setCurrentIndex(view);
+        QCoreApplication::processEvents();
+        SCOPED_TRACE(view);
+        const std::vector<QWidget*> shown = {h->btnEarlier, h->lCycle,    h->btnLater,
+                                             h->cbHistoryView, h->cbMeasure, h->chHistory,
+                                             h->lProjection,   h->tvSessions, h->btnExport};
+        for (QWidget* widget : shown) {
+            SCOPED_TRACE(widget->objectName().toStdString());
+            EXPECT_TRUE(h->rect().contains(widget->geometry())) << "outside the window";
+            EXPECT_GE(widget->width(), widget->minimumSizeHint().width()) << "text cut";
+            EXPECT_GE(widget->height(), widget->minimumSizeHint().height()) << "text cut";
+            for (QWidget* other : shown)
+                EXPECT_TRUE(other == widget || !widget->geometry().intersects(other->geometry()))
+                    << "overlaps " << other->objectName().toStdString();
+        }
+        EXPECT_FALSE(h->lProjection->text().isEmpty() && view == 0);
+        if (const char* folder = std::getenv("QUORVANE_SCREENSHOTS")) {
+            QDir().mkpath(folder);
+            EXPECT_TRUE(h->grab().save(
+                QDir(folder).filePath(QStringLiteral("%1-History-%2").arg(locale).arg(view) +
+                                      QStringLiteral(".png"))));
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, PageLayout, testing::Values("en_US.UTF-8", "de_DE.UTF-8"),
