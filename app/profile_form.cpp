@@ -53,6 +53,17 @@ std::optional<ProfileData> DataOf(const ProfileForm& form) {
     return ProfileData{DataTotalsOf(*form.data), form.dataAlerts ? *form.dataAlerts : 0};
 }
 
+// The save, with the row of the session's stretch that it ends in the same commit. A row the
+// history refuses (one of a newer version, say) is lost; the totals never are for it.
+bool WithHistoryRow(const ProfileForm& form, const std::function<bool()>& save) {
+    if (!form.history)
+        return save();
+    return WriteTogether(HKEY_LOCAL_MACHINE, [&] {
+        AppendSessionStretch(*form.history);
+        return save();
+    });
+}
+
 bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
     const std::string provider = Utf8(ProviderOf(form));
     if (!IsStorableProviderName(provider))
@@ -83,8 +94,10 @@ bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
     const SessionStateChange change =
         form.session ? form.session->ForSave(provider) : SessionStateChange{};
     const std::optional<ProfileData> data = DataOf(form);
-    if (!SaveProfile(provider, settings, TotalsOf(timers), TakeSetAsDefault(form), &change,
-                     data ? &*data : nullptr))
+    if (!WithHistoryRow(form, [&] {
+            return SaveProfile(provider, settings, TotalsOf(timers), TakeSetAsDefault(form),
+                               &change, data ? &*data : nullptr);
+        }))
         return false;
     if (form.session)
         form.session->Saved(change);

@@ -5,6 +5,7 @@
 
 #include "accounting/data_volume.h"
 #include "accounting/timevalues.h"
+#include "settings/history.h"
 #include "settings/profiles.h"
 #include "settings/session_store.h"
 
@@ -50,6 +51,9 @@ struct ProfileForm {
     int* dataAlerts = nullptr;
     // The provider the profile is saved as; none: the one the provider box names.
     std::optional<QString> provider;
+    // A save that ends a stretch of the running session (its stop, the day's end) adds the
+    // stretch's row to the usage history in the same commit; none: no row.
+    const SessionSoFar* history = nullptr;
 };
 
 // The provider a form's profile is saved as or loaded from.

@@ -6,6 +6,7 @@
 #include "accounting/data_volume.h"
 #include "accounting/timevalues.h"
 #include "core/version.h"
+#include "settings/history.h"
 
 #include <QString>
 #include <QWidget>
@@ -35,6 +36,7 @@ class QToolButton;
 namespace quorvane {
 
 enum class AdjustableTimer;
+struct BillingInputs;
 struct ProfileForm;
 struct HistoryView;
 class THistoryWindow;
@@ -454,8 +456,15 @@ private:
     // The provider whose totals are counted now: the running session's, or the one the window
     // holds.
     QString TotalsProvider() const;
-    // StopSession, and the program ends only when `mayEndProgram` and the toggle say so.
-    void EndSession(bool mayEndProgram);
+    // StopSession, and the program ends only when `mayEndProgram` and the toggle say so. A
+    // session that has ticked leaves its row in the usage history, ended `how`.
+    void EndSession(bool mayEndProgram, SessionEnd how = SessionEnd::Stopped);
+    // The running session as a save that ends a stretch of it at `end` gives it to the usage
+    // history; its bytes when the session counts them.
+    SessionSoFar SessionStretch(SessionEnd how, DateTime end, bool bytesCounted) const;
+    // What FormatCharges shows, without telling or sounding anything.
+    QString ChargesText() const;
+    BillingInputs Billing() const;
     // A running session ends with its provider before another is loaded, as its own control
     // would end it: a manual session's button comes up; watching goes on.
     void EndSessionForProviderChange();

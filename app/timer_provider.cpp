@@ -163,10 +163,18 @@ void TfrmTimer::btnDeleteClick() {
     });
 }
 
+BillingInputs TfrmTimer::Billing() const {
+    return {ckEnableBilling->isChecked(), eFreeHours->text().toStdString(),
+            ePrice->text().toStdString(), eWavAlarm->text().toStdString(), tOnLine->isActive()};
+}
+
+QString TfrmTimer::ChargesText() const {
+    TimerSet timers = Timers;
+    return QString::fromStdString(quorvane::FormatCharges(Billing(), timers, {}));
+}
+
 QString TfrmTimer::FormatCharges() {
-    const BillingInputs billing{ckEnableBilling->isChecked(), eFreeHours->text().toStdString(),
-                                ePrice->text().toStdString(), eWavAlarm->text().toStdString(),
-                                tOnLine->isActive()};
+    const BillingInputs billing = Billing();
     const auto usedUp = [this](const std::string& charges) {
         if (std::exchange(freeHoursTold_, true))
             return;

@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/profile_form.h"
 #include "app/session_keeper.h"
+#include "settings/history.h"
 #include "settings/rollover_store.h"
 #include "settings/session_store.h"
 
@@ -43,6 +44,27 @@ StoredLogging ReadLogging(const std::string& provider) {
     return logging;
 }
 
+// What the cut session had counted at its last write. Its bytes are known when it counted
+// any: the state keeps none for the methods that count none.
+SessionSoFar RecoveredStretch(const std::string& provider, const CutSession& cut,
+                              const std::string& charges) {
+    SessionSoFar stretch{provider,
+                         cut.firstTick,
+                         cut.lastWrite,
+                         cut.counted.seconds,
+                         cut.counted.insidePeak,
+                         cut.counted.outsidePeak,
+                         std::nullopt,
+                         std::nullopt,
+                         charges,
+                         SessionEnd::Recovered};
+    if (cut.countedBytes.rx != 0 || cut.countedBytes.tx != 0) {
+        stretch.rx = cut.countedBytes.rx;
+        stretch.tx = cut.countedBytes.tx;
+    }
+    return stretch;
+}
+
 } // namespace
 
 void TfrmTimer::RecoverCutSession() {
@@ -67,14 +89,19 @@ void TfrmTimer::RecoverCutSession() {
     SetDataTotals(data, storedData.totals);
     RecoveredTotals recovered =
         quorvane::RecoverCutSession(cut, stored, ReadLastSaveDate(provider), data);
-    // A store that refuses keeps the state for the next start.
-    const ProfileDataTotals recoveredData = DataTotalsOf(recovered.data);
-    if (!SaveRecoveredSession(provider, TotalsOf(recovered.timers), recovered.savedFor,
-                              &recoveredData))
-        return;
     const StoredLogging logging = ReadLogging(provider);
+    const std::string charges = quorvane::FormatCharges(logging.billing, recovered.timers, {});
+    // A store that refuses keeps the state for the next start. The session's last stretch goes
+    // into the usage history with the totals.
+    const ProfileDataTotals recoveredData = DataTotalsOf(recovered.data);
+    const SessionSoFar stretch = RecoveredStretch(provider, cut, charges);
+    if (!WriteTogether(HKEY_LOCAL_MACHINE, [&] {
+            AppendSessionStretch(stretch);
+            return SaveRecoveredSession(provider, TotalsOf(recovered.timers), recovered.savedFor,
+                                        &recoveredData);
+        }))
+        return;
     if (logging.enabled) {
-        const std::string charges = quorvane::FormatCharges(logging.billing, recovered.timers, {});
         WriteSessionLogTo(QString::fromStdString(logging.file), recovered.timers,
                           QString::fromStdString(charges), cut.lastWrite);
     }

@@ -83,6 +83,10 @@ void TfrmTimer::tRolloverTimer() {
     ArmRolloverTimer();
     if (!RolloverDue(previous, lastRolloverCheck_))
         return;
+    // A running session's tick ends its old day first, saving it as that day's: the clears
+    // must not take the seconds up to now from the day and billing cycle they belong to.
+    if (tOnLine->isActive())
+        tOnLineTimer();
     RollOverTotals();
     ShowAllTimers();
     UpdateMinimizedCaption();

@@ -5,12 +5,14 @@
 #include "accounting/charges.h"
 #include "accounting/session_tick.h"
 #include "app/messages.h"
+#include "app/profile_form.h"
 #include "app/session_keeper.h"
 #include "core/clock.h"
 #include "core/regional.h"
 #include "serial/comm32.h"
 #include "watch/com_port_probe.h"
 #include "watch/dialup_profiles.h"
+#include "watch/interface_watch.h"
 #include "watch/windows_list.h"
 
 #include <QCheckBox>
@@ -73,8 +75,11 @@ void TfrmTimer::StopSession() {
     EndSession(true);
 }
 
-void TfrmTimer::EndSession(bool mayEndProgram) {
+void TfrmTimer::EndSession(bool mayEndProgram, SessionEnd how) {
     const bool wasRunning = tOnLine->isActive();
+    // A session that has taken its first tick has counted, and its last stretch is a row.
+    const bool ticked = wasRunning && Tag(tOnLine) == 0;
+    const bool bytesCounted = interfaceWatch_ && interfaceWatch_->Counting();
     sbWatching->setEnabled(DetectionMethod() != kManual);
     sbOverRide->setEnabled(false);
     sbManual->setEnabled(DetectionMethod() == kManual);
@@ -90,7 +95,12 @@ void TfrmTimer::EndSession(bool mayEndProgram) {
     FinishSessionData();
     // The save removes the session's state: it is not to be recovered.
     keeper_->Stopped();
-    TransferProfile(wasRunning ? Form(sessionProvider_) : Form(), false, Timers);
+    ProfileForm form = wasRunning ? Form(sessionProvider_) : Form();
+    std::optional<SessionSoFar> stretch;
+    if (ticked)
+        stretch = SessionStretch(how, Now(), bytesCounted);
+    form.history = stretch ? &*stretch : nullptr;
+    TransferProfile(form, false, Timers);
     if (ckEnableLogging->isChecked())
         WriteSessionLog(Timers, FormatCharges());
     if (mayEndProgram && ckCloseOnDisconnect->isChecked())
@@ -212,9 +222,15 @@ void TfrmTimer::tOnLineTimer() {
         // The old day's totals are saved as that day's, so a later load starts Today afresh. A
         // save that fails is told while the tick is still in it: the ticks that come while the
         // box is up are skipped, and the first one after it makes the day change again.
-        result = session_->Tick(now, Tag(tOnLine) == 1, inputs, [this] {
-            if (!Guarded([this] {
-                    TransferProfile(Form(sessionProvider_), false, Timers,
+        result = session_->Tick(now, Tag(tOnLine) == 1, inputs, [this, now] {
+            if (!Guarded([this, now] {
+                    // The old day's stretch of the session is that day's row.
+                    const SessionSoFar stretch =
+                        SessionStretch(SessionEnd::Midnight, now,
+                                       interfaceWatch_ && interfaceWatch_->Counting());
+                    ProfileForm form = Form(sessionProvider_);
+                    form.history = &stretch;
+                    TransferProfile(form, false, Timers,
                                     DateOf(session_->Values().SessionStart));
                 }))
                 throw OldDayNotSaved{};
@@ -244,6 +260,25 @@ void TfrmTimer::tOnLineTimer() {
             keeper_->Started(now);
         keeper_->Ticked(now, sessionProvider_.toStdString());
     });
+}
+
+SessionSoFar TfrmTimer::SessionStretch(SessionEnd how, DateTime end, bool bytesCounted) const {
+    const SessionCounts& counted = session_->Counted();
+    SessionSoFar stretch;
+    stretch.provider = sessionProvider_.toStdString();
+    stretch.start = session_->Values().StartTime;
+    stretch.end = end;
+    stretch.seconds = counted.seconds;
+    stretch.insidePeak = counted.insidePeak;
+    stretch.outsidePeak = counted.outsidePeak;
+    if (bytesCounted) {
+        const DataBytes& bytes = interfaceWatch_->Counted();
+        stretch.rx = bytes.rx;
+        stretch.tx = bytes.tx;
+    }
+    stretch.charges = ChargesText().toStdString();
+    stretch.ended = how;
+    return stretch;
 }
 
 void TfrmTimer::ShowAllTimers() {
@@ -296,7 +331,7 @@ void TfrmTimer::closeEvent(QCloseEvent* event) {
     Guarded([this] {
         if (tOnLine->isActive()) {
             const QString provider = sessionProvider_;
-            StopSession();
+            EndSession(true, SessionEnd::Closed);
             TransferProfile(Form(provider), false, Timers);
         }
     });

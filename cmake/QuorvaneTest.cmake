@@ -2,7 +2,8 @@
 #                   [SYSTEM_BUS] [ENV <k=v>...])
 #
 # Every test of the project is registered through here, so all of them run with the same
-# environment: Qt's offscreen platform, a plain UTF-8 locale, a store folder of their own under
+# environment: Qt's offscreen platform, a plain UTF-8 locale, UTC as the time zone (given by its
+# rule, so no zone file of the machine is read), a store folder of their own under
 # the build tree (never the user's), sound sent nowhere, no session or system bus (so no
 # notification reaches the developer's desktop), and sanitizers that stop at the first fault.
 # Nothing of the machine's own set-up reaches a test either: each has a home, runtime folder,

@@ -197,6 +197,17 @@ private:
     sqlite3* db_;
 };
 
+bool Commit(StoreTransaction& transaction, std::string* why) {
+    try {
+        transaction.Commit();
+    } catch (const StoreError& e) {
+        if (why)
+            *why = e.what();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const char* SessionEndName(SessionEnd how) {
@@ -260,6 +271,20 @@ bool AppendSessionRow(const SessionRow& row, std::string* why) {
     StoreTransaction transaction(RootKey::LocalMachine);
     if (!transaction.ok())
         return failed(transaction.error());
+    // A row that fails takes nothing else of the caller's transaction with it: the save of the
+    // totals it goes with is kept.
+    if (sqlite3_exec(db.get(), "SAVEPOINT usage_history_row", nullptr, nullptr, nullptr) !=
+        SQLITE_OK)
+        return failed(sqlite3_errmsg(db.get()));
+    struct Undo {
+        sqlite3* db;
+        bool done = false;
+        ~Undo() {
+            if (!done)
+                sqlite3_exec(db, "ROLLBACK TO usage_history_row; RELEASE usage_history_row",
+                             nullptr, nullptr, nullptr);
+        }
+    } undo{db.get()};
     try {
         const int version = HistoryVersion(db.get());
         if (version > kHistoryVersion)
@@ -279,11 +304,69 @@ bool AppendSessionRow(const SessionRow& row, std::string* why) {
         insert.Bind(10, row.rx).Bind(11, row.tx).Bind(12, row.charges);
         insert.Bind(13, std::string_view(SessionEndName(row.ended)));
         insert.Step();
+        if (sqlite3_exec(db.get(), "RELEASE usage_history_row", nullptr, nullptr, nullptr) !=
+            SQLITE_OK)
+            return failed(sqlite3_errmsg(db.get()));
+        undo.done = true;
         transaction.Commit();
     } catch (const StoreError& e) {
         return failed(e.what());
     }
     return true;
+}
+
+bool AppendSessionStretch(const SessionSoFar& session, std::string* why) {
+    const std::shared_ptr<sqlite3> db = HiveConnectionForWriting(RootKey::LocalMachine, why);
+    if (!db)
+        return false;
+    // The earlier rows are read under the write lock the row is written with.
+    StoreTransaction transaction(RootKey::LocalMachine);
+    if (!transaction.ok()) {
+        if (why)
+            *why = transaction.error();
+        return false;
+    }
+    SessionRow row;
+    row.provider = session.provider;
+    row.start = MomentOf(session.start);
+    row.end = MomentOf(session.end);
+    row.seconds = session.seconds;
+    row.insidePeak = session.insidePeak;
+    row.outsidePeak = session.outsidePeak;
+    row.rx = session.rx;
+    row.tx = session.tx;
+    row.charges = session.charges;
+    row.ended = session.ended;
+    try {
+        if (HistoryVersion(db.get()) > 0) {
+            Statement earlier(
+                db.get(),
+                (std::string("SELECT max(end_utc + end_offset), ") + kSumColumns +
+                 " FROM usage_history WHERE provider_fold = ?1 AND start_utc + start_offset >= ?2 "
+                 "AND ended = 'midnight'")
+                    .c_str());
+            earlier.Bind(1, ProviderFold(session.provider)).Bind(2, row.start.local());
+            if (earlier.Step()) {
+                const UsageSums before = SumsOf(earlier, 1);
+                if (before.sessions > 0) {
+                    row.start = MomentOf(static_cast<double>(earlier.Int(0)) / kSecondsPerDay +
+                                         kUnixEpoch);
+                    row.seconds -= before.seconds;
+                    row.insidePeak -= before.insidePeak;
+                    row.outsidePeak -= before.outsidePeak;
+                    if (row.rx && before.rx)
+                        row.rx = *row.rx - std::min(*row.rx, *before.rx);
+                    if (row.tx && before.tx)
+                        row.tx = *row.tx - std::min(*row.tx, *before.tx);
+                }
+            }
+        }
+    } catch (const StoreError& e) {
+        if (why)
+            *why = e.what();
+        return false;
+    }
+    return AppendSessionRow(row, why) && Commit(transaction, why);
 }
 
 CycleBounds CycleAround(int cycleDay, DateTime day) {

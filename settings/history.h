@@ -80,6 +80,32 @@ struct SessionRow {
 // one, a history of a newer version than this program knows, or a refusal (why says).
 bool AppendSessionRow(const SessionRow& row, std::string* why = nullptr);
 
+// A running session at a save that ends a stretch of it (its stop, the window's close, the
+// day's end, its recovery): everything it has counted since it started.
+struct SessionSoFar {
+    std::string provider;
+    // When the session started (its first tick, or the end of the COM Port dialling delay), and
+    // this moment, both on the program's local clock.
+    DateTime start = 0.0;
+    DateTime end = 0.0;
+    // What it has added to TotalTime and to each peak side, and the bytes it has counted (none
+    // where the detection method counts none).
+    std::int64_t seconds = 0;
+    std::int64_t insidePeak = 0;
+    std::int64_t outsidePeak = 0;
+    std::optional<std::uint64_t> rx;
+    std::optional<std::uint64_t> tx;
+    std::string charges;
+    SessionEnd ended = SessionEnd::Stopped;
+};
+
+// Appends the row of the stretch that ends now: the session's counts less what its rows of
+// earlier days hold (the provider's "midnight" rows that start at or after the session's
+// start), from the end of the last of those (or the session's start) to `end`. The earlier
+// rows are read in the same transaction, so the session's rows add up to what it counted
+// however the stretches were cut. False when nothing was written, as AppendSessionRow.
+bool AppendSessionStretch(const SessionSoFar& session, std::string* why = nullptr);
+
 // Sums over a set of rows. Bytes are summed over the rows that know them: nullopt when none in
 // the set does, and `bytesPartial` when only some do.
 struct UsageSums {

@@ -1,0 +1,184 @@
+// The usage history written by the real window into a real store, on a moved clock: every
+// session's rows against the totals the same saves stored.
+#include "settings/history.h"
+#include "settings/profiles.h"
+#include "settings/rollover_store.h"
+#include "tests/app/window_test.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+using namespace quorvane;
+using quorvane::test::H;
+
+namespace {
+
+DateTime At(int day, int hour, int minute = 0, int second = 0) {
+    return EncodeDate(2026, 3, day) + EncodeTime(hour, minute, second);
+}
+
+constexpr int kCycleDay = 15;
+
+class History : public test::WindowTest {
+protected:
+    // A Manual provider with a billing cycle from the 15th, a peak period from 8 AM to 6 PM and
+    // a price, so that its rows have both peak sides and a charges text.
+    void StoreProvider(const std::string& name, bool makeDefault) {
+        ASSERT_TRUE(SaveProfile(name,
+                                {{"cbDetection", Variant(2), vkInteger},
+                                 {"seCycleDay", Variant(kCycleDay), vkInteger},
+                                 {"ckEnablePeak", Variant(true), vkBool},
+                                 {"eStart", Variant("08:00:00 AM"), vkString},
+                                 {"eStop", Variant("06:00:00 PM"), vkString},
+                                 {"ckEnableBilling", Variant(true), vkBool},
+                                 {"eFreeHours", Variant("0"), vkString},
+                                 {"ePrice", Variant("1.20"), vkString}},
+                                {}, makeDefault));
+    }
+
+    static ProfileTotals Stored(const std::string& name) {
+        ProfileTotals totals{};
+        LoadProfileTotals(name, totals);
+        return totals;
+    }
+
+    static std::unique_ptr<UsageHistory> Open() {
+        std::string why;
+        auto history = UsageHistory::Open(&why);
+        EXPECT_TRUE(history) << why;
+        return history;
+    }
+};
+
+// How a scripted session ends.
+enum class Ending { Stop, Close, Kill };
+
+struct ScriptedSession {
+    DateTime start;
+    int seconds;
+    Ending ending;
+    // At midnight during the session, the day and cycle checks run before the session's tick
+    // (the two timers fire in either order).
+    bool checksFirst = false;
+    // Hours added to TotalTime on the Adjust Timers page halfway through.
+    int adjustHours = 0;
+};
+
+// Over days with sessions across midnight, into the cycle day, cut short and recovered, closed
+// with the window, and adjusted: each day's rows hold what that day's Today held when the day
+// was over, and the current cycle's rows what TotalTime holds less what adjustments added.
+TEST_F(History, TheRowsAddUpToTheTotals) {
+    StoreProvider("Dial Net", true);
+    const ScriptedSession script[] = {
+        {At(12, 10, 0, 0), H(0, 30), Ending::Stop},
+        {At(12, 17, 50, 3), H(0, 20, 7), Ending::Stop, false, 1}, // across the peak's end
+        {At(12, 23, 50, 0), H(0, 30), Ending::Stop},              // across midnight
+        {At(13, 21, 0, 0), H(0, 12, 40), Ending::Kill},           // recovered at the next start
+        {At(13, 23, 40, 0), H(2, 0, 5), Ending::Close, false, 2}, // the window closed
+        {At(14, 23, 55, 0), H(0, 10), Ending::Stop, true},        // into the cycle day, checks first
+        {At(15, 23, 58, 0), H(0, 4), Ending::Kill},               // cut after midnight
+        {At(16, 9, 0, 0), H(0, 45, 30), Ending::Stop, false, 1},
+    };
+    // What each day's Today held when its totals were last saved for it.
+    std::map<DateTime, int> todayOf;
+    int adjustedInCycle = 0;
+    DateTime cycleStart = CycleAround(kCycleDay, script[0].start).start;
+    const auto look = [&] {
+        const ProfileTotals totals = Stored("Dial Net");
+        if (const auto savedFor = ReadLastSaveDate("Dial Net"))
+            todayOf[DateOf(*savedFor)] = totals[0];
+        const CycleBounds cycle = CycleAround(kCycleDay, clock_.Get());
+        if (cycle.start != cycleStart) {
+            cycleStart = cycle.start;
+            adjustedInCycle = 0;
+        }
+    };
+    // The checks' boxes come before their clears: what the day was left with is seen then.
+    boxes_->whileShown = [&](const ModalScript::Shown&) { look(); };
+
+    std::unique_ptr<TfrmTimer> w;
+    for (const ScriptedSession& s : script) {
+        SCOPED_TRACE(Iso8601(MomentOf(s.start)));
+        clock_.Set(s.start);
+        if (!w) {
+            w = std::make_unique<TfrmTimer>(); // recovers a session cut short
+            look();
+        }
+        w->tRolloverTimer();
+        look();
+        w->sbManual->click();
+        w->tOnLineTimer();
+        int elapsed = 0;
+        while (elapsed < s.seconds) {
+            // Steps of 7 s cross midnight and the peak's ends between seconds.
+            const int step = std::min(7, s.seconds - elapsed);
+            const DateTime next = s.start + (elapsed + step) * kOneSecond;
+            if (DateOf(next) != DateOf(clock_.Get()) && s.checksFirst) {
+                clock_.Set(DateOf(next) + 0.2 * kOneSecond);
+                w->tRolloverTimer();
+                look();
+            }
+            clock_.Set(next);
+            w->tOnLineTimer();
+            if (DateOf(next) != DateOf(s.start) && !s.checksFirst)
+                w->tRolloverTimer();
+            look();
+            elapsed += step;
+            if (s.adjustHours != 0 && elapsed >= s.seconds / 2 && elapsed - step < s.seconds / 2) {
+                w->SetActivePage(QStringLiteral("Adjust Timers"));
+                w->rbTotalTime->click();
+                w->seAdjHour->setValue(s.adjustHours);
+                w->btnAdjust->click();
+                adjustedInCycle += H(s.adjustHours);
+                look();
+            }
+        }
+        switch (s.ending) {
+        case Ending::Stop:
+            w->sbManual->click();
+            break;
+        case Ending::Close:
+            w->close();
+            w.reset();
+            break;
+        case Ending::Kill:
+            w.reset();
+            break;
+        }
+        look();
+    }
+    clock_.Set(At(16, 12));
+    w = std::make_unique<TfrmTimer>();
+    look();
+
+    const auto history = Open();
+    for (const auto& [day, today] : todayOf) {
+        SCOPED_TRACE(IsoDate(day));
+        EXPECT_EQ(history->Days("Dial Net", day, day + 1).at(0).sums.seconds, today);
+    }
+    const CycleUsage cycle = history->LastCycles("Dial Net", kCycleDay, clock_.Get(), 1).at(0);
+    EXPECT_EQ(cycle.bounds.start, EncodeDate(2026, 3, 15));
+    const ProfileTotals totals = Stored("Dial Net");
+    EXPECT_EQ(cycle.sums.seconds, totals[3] - adjustedInCycle);
+    EXPECT_EQ(cycle.sums.insidePeak, totals[1]);
+    EXPECT_EQ(cycle.sums.outsidePeak, totals[2]);
+
+    std::vector<SessionEnd> ended;
+    for (const SessionRow& row : history->LastSessions("Dial Net", 100))
+        ended.push_back(row.ended);
+    using enum SessionEnd;
+    EXPECT_EQ(ended, (std::vector<SessionEnd>{Stopped, Stopped, Midnight, Stopped, Recovered,
+                                              Midnight, Closed, Midnight, Stopped, Midnight,
+                                              Recovered, Stopped}));
+}
+
+} // namespace
