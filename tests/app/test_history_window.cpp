@@ -143,6 +143,22 @@ TEST_F(HistoryWindowTest, DataIsShownWhereItIsCountedAndTheTrayOpensTheSameWindo
     EXPECT_EQ(w.findChildren<THistoryWindow*>().size(), 1u);
 }
 
+TEST_F(HistoryWindowTest, AnOpenWindowFollowsTheSessionsAsTheyEnd) {
+    TfrmTimer w;
+    Provider(w);
+    w.cbDetection->setCurrentIndex(kManual);
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->tvSessions->rowCount(), 0);
+    w.sbManual->click();
+    Tick(w, 1);
+    Tick(w, 90);
+    w.sbManual->click();
+    ASSERT_EQ(h->tvSessions->rowCount(), 1);
+    EXPECT_EQ(h->tvSessions->item(0, 2)->text(), "000:01:30");
+    EXPECT_EQ(h->chHistory->Bars()[6].Sum(), 90);
+}
+
 TEST_F(HistoryWindowTest, AStoreWithoutHistoryShowsAnEmptyCycle) {
     TfrmTimer w;
     Provider(w);
