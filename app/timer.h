@@ -8,6 +8,7 @@
 #include "core/version.h"
 #include "settings/history.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -401,6 +402,8 @@ public slots:
     void btnAdjustClick();
     void btnResetClick();
     void btnClearAllClick();
+    // Opens the Usage History window, made at the first opening, in front.
+    void btnHistoryClick();
 
     // "About": watching is paused while the dialog is open.
     void AboutUsClick();
@@ -507,10 +510,9 @@ private:
     void StartMinimised();
     // The Network Interface method's controls, read-outs and handlers (timer_network.cpp).
     void CreateNetworkParts();
-    // The Usage History: the Timer page's button, the window opened by it and the tray menu,
-    // and its refresh after each save.
+    // The Usage History: the Timer page's button and the tray menu's entry, and the window's
+    // refresh after each save.
     void CreateHistoryParts();
-    void btnHistoryClick();
     HistoryView CurrentHistoryView() const;
     void HistoryChanged();
     // Its controls shown or hidden with the method; the list filled when it is chosen.
@@ -548,7 +550,8 @@ private:
     QAction* traySession_ = nullptr;
     QAction* trayExit_ = nullptr;
     QAction* trayHistory_ = nullptr;
-    THistoryWindow* history_ = nullptr;
+    // Made at its first opening; a test or the user's window manager may delete it.
+    QPointer<THistoryWindow> history_;
     TNotifier* notifier_ = nullptr;
     // Each notice is given once a program run.
     bool freeHoursTold_ = false;
