@@ -12,6 +12,7 @@
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -113,6 +114,17 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     tvSessions->horizontalHeader()->setStretchLastSection(true);
     tvSessions->setSortingEnabled(true);
     tvSessions->sortByColumn(colStart, Qt::AscendingOrder);
+    // Widths from the longest texts a column takes rather than from every row, which a
+    // year of sessions would make slow.
+    const QFontMetrics fm = tvSessions->fontMetrics();
+    const int margin = fm.height();
+    const QString moment =
+        Text(FormatShortDate(EncodeDate(2026, 12, 28)) + " " + FormatLongTime(EncodeTime(23, 58, 58)));
+    tvSessions->setColumnWidth(colStart, fm.horizontalAdvance(moment) + margin);
+    tvSessions->setColumnWidth(colEnd, fm.horizontalAdvance(moment) + margin);
+    tvSessions->setColumnWidth(colLength,
+                               fm.horizontalAdvance(QStringLiteral("000:00:00")) + margin);
+    tvSessions->setColumnWidth(colData, fm.horizontalAdvance(QStringLiteral("888 MB")) + margin);
     btnExport = new QPushButton(QStringLiteral("&Export..."), this);
     btnExport->setObjectName(QStringLiteral("btnExport"));
     btnExport->setToolTip(QStringLiteral("Save the sessions shown as CSV or JSON"));
@@ -269,7 +281,6 @@ void THistoryWindow::ShowSessions(const std::vector<SessionRow>& rows) {
         tvSessions->setItem(i, colCharges, new QTableWidgetItem(Text(row.charges)));
     }
     tvSessions->setSortingEnabled(true);
-    tvSessions->resizeColumnsToContents();
     btnExport->setEnabled(!rows.empty());
 }
 

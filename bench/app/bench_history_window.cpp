@@ -65,7 +65,7 @@ TfrmTimer* Window() {
         w->ckEnableBilling->setChecked(true);
         w->eFreeHours->setText(QStringLiteral("30"));
         w->ckEnablePeak->setChecked(true);
-        w->btnSave->click();
+        w->TransferProviderSettings(false, w->Timers);
         return w;
     }();
     return window;
