@@ -1,7 +1,9 @@
 #include "settings/history.h"
 
 #include "core/text.h"
+#include "core/bytes.h"
 #include "core/text_codec.h"
+#include "settings/profiles.h"
 #include "settings/store.h"
 
 #include <sqlite3.h>
@@ -416,6 +418,32 @@ std::unique_ptr<UsageHistory> UsageHistory::Open(std::string* why) {
         return nullptr;
     }
     return std::unique_ptr<UsageHistory>(new UsageHistory(std::move(connection)));
+}
+
+std::optional<std::string> UsageHistory::DefaultProvider() const {
+    const std::optional<RegValue> value =
+        QueryValueReadOnly(connection_->db.get(), ProvidersKey, "DefaultProvider");
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ))
+        return std::nullopt;
+    std::string name(value->data.begin(), value->data.end());
+    name.resize(std::min(name.size(), name.find('\0')));
+    if (name.empty())
+        return std::nullopt;
+    return name;
+}
+
+std::optional<int> UsageHistory::StoredCycleDay(std::string_view provider) const {
+    if (!IsStorableProviderName(provider))
+        return std::nullopt;
+    const std::string key = ProviderKeyPath(provider);
+    const std::optional<RegValue> day =
+        QueryValueReadOnly(connection_->db.get(), key, "seCycleDay");
+    if (day && day->type == REG_DWORD && day->data.size() == 4)
+        return static_cast<std::int32_t>(ReadLittleEndian(day->data.data(), 4));
+    // A profile saved without the field has no cycle.
+    if (QueryValueReadOnly(connection_->db.get(), key, kTotalNames[3]))
+        return 0;
+    return std::nullopt;
 }
 
 std::vector<std::string> UsageHistory::Providers() const {

@@ -157,6 +157,13 @@ public:
 
     // Queries throw StoreError (settings/store.h) when the database fails underneath.
 
+    // The provider the program loads at its start ("DefaultProvider"); nullopt when none is
+    // set.
+    std::optional<std::string> DefaultProvider() const;
+    // The billing cycle day a stored provider's profile holds ("seCycleDay", 0 for none);
+    // nullopt for a provider that is not stored (never saved, or deleted since).
+    std::optional<int> StoredCycleDay(std::string_view provider) const;
+
     // Every provider name that has rows, as last written, in case-insensitive order; providers
     // deleted since are among them.
     std::vector<std::string> Providers() const;
