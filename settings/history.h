@@ -55,7 +55,6 @@ std::string Iso8601(const HistoryMoment& moment);
 std::string IsoDate(DateTime day);
 
 struct SessionRow {
-    std::int64_t id = 0; // given by the store; 0 for a row not stored yet
     // The provider's name when the row was written (a blank name is the unnamed provider).
     std::string provider;
     HistoryMoment start;
@@ -167,8 +166,9 @@ public:
     // Every provider name that has rows, as last written, in case-insensitive order; providers
     // deleted since are among them.
     std::vector<std::string> Providers() const;
-    // Whether the provider (letter case ignored, as the store ignores it) has any row.
-    bool HasProvider(std::string_view provider) const;
+    // The provider's name (letter case ignored, as the store ignores it) as its newest row
+    // spells it; nullopt when it has no row.
+    std::optional<std::string> ProviderName(std::string_view provider) const;
 
     // The provider's rows of the days from `from` up to, not including, `to`, oldest first.
     std::vector<SessionRow> Sessions(std::string_view provider, DateTime from, DateTime to) const;

@@ -9,7 +9,6 @@
 #include "core/text.h"
 #include "settings/history.h"
 #include "settings/history_export.h"
-#include "settings/profiles.h"
 #include "settings/store.h"
 
 #include <algorithm>
@@ -379,11 +378,11 @@ int Run(const Args& args) {
         return kNoProvider;
     }
     // Shown as the history last wrote it (a deleted provider has no other spelling left).
-    for (const std::string& known : history->Providers())
-        if (SameProvider(known, provider))
-            provider = known;
+    const std::optional<std::string> spelled = history->ProviderName(provider);
+    if (spelled)
+        provider = *spelled;
     const std::optional<int> storedCycleDay = history->StoredCycleDay(provider);
-    if (!storedCycleDay && !history->HasProvider(provider)) {
+    if (!storedCycleDay && !spelled) {
         std::cerr << "quorvane-usage: no such provider: \"" << provider << "\"";
         const std::vector<std::string> known = history->Providers();
         for (std::size_t i = 0; i < known.size(); ++i)
