@@ -1,6 +1,7 @@
 // The usage history in a real store: rows written in the store's transactions, read back
 // through the read-only connection, and summed by day and by billing cycle.
 #include "settings/history.h"
+#include "settings/history_export.h"
 #include "settings/profiles.h"
 #include "settings/store.h"
 #include "settings/store_fixture.h"
@@ -9,6 +10,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 
 namespace quorvane::test {
 namespace {
@@ -198,6 +201,57 @@ TEST_F(HistoryTest, AHistoryOfANewerVersionIsLeftAlone) {
     EXPECT_THAT(why, testing::HasSubstr("newer version"));
     EXPECT_FALSE(UsageHistory::Open(&why));
     EXPECT_THAT(why, testing::HasSubstr("newer version"));
+    // The save the refused row went with is kept whole.
+    EXPECT_TRUE(WriteTogether(HKEY_LOCAL_MACHINE, [&] {
+        AppendSessionRow(Row("Dial Net", At(2026, 1, 15), 5));
+        return WriteValueByPath(HKEY_LOCAL_MACHINE, ProvidersKey + "\\Dial Net\\TotalTime",
+                                Variant(std::int32_t{105}), vkInteger);
+    }));
+    Variant total;
+    ReadValueByPath(HKEY_LOCAL_MACHINE, ProvidersKey + "\\Dial Net\\TotalTime", vkInteger, total);
+    EXPECT_EQ(total.toInt(), 105);
+}
+
+// An export replaces a regular file whole, or makes a new one; it never writes through a link,
+// into a folder, or over the store's own files.
+TEST_F(HistoryTest, AnExportReplacesOnlyARegularFile) {
+    namespace fs = std::filesystem;
+    const fs::path folder = StoreFolder().parent_path() / "exports";
+    fs::remove_all(folder);
+    fs::create_directories(folder / "a folder");
+    const fs::path kept = folder / "kept.csv";
+    {
+        std::ofstream(kept) << "old";
+    }
+    fs::create_symlink(kept, folder / "link.csv");
+    {
+        std::ofstream(folder / "old.csv") << "old contents, longer than the new";
+    }
+    struct Case {
+        fs::path path;
+        std::string refusal; // "" when written
+    };
+    const Case cases[] = {
+        {folder / "new.csv", ""},
+        {folder / "old.csv", ""},
+        {folder / "link.csv", "is a symbolic link"},
+        {folder / "a folder", "is a folder"},
+        {HiveFile(HKEY_LOCAL_MACHINE), "one of the store's own files"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.string());
+        std::string why;
+        EXPECT_EQ(WriteExportFile(c.path.string(), "a,b\r\n", &why), c.refusal.empty());
+        if (c.refusal.empty()) {
+            std::ifstream in(c.path, std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a,b\r\n");
+        } else {
+            EXPECT_THAT(why, testing::HasSubstr(c.refusal));
+        }
+    }
+    std::ifstream in(kept);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
+    EXPECT_TRUE(fs::is_symlink(folder / "link.csv"));
 }
 
 } // namespace
