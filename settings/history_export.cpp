@@ -123,22 +123,28 @@ std::string Csv(const std::vector<Item>& items, const Fields& fieldsOf) {
     return out;
 }
 
-std::string JsonObject(const std::vector<std::pair<const char*, std::string>>& fields) {
-    std::string out = "{";
+void AppendJsonObject(std::string& out,
+                      const std::vector<std::pair<const char*, std::string>>& fields) {
+    out += '{';
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i > 0)
             out += ", ";
-        out += JsonString(fields[i].first) + ": " + fields[i].second;
+        out += JsonString(fields[i].first);
+        out += ": ";
+        out += fields[i].second;
     }
-    return out + "}";
+    out += '}';
 }
 
+// Appended in place: a report of a year's sessions is most of a megabyte.
 template <typename Item, typename Fields>
-std::string JsonArray(const std::vector<Item>& items, const Fields& fieldsOf) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i)
-        out += (i > 0 ? ",\n    " : "\n    ") + JsonObject(fieldsOf(items[i]));
-    return out + (items.empty() ? "]" : "\n  ]");
+void AppendJsonArray(std::string& out, const std::vector<Item>& items, const Fields& fieldsOf) {
+    out += '[';
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        out += i > 0 ? ",\n    " : "\n    ";
+        AppendJsonObject(out, fieldsOf(items[i]));
+    }
+    out += items.empty() ? "]" : "\n  ]";
 }
 
 std::vector<std::pair<const char*, std::string>> DayFields(const DayUsage& day, bool json) {
@@ -186,19 +192,23 @@ std::string CyclesCsv(const std::vector<CycleUsage>& cycles) {
 }
 
 std::string UsageJson(const UsageReport& report) {
-    std::string out = "{\n  \"provider\": " + JsonString(report.provider) +
-                      ",\n  \"cycle_day\": " + std::to_string(report.cycleDay) +
-                      ",\n  \"sessions\": " +
-                      JsonArray(report.sessions,
-                                [](const SessionRow& row) { return SessionFields(row, true); });
-    if (report.days)
-        out += ",\n  \"days\": " +
-               JsonArray(*report.days, [](const DayUsage& day) { return DayFields(day, true); });
-    if (report.cycles)
-        out += ",\n  \"cycles\": " + JsonArray(*report.cycles, [](const CycleUsage& cycle) {
-                   return CycleFields(cycle, true);
-               });
-    return out + "\n}\n";
+    std::string out;
+    out.reserve(256 + report.sessions.size() * 256);
+    out += "{\n  \"provider\": " + JsonString(report.provider) +
+           ",\n  \"cycle_day\": " + std::to_string(report.cycleDay) + ",\n  \"sessions\": ";
+    AppendJsonArray(out, report.sessions,
+                    [](const SessionRow& row) { return SessionFields(row, true); });
+    if (report.days) {
+        out += ",\n  \"days\": ";
+        AppendJsonArray(out, *report.days, [](const DayUsage& day) { return DayFields(day, true); });
+    }
+    if (report.cycles) {
+        out += ",\n  \"cycles\": ";
+        AppendJsonArray(out, *report.cycles,
+                        [](const CycleUsage& cycle) { return CycleFields(cycle, true); });
+    }
+    out += "\n}\n";
+    return out;
 }
 
 bool WriteExportFile(const std::string& path, std::string_view text, std::string* why) {

@@ -58,6 +58,9 @@ void SessionEnd(benchmark::State& state, bool withRow) {
         state.PauseTiming();
         WriteSessionState(running);
         ++w->Timers.TotalTime;
+        // Each session after the one before, as they come.
+        stretch.start = stretch.end;
+        stretch.end += 3600 * kOneSecond;
         state.ResumeTiming();
         if (!TransferProviderSettings(form, false, w->Timers))
             state.SkipWithError("the save failed");
