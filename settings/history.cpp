@@ -167,6 +167,13 @@ SessionRow RowOf(const Statement& q) {
     return row;
 }
 
+std::vector<SessionRow> RowsOf(Statement& q) {
+    std::vector<SessionRow> rows;
+    while (q.Step())
+        rows.push_back(RowOf(q));
+    return rows;
+}
+
 // The sums of the columns count(*), sum(seconds), sum(inside_peak), sum(outside_peak), sum(rx),
 // sum(tx), count(rx), count(tx) from `first` on.
 constexpr const char* kSumColumns =
@@ -365,17 +372,9 @@ bool AppendSessionStretch(const SessionSoFar& session, std::string* why) {
     HistoryWrite write(why);
     if (!write.ok())
         return false;
-    SessionRow row;
-    row.provider = session.provider;
+    SessionRow row = session.counted;
     row.start = MomentOf(session.start);
     row.end = MomentOf(session.end);
-    row.seconds = session.seconds;
-    row.insidePeak = session.insidePeak;
-    row.outsidePeak = session.outsidePeak;
-    row.rx = session.rx;
-    row.tx = session.tx;
-    row.charges = session.charges;
-    row.ended = session.ended;
     // The session's rows of earlier days, read under the write lock the row is written with.
     if (write.version() > 0) {
         try {
@@ -385,7 +384,7 @@ bool AppendSessionStretch(const SessionSoFar& session, std::string* why) {
                  " FROM usage_history WHERE provider_fold = ?1 AND start_local >= ?2 "
                  "AND ended = 'midnight'")
                     .c_str());
-            earlier.Bind(1, ProviderFold(session.provider)).Bind(2, row.start.local());
+            earlier.Bind(1, ProviderFold(row.provider)).Bind(2, row.start.local());
             if (earlier.Step()) {
                 const UsageSums before = SumsOf(earlier, 1);
                 if (before.sessions > 0) {
@@ -517,9 +516,7 @@ std::vector<SessionRow> UsageHistory::Sessions(std::string_view provider, DateTi
                  "AND start_local < ?3 ORDER BY start_local, seq")
                     .c_str());
     q.Bind(1, ProviderFold(provider)).Bind(2, LocalSecondOfDay(from)).Bind(3, LocalSecondOfDay(to));
-    while (q.Step())
-        rows.push_back(RowOf(q));
-    return rows;
+    return RowsOf(q);
 }
 
 std::vector<SessionRow> UsageHistory::LastSessions(std::string_view provider,
@@ -533,8 +530,7 @@ std::vector<SessionRow> UsageHistory::LastSessions(std::string_view provider,
                  "ORDER BY start_local DESC, seq DESC LIMIT ?2")
                     .c_str());
     q.Bind(1, ProviderFold(provider)).Bind(2, static_cast<std::int64_t>(count));
-    while (q.Step())
-        rows.push_back(RowOf(q));
+    rows = RowsOf(q);
     std::reverse(rows.begin(), rows.end());
     return rows;
 }

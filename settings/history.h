@@ -82,20 +82,14 @@ bool AppendSessionRow(const SessionRow& row, std::string* why = nullptr);
 // A running session at a save that ends a stretch of it (its stop, the window's close, the
 // day's end, its recovery): everything it has counted since it started.
 struct SessionSoFar {
-    std::string provider;
     // When the session started (its first tick, or the end of the COM Port dialling delay), and
     // this moment, both on the program's local clock.
     DateTime start = 0.0;
     DateTime end = 0.0;
-    // What it has added to TotalTime and to each peak side, and the bytes it has counted (none
-    // where the detection method counts none).
-    std::int64_t seconds = 0;
-    std::int64_t insidePeak = 0;
-    std::int64_t outsidePeak = 0;
-    std::optional<std::uint64_t> rx;
-    std::optional<std::uint64_t> tx;
-    std::string charges;
-    SessionEnd ended = SessionEnd::Stopped;
+    // Its provider, what it has added to the totals since it started and the bytes it has
+    // counted (none where the detection method counts none), the charges, and how the stretch
+    // ends; the moments are the two above.
+    SessionRow counted;
 };
 
 // Appends the row of the stretch that ends now: the session's counts less what its rows of

@@ -43,8 +43,12 @@ void SessionEnd(benchmark::State& state, bool withRow) {
     Stopping stopping;
     const StoredSessionState running{bench::kHistoryProvider, kToday + 0.5, kToday + 0.54,
                                      {3600, 0, 3600, 0, 0, 0}, {}};
-    SessionSoFar stretch{bench::kHistoryProvider, kToday + 0.5, kToday + 0.5 + 3600 * kOneSecond,
-                         3600, 0, 3600, 123456789, 12345678, "$12.00", quorvane::SessionEnd::Stopped};
+    SessionSoFar stretch{kToday + 0.5, kToday + 0.5 + 3600 * kOneSecond, {}};
+    stretch.counted.provider = bench::kHistoryProvider;
+    stretch.counted.seconds = stretch.counted.outsidePeak = 3600;
+    stretch.counted.rx = 123456789;
+    stretch.counted.tx = 12345678;
+    stretch.counted.charges = "$12.00";
     ProfileForm form;
     form.components = &w->components;
     form.cbProvider = w->cbProvider;

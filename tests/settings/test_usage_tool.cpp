@@ -7,6 +7,7 @@
 #include "settings/store.h"
 #include "settings/store_fixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -74,12 +75,26 @@ protected:
         return RunProgram(args, {}, [] { putenv(const_cast<char*>(kNow)); });
     }
 
-    // Python reads `text` with the script, which prints what it makes of it.
-    static std::string Python(const std::string& script, const std::string& text) {
-        const ProcessResult python =
-            RunProgram({QUORVANE_SYSTEM_PYTHON3, "-c", script}, text);
-        EXPECT_EQ(python.status, 0) << python.err;
-        return python.out;
+    // Python reads what the command prints for each case's arguments with the script, which
+    // prints what it makes of it.
+    struct ReadCase {
+        std::vector<std::string> args;
+        std::string read;
+    };
+    static void ExpectRead(const std::string& script, const std::vector<ReadCase>& cases) {
+        for (const ReadCase& c : cases) {
+            SCOPED_TRACE(testing::PrintToString(c.args));
+            const ProcessResult r = Usage(c.args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            const ProcessResult python =
+                RunProgram({QUORVANE_SYSTEM_PYTHON3, "-c", script}, r.out);
+            EXPECT_EQ(python.status, 0) << python.err;
+            EXPECT_EQ(python.out, c.read) << r.out;
+            if (std::find(c.args.begin(), c.args.end(), "--csv") != c.args.end()) {
+                // Every line ends in CRLF, as RFC 4180 has it.
+                EXPECT_EQ(r.out.find("\n"), r.out.find("\r\n") + 1);
+            }
+        }
     }
 };
 
@@ -156,11 +171,7 @@ for x in d.get("days", []):
 for x in d.get("cycles", []):
     print(x["start"], x["end"], x["sessions"], x["seconds"], x["rx"], x["bytes_partial"])
 )py";
-    struct Case {
-        std::vector<std::string> args;
-        std::string read;
-    };
-    const Case cases[] = {
+    ExpectRead(script, {
         {{"--json"},
          "Dial Net 15 ['cycle_day', 'cycles', 'days', 'provider', 'sessions']\n"
          "Dial Net 2026-03-15T00:00:04+01:00 2026-03-15T00:30:00+01:00 1796 0 1796 500000 50000 "
@@ -184,13 +195,7 @@ for x in d.get("cycles", []):
          "Caf\xef\xbf\xbd 0 ['cycle_day', 'provider', 'sessions']\n"
          "Caf\xef\xbf\xbd 2026-03-16T12:00:00+01:00 2026-03-16T12:05:00+01:00 300 0 0 7 8 "
          "say \"hi\" recovered\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.args));
-        const ProcessResult r = Usage(c.args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(Python(script, r.out), c.read) << r.out;
-    }
+    });
 }
 
 TEST_F(UsageTool, CsvIsReadBackByACsvReader) {
@@ -199,11 +204,7 @@ import csv, io, sys
 for row in csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding="utf-8", newline="")):
     print("|".join(row))
 )py";
-    struct Case {
-        std::vector<std::string> args;
-        std::string read;
-    };
-    const Case cases[] = {
+    ExpectRead(script, {
         {{"--csv"},
          "provider|start|end|seconds|inside_peak|outside_peak|rx|tx|charges|ended\n"
          "Dial Net|2026-03-15T00:00:04+01:00|2026-03-15T00:30:00+01:00|1796|0|1796|500000|50000|"
@@ -222,15 +223,7 @@ for row in csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding="utf-8", newli
          "start|end|sessions|seconds|inside_peak|outside_peak|rx|tx|bytes_partial\n"
          "2026-02-15|2026-03-14|2|5404|3600|1804|1500000|250000|true\n"
          "2026-03-15|2026-04-14|2|6326|4530|1796|500000|50000|true\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.args));
-        const ProcessResult r = Usage(c.args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(Python(script, r.out), c.read) << r.out;
-        // Every line ends in CRLF, as RFC 4180 has it.
-        EXPECT_EQ(r.out.find("\n"), r.out.find("\r\n") + 1);
-    }
+    });
 }
 
 TEST_F(UsageTool, ExitCodesSayWhatWentWrong) {
