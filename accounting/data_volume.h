@@ -16,6 +16,8 @@
 //                         bytes = data.Take(readings of the interfaces watched); totals += bytes
 //   the stop:             data.End()
 
+#include "core/regional.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -80,8 +82,6 @@ private:
     bool running_ = false;
 };
 
-// A number of bytes in decimal units, three digits at most, with the locale's decimal separator
-// and no trailing zeros: "532 B", "532 kB", "1.24 GB", "5 GB".
-std::string FormatDataVolume(std::uint64_t bytes);
+// FormatDataVolume, a number of bytes as the read-outs show it, is in core/regional.h.
 
 } // namespace quorvane

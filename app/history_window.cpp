@@ -8,6 +8,7 @@
 #include "core/clock.h"
 #include "core/regional.h"
 #include "settings/history.h"
+#include "settings/history_export.h"
 #include "settings/store.h"
 
 #include <QComboBox>
@@ -65,12 +66,6 @@ UsageBar Bar(std::string label, const UsageSums& sums, UsageMeasure measure, boo
         return {std::move(label), static_cast<double>(sums.insidePeak),
                 static_cast<double>(sums.outsidePeak)};
     return {std::move(label), static_cast<double>(sums.seconds), 0};
-}
-
-// TODO(export): the history's CSV and JSON writers.
-bool ExportSessionsFile(const std::string&, const std::vector<SessionRow>&, bool, std::string* why) {
-    *why = "not yet";
-    return false;
 }
 
 enum Column { colStart, colEnd, colLength, colData, colCharges };
@@ -291,7 +286,10 @@ void THistoryWindow::btnExportClick() {
     const bool json = QFileInfo(name).suffix().compare(QLatin1String("json"),
                                                        Qt::CaseInsensitive) == 0;
     std::string why;
-    if (!ExportSessionsFile(name.toStdString(), shown_, json, &why))
+    const std::string text =
+        json ? UsageJson({view_.provider.toStdString(), view_.cycleDay, shown_, {}, {}})
+             : SessionsCsv(shown_);
+    if (!WriteExportFile(name.toStdString(), text, &why))
         ShowError(QStringLiteral("The usage history could not be exported to ") + name +
                         QStringLiteral(":\r\n\r\n") + Text(why));
 }

@@ -48,20 +48,18 @@ StoredLogging ReadLogging(const std::string& provider) {
 // any: the state keeps none for the methods that count none.
 SessionSoFar RecoveredStretch(const std::string& provider, const CutSession& cut,
                               const std::string& charges) {
-    SessionSoFar stretch{provider,
-                         cut.firstTick,
-                         cut.lastWrite,
-                         cut.counted.seconds,
-                         cut.counted.insidePeak,
-                         cut.counted.outsidePeak,
-                         std::nullopt,
-                         std::nullopt,
-                         charges,
-                         SessionEnd::Recovered};
+    SessionSoFar stretch{cut.firstTick, cut.lastWrite, {}};
+    SessionRow& row = stretch.counted;
+    row.provider = provider;
+    row.seconds = cut.counted.seconds;
+    row.insidePeak = cut.counted.insidePeak;
+    row.outsidePeak = cut.counted.outsidePeak;
     if (cut.countedBytes.rx != 0 || cut.countedBytes.tx != 0) {
-        stretch.rx = cut.countedBytes.rx;
-        stretch.tx = cut.countedBytes.tx;
+        row.rx = cut.countedBytes.rx;
+        row.tx = cut.countedBytes.tx;
     }
+    row.charges = charges;
+    row.ended = SessionEnd::Recovered;
     return stretch;
 }
 

@@ -264,20 +264,19 @@ void TfrmTimer::tOnLineTimer() {
 
 SessionSoFar TfrmTimer::SessionStretch(SessionEnd how, DateTime end, bool bytesCounted) const {
     const SessionCounts& counted = session_->Counted();
-    SessionSoFar stretch;
-    stretch.provider = sessionProvider_.toStdString();
-    stretch.start = session_->Values().StartTime;
-    stretch.end = end;
-    stretch.seconds = counted.seconds;
-    stretch.insidePeak = counted.insidePeak;
-    stretch.outsidePeak = counted.outsidePeak;
+    SessionSoFar stretch{session_->Values().StartTime, end, {}};
+    SessionRow& row = stretch.counted;
+    row.provider = sessionProvider_.toStdString();
+    row.seconds = counted.seconds;
+    row.insidePeak = counted.insidePeak;
+    row.outsidePeak = counted.outsidePeak;
     if (bytesCounted) {
         const DataBytes& bytes = interfaceWatch_->Counted();
-        stretch.rx = bytes.rx;
-        stretch.tx = bytes.tx;
+        row.rx = bytes.rx;
+        row.tx = bytes.tx;
     }
-    stretch.charges = ChargesText().toStdString();
-    stretch.ended = how;
+    row.charges = ChargesText().toStdString();
+    row.ended = how;
     return stretch;
 }
 

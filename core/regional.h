@@ -5,6 +5,7 @@
 
 #include "core/datetime.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,5 +42,9 @@ std::optional<DateTime> ParseTime(std::string_view text);
 // An amount as "#,##0.00": two decimals rounded half away from zero, the thousands separator
 // between groups of three, "." as the decimal point, a leading "-" when negative.
 std::string FormatAmount(double amount);
+
+// A number of bytes in decimal units, three digits at most, with the locale's decimal separator
+// and no trailing zeros: "532 B", "532 kB", "1.24 GB", "5 GB".
+std::string FormatDataVolume(std::uint64_t bytes);
 
 } // namespace quorvane

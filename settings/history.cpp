@@ -1,7 +1,9 @@
 #include "settings/history.h"
 
 #include "core/text.h"
+#include "core/bytes.h"
 #include "core/text_codec.h"
+#include "settings/profiles.h"
 #include "settings/store.h"
 
 #include <sqlite3.h>
@@ -21,18 +23,21 @@ namespace {
 // rows it does not know the shape of.
 constexpr int kHistoryVersion = 1;
 
-// Rows are found by provider and by the local time of their start, which is also what their
-// day is reckoned from: one index serves every query.
+// The rows lie in the order they are asked for: by provider, then by the local time of their
+// start (which is also what their day is reckoned from), so a provider's days and cycles are one
+// range of the table, and a new row goes at the end of its provider's, touching one page. A
+// moment is kept as the local clock's reading with its offset east of UTC. `seq` tells apart rows
+// of one provider that start in the same second (a clock set back).
 constexpr const char* kHistorySchema = R"sql(
 CREATE TABLE usage_history_version(version INTEGER NOT NULL);
 INSERT INTO usage_history_version(version) VALUES(1);
 CREATE TABLE usage_history(
-    id INTEGER PRIMARY KEY,
-    provider TEXT NOT NULL,
     provider_fold TEXT NOT NULL,
-    start_utc INTEGER NOT NULL,
+    start_local INTEGER NOT NULL,
+    seq INTEGER NOT NULL,
+    provider TEXT NOT NULL,
     start_offset INTEGER NOT NULL,
-    end_utc INTEGER NOT NULL,
+    end_local INTEGER NOT NULL,
     end_offset INTEGER NOT NULL,
     seconds INTEGER NOT NULL,
     inside_peak INTEGER NOT NULL,
@@ -40,9 +45,9 @@ CREATE TABLE usage_history(
     rx INTEGER,
     tx INTEGER,
     charges TEXT NOT NULL,
-    ended TEXT NOT NULL CHECK(ended IN ('stopped', 'closed', 'midnight', 'recovered'))
-);
-CREATE INDEX usage_history_by_start ON usage_history(provider_fold, start_utc + start_offset);
+    ended TEXT NOT NULL CHECK(ended IN ('stopped', 'closed', 'midnight', 'recovered')),
+    PRIMARY KEY(provider_fold, start_local, seq)
+) WITHOUT ROWID;
 )sql";
 
 constexpr std::int64_t kSecondsPerDay = 86400;
@@ -144,15 +149,14 @@ int HistoryVersion(sqlite3* db) {
 }
 
 constexpr const char* kRowColumns =
-    "id, provider, start_utc, start_offset, end_utc, end_offset, seconds, inside_peak, "
+    "seq, provider, start_local, start_offset, end_local, end_offset, seconds, inside_peak, "
     "outside_peak, rx, tx, charges, ended";
 
 SessionRow RowOf(const Statement& q) {
     SessionRow row;
-    row.id = q.Int(0);
     row.provider = q.Text(1);
-    row.start = {q.Int(2), static_cast<std::int32_t>(q.Int(3))};
-    row.end = {q.Int(4), static_cast<std::int32_t>(q.Int(5))};
+    row.start = {q.Int(2) - q.Int(3), static_cast<std::int32_t>(q.Int(3))};
+    row.end = {q.Int(4) - q.Int(5), static_cast<std::int32_t>(q.Int(5))};
     row.seconds = q.Int(6);
     row.insidePeak = q.Int(7);
     row.outsidePeak = q.Int(8);
@@ -161,6 +165,13 @@ SessionRow RowOf(const Statement& q) {
     row.charges = q.Text(11);
     row.ended = ParseSessionEnd(q.Text(12)).value_or(SessionEnd::Stopped);
     return row;
+}
+
+std::vector<SessionRow> RowsOf(Statement& q) {
+    std::vector<SessionRow> rows;
+    while (q.Step())
+        rows.push_back(RowOf(q));
+    return rows;
 }
 
 // The sums of the columns count(*), sum(seconds), sum(inside_peak), sum(outside_peak), sum(rx),
@@ -197,16 +208,110 @@ private:
     sqlite3* db_;
 };
 
-bool Commit(StoreTransaction& transaction, std::string* why) {
-    try {
-        transaction.Commit();
-    } catch (const StoreError& e) {
-        if (why)
-            *why = e.what();
+// A write of the history in the machine hive's transaction (the caller's when one is open, so
+// that it commits or rolls back with the save of the totals), inside a savepoint of its own: a
+// row that fails takes nothing else of the transaction with it, and the save it goes with is
+// kept.
+class HistoryWrite {
+public:
+    explicit HistoryWrite(std::string* why)
+        : why_(why), db_(HiveConnectionForWriting(RootKey::LocalMachine, why)),
+          transaction_(RootKey::LocalMachine) {
+        if (!db_)
+            return;
+        if (!transaction_.ok()) {
+            Fail(transaction_.error());
+            return;
+        }
+        if (sqlite3_exec(db_.get(), "SAVEPOINT usage_history_row", nullptr, nullptr, nullptr) !=
+            SQLITE_OK) {
+            Fail(sqlite3_errmsg(db_.get()));
+            return;
+        }
+        open_ = true;
+        try {
+            version_ = HistoryVersion(db_.get());
+        } catch (const StoreError& e) {
+            Fail(e.what());
+            return;
+        }
+        if (version_ > kHistoryVersion) {
+            Fail("the usage history was written by a newer version of Quorvane");
+            return;
+        }
+        ok_ = true;
+    }
+    ~HistoryWrite() {
+        if (open_)
+            sqlite3_exec(db_.get(), "ROLLBACK TO usage_history_row; RELEASE usage_history_row",
+                         nullptr, nullptr, nullptr);
+    }
+    HistoryWrite(const HistoryWrite&) = delete;
+    HistoryWrite& operator=(const HistoryWrite&) = delete;
+
+    bool ok() const { return ok_; }
+    sqlite3* db() const { return db_.get(); }
+    // The history's version before this write; 0 when it had none yet.
+    int version() const { return version_; }
+
+    bool Fail(const std::string& reason) {
+        if (why_)
+            *why_ = reason;
+        ok_ = false;
         return false;
     }
-    return true;
-}
+
+    // Makes the history's tables the first time.
+    bool Insert(const SessionRow& row) {
+        try {
+            if (version_ == 0) {
+                if (sqlite3_exec(db(), kHistorySchema, nullptr, nullptr, nullptr) != SQLITE_OK)
+                    return Fail(sqlite3_errmsg(db()));
+                version_ = kHistoryVersion;
+            }
+            const std::string fold = ProviderFold(row.provider);
+            Statement insert(db(),
+                             "INSERT INTO usage_history(provider_fold, start_local, seq, provider, "
+                             "start_offset, end_local, end_offset, seconds, inside_peak, "
+                             "outside_peak, rx, tx, charges, ended) "
+                             "VALUES(?1, ?2, (SELECT count(*) FROM usage_history WHERE "
+                             "provider_fold = ?1 AND start_local = ?2), ?3, ?4, ?5, ?6, ?7, ?8, "
+                             "?9, ?10, ?11, ?12, ?13)");
+            insert.Bind(1, fold).Bind(2, row.start.local()).Bind(3, row.provider);
+            insert.Bind(4, std::int64_t{row.start.offset});
+            insert.Bind(5, row.end.local()).Bind(6, std::int64_t{row.end.offset});
+            insert.Bind(7, row.seconds).Bind(8, row.insidePeak).Bind(9, row.outsidePeak);
+            insert.Bind(10, row.rx).Bind(11, row.tx).Bind(12, row.charges);
+            insert.Bind(13, std::string_view(SessionEndName(row.ended)));
+            insert.Step();
+        } catch (const StoreError& e) {
+            return Fail(e.what());
+        }
+        return true;
+    }
+
+    // Keeps what was written; commits it unless the caller's transaction is to.
+    bool Finish() {
+        if (sqlite3_exec(db(), "RELEASE usage_history_row", nullptr, nullptr, nullptr) !=
+            SQLITE_OK)
+            return Fail(sqlite3_errmsg(db()));
+        open_ = false;
+        try {
+            transaction_.Commit();
+        } catch (const StoreError& e) {
+            return Fail(e.what());
+        }
+        return true;
+    }
+
+private:
+    std::string* why_;
+    std::shared_ptr<sqlite3> db_;
+    StoreTransaction transaction_;
+    bool open_ = false;
+    bool ok_ = false;
+    int version_ = 0;
+};
 
 } // namespace
 
@@ -259,93 +364,27 @@ std::string Iso8601(const HistoryMoment& moment) {
 }
 
 bool AppendSessionRow(const SessionRow& row, std::string* why) {
-    const auto failed = [&](const std::string& reason) {
-        if (why)
-            *why = reason;
-        return false;
-    };
-    const std::shared_ptr<sqlite3> db = HiveConnectionForWriting(RootKey::LocalMachine, why);
-    if (!db)
-        return false;
-    // Joins the caller's transaction when there is one.
-    StoreTransaction transaction(RootKey::LocalMachine);
-    if (!transaction.ok())
-        return failed(transaction.error());
-    // A row that fails takes nothing else of the caller's transaction with it: the save of the
-    // totals it goes with is kept.
-    if (sqlite3_exec(db.get(), "SAVEPOINT usage_history_row", nullptr, nullptr, nullptr) !=
-        SQLITE_OK)
-        return failed(sqlite3_errmsg(db.get()));
-    struct Undo {
-        sqlite3* db;
-        bool done = false;
-        ~Undo() {
-            if (!done)
-                sqlite3_exec(db, "ROLLBACK TO usage_history_row; RELEASE usage_history_row",
-                             nullptr, nullptr, nullptr);
-        }
-    } undo{db.get()};
-    try {
-        const int version = HistoryVersion(db.get());
-        if (version > kHistoryVersion)
-            return failed("the usage history was written by a newer version of Quorvane");
-        if (version == 0 &&
-            sqlite3_exec(db.get(), kHistorySchema, nullptr, nullptr, nullptr) != SQLITE_OK)
-            return failed(sqlite3_errmsg(db.get()));
-        Statement insert(db.get(),
-                         "INSERT INTO usage_history(provider, provider_fold, start_utc, "
-                         "start_offset, end_utc, end_offset, seconds, inside_peak, outside_peak, "
-                         "rx, tx, charges, ended) "
-                         "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
-        insert.Bind(1, row.provider).Bind(2, ProviderFold(row.provider));
-        insert.Bind(3, row.start.utc).Bind(4, std::int64_t{row.start.offset});
-        insert.Bind(5, row.end.utc).Bind(6, std::int64_t{row.end.offset});
-        insert.Bind(7, row.seconds).Bind(8, row.insidePeak).Bind(9, row.outsidePeak);
-        insert.Bind(10, row.rx).Bind(11, row.tx).Bind(12, row.charges);
-        insert.Bind(13, std::string_view(SessionEndName(row.ended)));
-        insert.Step();
-        if (sqlite3_exec(db.get(), "RELEASE usage_history_row", nullptr, nullptr, nullptr) !=
-            SQLITE_OK)
-            return failed(sqlite3_errmsg(db.get()));
-        undo.done = true;
-        transaction.Commit();
-    } catch (const StoreError& e) {
-        return failed(e.what());
-    }
-    return true;
+    HistoryWrite write(why);
+    return write.ok() && write.Insert(row) && write.Finish();
 }
 
 bool AppendSessionStretch(const SessionSoFar& session, std::string* why) {
-    const std::shared_ptr<sqlite3> db = HiveConnectionForWriting(RootKey::LocalMachine, why);
-    if (!db)
+    HistoryWrite write(why);
+    if (!write.ok())
         return false;
-    // The earlier rows are read under the write lock the row is written with.
-    StoreTransaction transaction(RootKey::LocalMachine);
-    if (!transaction.ok()) {
-        if (why)
-            *why = transaction.error();
-        return false;
-    }
-    SessionRow row;
-    row.provider = session.provider;
+    SessionRow row = session.counted;
     row.start = MomentOf(session.start);
     row.end = MomentOf(session.end);
-    row.seconds = session.seconds;
-    row.insidePeak = session.insidePeak;
-    row.outsidePeak = session.outsidePeak;
-    row.rx = session.rx;
-    row.tx = session.tx;
-    row.charges = session.charges;
-    row.ended = session.ended;
-    try {
-        if (HistoryVersion(db.get()) > 0) {
+    // The session's rows of earlier days, read under the write lock the row is written with.
+    if (write.version() > 0) {
+        try {
             Statement earlier(
-                db.get(),
-                (std::string("SELECT max(end_utc + end_offset), ") + kSumColumns +
-                 " FROM usage_history WHERE provider_fold = ?1 AND start_utc + start_offset >= ?2 "
+                write.db(),
+                (std::string("SELECT max(end_local), ") + kSumColumns +
+                 " FROM usage_history WHERE provider_fold = ?1 AND start_local >= ?2 "
                  "AND ended = 'midnight'")
                     .c_str());
-            earlier.Bind(1, ProviderFold(session.provider)).Bind(2, row.start.local());
+            earlier.Bind(1, ProviderFold(row.provider)).Bind(2, row.start.local());
             if (earlier.Step()) {
                 const UsageSums before = SumsOf(earlier, 1);
                 if (before.sessions > 0) {
@@ -360,13 +399,11 @@ bool AppendSessionStretch(const SessionSoFar& session, std::string* why) {
                         row.tx = *row.tx - std::min(*row.tx, *before.tx);
                 }
             }
+        } catch (const StoreError& e) {
+            return write.Fail(e.what());
         }
-    } catch (const StoreError& e) {
-        if (why)
-            *why = e.what();
-        return false;
     }
-    return AppendSessionRow(row, why) && Commit(transaction, why);
+    return write.Insert(row) && write.Finish();
 }
 
 CycleBounds CycleAround(int cycleDay, DateTime day) {
@@ -418,24 +455,54 @@ std::unique_ptr<UsageHistory> UsageHistory::Open(std::string* why) {
     return std::unique_ptr<UsageHistory>(new UsageHistory(std::move(connection)));
 }
 
+std::optional<std::string> UsageHistory::DefaultProvider() const {
+    const std::optional<RegValue> value =
+        QueryValueReadOnly(connection_->db.get(), ProvidersKey, "DefaultProvider");
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ))
+        return std::nullopt;
+    std::string name(value->data.begin(), value->data.end());
+    name.resize(std::min(name.size(), name.find('\0')));
+    if (name.empty())
+        return std::nullopt;
+    return name;
+}
+
+std::optional<int> UsageHistory::StoredCycleDay(std::string_view provider) const {
+    if (!IsStorableProviderName(provider))
+        return std::nullopt;
+    const std::string key = ProviderKeyPath(provider);
+    const std::optional<RegValue> day =
+        QueryValueReadOnly(connection_->db.get(), key, "seCycleDay");
+    if (day && day->type == REG_DWORD && day->data.size() == 4)
+        return static_cast<std::int32_t>(ReadLittleEndian(day->data.data(), 4));
+    // A profile saved without the field has no cycle.
+    if (QueryValueReadOnly(connection_->db.get(), key, kTotalNames[3]))
+        return 0;
+    return std::nullopt;
+}
+
 std::vector<std::string> UsageHistory::Providers() const {
     std::vector<std::string> names;
     if (!connection_->present)
         return names;
     // The name of each provider's newest row (SQLite takes a bare column from the max() row).
-    Statement q(connection_->db.get(), "SELECT max(id), provider FROM usage_history "
+    Statement q(connection_->db.get(), "SELECT max(start_local), provider FROM usage_history "
                                        "GROUP BY provider_fold ORDER BY provider_fold");
     while (q.Step())
         names.push_back(q.Text(1));
     return names;
 }
 
-bool UsageHistory::HasProvider(std::string_view provider) const {
+std::optional<std::string> UsageHistory::ProviderName(std::string_view provider) const {
     if (!connection_->present)
-        return false;
-    Statement q(connection_->db.get(), "SELECT 1 FROM usage_history WHERE provider_fold = ?1");
+        return std::nullopt;
+    Statement q(connection_->db.get(),
+                "SELECT provider FROM usage_history WHERE provider_fold = ?1 "
+                "ORDER BY start_local DESC, seq DESC LIMIT 1");
     q.Bind(1, ProviderFold(provider));
-    return q.Step();
+    if (!q.Step())
+        return std::nullopt;
+    return q.Text(0);
 }
 
 std::vector<SessionRow> UsageHistory::Sessions(std::string_view provider, DateTime from,
@@ -445,13 +512,11 @@ std::vector<SessionRow> UsageHistory::Sessions(std::string_view provider, DateTi
         return rows;
     Statement q(connection_->db.get(),
                 (std::string("SELECT ") + kRowColumns +
-                 " FROM usage_history WHERE provider_fold = ?1 AND start_utc + start_offset >= ?2 "
-                 "AND start_utc + start_offset < ?3 ORDER BY start_utc + start_offset, id")
+                 " FROM usage_history WHERE provider_fold = ?1 AND start_local >= ?2 "
+                 "AND start_local < ?3 ORDER BY start_local, seq")
                     .c_str());
     q.Bind(1, ProviderFold(provider)).Bind(2, LocalSecondOfDay(from)).Bind(3, LocalSecondOfDay(to));
-    while (q.Step())
-        rows.push_back(RowOf(q));
-    return rows;
+    return RowsOf(q);
 }
 
 std::vector<SessionRow> UsageHistory::LastSessions(std::string_view provider,
@@ -462,11 +527,10 @@ std::vector<SessionRow> UsageHistory::LastSessions(std::string_view provider,
     Statement q(connection_->db.get(),
                 (std::string("SELECT ") + kRowColumns +
                  " FROM usage_history WHERE provider_fold = ?1 "
-                 "ORDER BY start_utc + start_offset DESC, id DESC LIMIT ?2")
+                 "ORDER BY start_local DESC, seq DESC LIMIT ?2")
                     .c_str());
     q.Bind(1, ProviderFold(provider)).Bind(2, static_cast<std::int64_t>(count));
-    while (q.Step())
-        rows.push_back(RowOf(q));
+    rows = RowsOf(q);
     std::reverse(rows.begin(), rows.end());
     return rows;
 }
@@ -481,10 +545,10 @@ std::vector<DayUsage> UsageHistory::Days(std::string_view provider, DateTime fro
     if (!connection_->present || days.empty())
         return days;
     Statement q(connection_->db.get(),
-                (std::string("SELECT (start_utc + start_offset - ?2) / 86400 AS day, ") +
+                (std::string("SELECT (start_local - ?2) / 86400 AS day, ") +
                  kSumColumns +
-                 " FROM usage_history WHERE provider_fold = ?1 AND start_utc + start_offset >= ?2 "
-                 "AND start_utc + start_offset < ?3 GROUP BY day ORDER BY day")
+                 " FROM usage_history WHERE provider_fold = ?1 AND start_local >= ?2 "
+                 "AND start_local < ?3 GROUP BY day ORDER BY day")
                     .c_str());
     q.Bind(1, ProviderFold(provider)).Bind(2, LocalSecondOfDay(from)).Bind(3, LocalSecondOfDay(to));
     while (q.Step()) {
@@ -505,8 +569,8 @@ std::vector<CycleUsage> UsageHistory::Cycles(std::string_view provider,
     const Snapshot snapshot(connection_->db.get());
     Statement q(connection_->db.get(),
                 (std::string("SELECT ") + kSumColumns +
-                 " FROM usage_history WHERE provider_fold = ?1 AND start_utc + start_offset >= ?2 "
-                 "AND start_utc + start_offset < ?3")
+                 " FROM usage_history WHERE provider_fold = ?1 AND start_local >= ?2 "
+                 "AND start_local < ?3")
                     .c_str());
     const std::string fold = ProviderFold(provider);
     for (CycleUsage& cycle : usage) {

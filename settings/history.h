@@ -55,7 +55,6 @@ std::string Iso8601(const HistoryMoment& moment);
 std::string IsoDate(DateTime day);
 
 struct SessionRow {
-    std::int64_t id = 0; // given by the store; 0 for a row not stored yet
     // The provider's name when the row was written (a blank name is the unnamed provider).
     std::string provider;
     HistoryMoment start;
@@ -83,20 +82,14 @@ bool AppendSessionRow(const SessionRow& row, std::string* why = nullptr);
 // A running session at a save that ends a stretch of it (its stop, the window's close, the
 // day's end, its recovery): everything it has counted since it started.
 struct SessionSoFar {
-    std::string provider;
     // When the session started (its first tick, or the end of the COM Port dialling delay), and
     // this moment, both on the program's local clock.
     DateTime start = 0.0;
     DateTime end = 0.0;
-    // What it has added to TotalTime and to each peak side, and the bytes it has counted (none
-    // where the detection method counts none).
-    std::int64_t seconds = 0;
-    std::int64_t insidePeak = 0;
-    std::int64_t outsidePeak = 0;
-    std::optional<std::uint64_t> rx;
-    std::optional<std::uint64_t> tx;
-    std::string charges;
-    SessionEnd ended = SessionEnd::Stopped;
+    // Its provider, what it has added to the totals since it started and the bytes it has
+    // counted (none where the detection method counts none), the charges, and how the stretch
+    // ends; the moments are the two above.
+    SessionRow counted;
 };
 
 // Appends the row of the stretch that ends now: the session's counts less what its rows of
@@ -157,11 +150,19 @@ public:
 
     // Queries throw StoreError (settings/store.h) when the database fails underneath.
 
+    // The provider the program loads at its start ("DefaultProvider"); nullopt when none is
+    // set.
+    std::optional<std::string> DefaultProvider() const;
+    // The billing cycle day a stored provider's profile holds ("seCycleDay", 0 for none);
+    // nullopt for a provider that is not stored (never saved, or deleted since).
+    std::optional<int> StoredCycleDay(std::string_view provider) const;
+
     // Every provider name that has rows, as last written, in case-insensitive order; providers
     // deleted since are among them.
     std::vector<std::string> Providers() const;
-    // Whether the provider (letter case ignored, as the store ignores it) has any row.
-    bool HasProvider(std::string_view provider) const;
+    // The provider's name (letter case ignored, as the store ignores it) as its newest row
+    // spells it; nullopt when it has no row.
+    std::optional<std::string> ProviderName(std::string_view provider) const;
 
     // The provider's rows of the days from `from` up to, not including, `to`, oldest first.
     std::vector<SessionRow> Sessions(std::string_view provider, DateTime from, DateTime to) const;

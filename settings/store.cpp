@@ -955,6 +955,52 @@ std::shared_ptr<sqlite3> OpenHiveForReading(RootKey root, std::string* why) {
     return std::shared_ptr<sqlite3>(db.release(), DbCloser());
 }
 
+std::optional<RegValue> QueryValueReadOnly(sqlite3* db, std::string_view keyPath,
+                                           std::string_view name) {
+    const auto prepare = [db](Sql which) {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v2(db, kSqlText[which], -1, &raw, nullptr) != SQLITE_OK)
+            throw StoreError(ErrorText(db), sqlite3_extended_errcode(db));
+        return StmtPtr(raw);
+    };
+    const auto step = [db](sqlite3_stmt* stmt) {
+        const int rc = sqlite3_step(stmt);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            throw StoreError(ErrorText(db), rc);
+        return rc == SQLITE_ROW;
+    };
+    // One snapshot: the key found on the way down keeps its values while they are read.
+    if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw StoreError(ErrorText(db), sqlite3_extended_errcode(db));
+    struct End {
+        sqlite3* db;
+        ~End() { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); }
+    } end{db};
+    std::int64_t id = kHiveKeyId;
+    const StmtPtr child = prepare(kFindChild);
+    for (const std::string_view key : SplitKeyPath(keyPath)) {
+        const std::string fold = FoldCase(key);
+        sqlite3_reset(child.get());
+        sqlite3_bind_int64(child.get(), 1, id);
+        sqlite3_bind_text(child.get(), 2, fold.data(), static_cast<int>(fold.size()),
+                          SQLITE_TRANSIENT);
+        if (!step(child.get()))
+            return std::nullopt;
+        id = sqlite3_column_int64(child.get(), 0);
+    }
+    const StmtPtr value = prepare(kQueryValue);
+    const std::string fold = FoldCase(name);
+    sqlite3_bind_int64(value.get(), 1, id);
+    sqlite3_bind_text(value.get(), 2, fold.data(), static_cast<int>(fold.size()),
+                      SQLITE_TRANSIENT);
+    if (!step(value.get()))
+        return std::nullopt;
+    const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(value.get(), 2));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(value.get(), 0));
+    return RegValue{text ? text : "", static_cast<RegType>(sqlite3_column_int64(value.get(), 1)),
+                    data ? Bytes(data, data + sqlite3_column_bytes(value.get(), 2)) : Bytes()};
+}
+
 StoreTransaction::StoreTransaction(RootKey root) {
     hive_ = Hive::For(root, &error_);
     if (!hive_)

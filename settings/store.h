@@ -205,5 +205,9 @@ std::shared_ptr<sqlite3> HiveConnectionForWriting(RootKey root, std::string* why
 // hive's file that is missing, a link or not a regular file, another program's database, one of
 // a newer version). nullptr with `why` set then.
 std::shared_ptr<sqlite3> OpenHiveForReading(RootKey root, std::string* why);
+// A value read through such a connection, the key named as the key operations name it: nullopt
+// when the key or the value is not there. Throws StoreError when the database fails.
+std::optional<RegValue> QueryValueReadOnly(sqlite3* db, std::string_view keyPath,
+                                           std::string_view name);
 
 } // namespace quorvane

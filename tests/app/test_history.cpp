@@ -4,12 +4,15 @@
 #include "settings/profiles.h"
 #include "settings/rollover_store.h"
 #include "tests/app/window_test.h"
+#include "watch/net_interfaces.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -173,12 +176,77 @@ TEST_F(History, TheRowsAddUpToTheTotals) {
     EXPECT_EQ(cycle.sums.outsidePeak, totals[2]);
 
     std::vector<SessionEnd> ended;
-    for (const SessionRow& row : history->LastSessions("Dial Net", 100))
+    for (const SessionRow& row : history->LastSessions("Dial Net", 100)) {
         ended.push_back(row.ended);
+        // The Manual method counts no bytes.
+        EXPECT_EQ(row.rx, std::nullopt);
+        EXPECT_EQ(row.charges.substr(0, 1), "$");
+    }
     using enum SessionEnd;
     EXPECT_EQ(ended, (std::vector<SessionEnd>{Stopped, Stopped, Midnight, Stopped, Recovered,
                                               Midnight, Closed, Midnight, Stopped, Midnight,
                                               Recovered, Stopped}));
+}
+
+// A session of the Network Interface method across midnight: each day's row has the bytes that
+// day's data totals got, and the two add up to the cycle's.
+TEST_F(History, ANetworkSessionsRowsCarryItsBytes) {
+    clock_.Set(At(12, 23, 59, 50));
+    FakeNetInterfaces interfaces;
+    TfrmTimer w;
+    w.SetInterfaceSource(interfaces);
+    w.cbProvider->setEditText(QStringLiteral("Mobile Net"));
+    w.cbDetection->setCurrentIndex(kNetworkInterface);
+    w.eInterface->setEditText(QStringLiteral("usb0"));
+    w.btnSave->click();
+    w.sbWatching->click();
+    const int usb = interfaces.AddOnline("usb0", {5000, 5000});
+    // Every wait ends at its event; the bound is only for a broken set-up.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.tOnLine->isActive(); }, 120000));
+    Tick(w, 0);
+    interfaces.SetCounters(usb, {8000, 5500});
+    Tick(w, 5);
+    EXPECT_EQ(w.Data.today, (DataBytes{3000, 500}));
+    interfaces.SetCounters(usb, {9000, 5600});
+    Tick(w, 6); // 00:00:01: the old day is saved with the bytes it had
+    w.tRolloverTimer();
+    interfaces.SetCounters(usb, {12000, 6000});
+    Tick(w, 5);
+    interfaces.SetUp(usb, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.tOnLine->isActive(); }, 120000));
+
+    const std::vector<SessionRow> rows = Open()->LastSessions("Mobile Net", 10);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].ended, SessionEnd::Midnight);
+    EXPECT_EQ(rows[0].rx, 3000u);
+    EXPECT_EQ(rows[0].tx, 500u);
+    EXPECT_EQ(rows[1].ended, SessionEnd::Stopped);
+    EXPECT_EQ(rows[1].rx, w.Data.today.rx);
+    EXPECT_EQ(rows[1].tx, w.Data.today.tx);
+    EXPECT_EQ(*rows[0].rx + *rows[1].rx, w.Data.total.rx);
+    EXPECT_EQ(*rows[0].tx + *rows[1].tx, w.Data.total.tx);
+}
+
+// The rows are the history of what was used: a provider deleted keeps them, under its name.
+TEST_F(History, ADeletedProvidersRowsStay) {
+    StoreProvider("Dial Net", true);
+    clock_.Set(At(12, 10));
+    TfrmTimer w;
+    w.sbManual->click();
+    Tick(w, 0);
+    Tick(w, 90);
+    w.sbManual->click();
+    boxes_->Answer(mrYes);
+    w.btnDelete->click();
+    ASSERT_FALSE(ProviderExists("Dial Net"));
+
+    const auto history = Open();
+    EXPECT_EQ(history->Providers(), std::vector<std::string>{"Dial Net"});
+    const std::vector<SessionRow> rows = history->LastSessions("dial net", 10);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].seconds, 90);
+    EXPECT_EQ(Iso8601(rows[0].start), "2026-03-12T10:00:00+00:00");
+    EXPECT_EQ(Iso8601(rows[0].end), "2026-03-12T10:01:30+00:00");
 }
 
 } // namespace

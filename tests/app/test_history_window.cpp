@@ -9,6 +9,9 @@
 #include "window_test.h"
 
 #include <QAction>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -18,6 +21,8 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QToolButton>
+
+#include <fstream>
 
 namespace quorvane {
 namespace {
@@ -157,6 +162,53 @@ TEST_F(HistoryWindowTest, AnOpenWindowFollowsTheSessionsAsTheyEnd) {
     ASSERT_EQ(h->tvSessions->rowCount(), 1);
     EXPECT_EQ(h->tvSessions->item(0, 2)->text(), "000:01:30");
     EXPECT_EQ(h->chHistory->Bars()[6].Sum(), 90);
+}
+
+TEST_F(HistoryWindowTest, TheSessionsShownAreExportedAsCsvOrJsonAndALinkIsRefused) {
+    const DateTime march = EncodeDate(2026, 3, 1);
+    Row("Dial Net", march + 2, 8, H(1), 1234);
+    Row("Dial Net", march + 3, 8, H(0, 2));
+    TfrmTimer w;
+    Provider(w);
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    FileDialogScript dialog;
+
+    const auto csv = home_ / "march.csv";
+    dialog.Answer(QString::fromStdString(csv.string()));
+    h->btnExport->click();
+    ASSERT_EQ(dialog.shown.size(), 1u);
+    EXPECT_EQ(dialog.shown[0].filter, "CSV Files (*.csv)|*.csv|JSON Files (*.json)|*.json");
+    EXPECT_EQ(test::ReadBytes(csv),
+              "provider,start,end,seconds,inside_peak,outside_peak,rx,tx,charges,ended\r\n"
+              "Dial Net,2026-03-03T08:00:00+00:00,2026-03-03T09:00:00+00:00,3600,0,3600,1234,0,"
+              "$0.00,stopped\r\n"
+              "Dial Net,2026-03-04T08:00:00+00:00,2026-03-04T08:02:00+00:00,120,0,120,,,"
+              "$0.00,stopped\r\n");
+
+    const auto json = home_ / "march.json";
+    dialog.Answer(QString::fromStdString(json.string()));
+    h->btnExport->click();
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray::fromStdString(test::ReadBytes(json)));
+    ASSERT_TRUE(doc.isObject());
+    const QJsonArray sessions = doc.object()[QStringLiteral("sessions")].toArray();
+    ASSERT_EQ(sessions.size(), 2);
+    EXPECT_EQ(sessions[0].toObject()[QStringLiteral("rx")].toInteger(), 1234);
+    EXPECT_TRUE(sessions[1].toObject()[QStringLiteral("rx")].isNull());
+
+    // A link is never written through: the file it points at stays as it was.
+    const auto target = home_ / "precious.txt";
+    std::ofstream(target) << "keep me";
+    const auto link = home_ / "link.csv";
+    std::filesystem::create_symlink(target, link);
+    const std::size_t boxes = boxes_->shown.size();
+    dialog.Answer(QString::fromStdString(link.string()));
+    h->btnExport->click();
+    EXPECT_EQ(test::ReadBytes(target), "keep me");
+    ASSERT_EQ(boxes_->shown.size(), boxes + 1);
+    EXPECT_TRUE(boxes_->shown.back().text.startsWith("The usage history could not be exported"))
+        << boxes_->shown.back().text.toStdString();
 }
 
 TEST_F(HistoryWindowTest, AStoreWithoutHistoryShowsAnEmptyCycle) {

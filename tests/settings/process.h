@@ -65,10 +65,12 @@ inline ProcessResult RunProgram(const std::vector<std::string>& args,
     return result;
 }
 
+#ifdef QUORVANE_REG_TOOL
 // quorvane-reg with these arguments.
 inline ProcessResult Reg(std::vector<std::string> args, const std::string& input = {}) {
     args.insert(args.begin(), QUORVANE_REG_TOOL);
     return RunProgram(args, input);
 }
+#endif
 
 } // namespace quorvane::test

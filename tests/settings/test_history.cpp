@@ -1,6 +1,7 @@
 // The usage history in a real store: rows written in the store's transactions, read back
 // through the read-only connection, and summed by day and by billing cycle.
 #include "settings/history.h"
+#include "settings/history_export.h"
 #include "settings/profiles.h"
 #include "settings/store.h"
 #include "settings/store_fixture.h"
@@ -9,6 +10,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 
 namespace quorvane::test {
 namespace {
@@ -82,9 +85,7 @@ TEST_F(HistoryTest, RowsComeBackAsWritten) {
     const std::vector<SessionRow> rows =
         history->Sessions("DIAL NET", EncodeDate(2026, 3, 29), EncodeDate(2026, 3, 30));
     ASSERT_EQ(rows.size(), 2u);
-    SessionRow expected = stopped;
-    expected.id = rows[0].id;
-    EXPECT_EQ(rows[0], expected);
+    EXPECT_EQ(rows[0], stopped);
     EXPECT_EQ(rows[1].ended, SessionEnd::Recovered);
     EXPECT_EQ(rows[1].rx, std::nullopt);
     // The session crossed the change to summer time: its start and end keep their own offsets.
@@ -92,6 +93,16 @@ TEST_F(HistoryTest, RowsComeBackAsWritten) {
     EXPECT_EQ(Iso8601(rows[0].end), "2026-03-29T03:30:00+02:00");
     EXPECT_EQ(rows[0].end.utc - rows[0].start.utc, 3600);
     EXPECT_EQ(history->Providers(), std::vector<std::string>{"dial net"});
+}
+
+// A clock set back can start two sessions in the same second: both are kept.
+TEST_F(HistoryTest, RowsStartingInTheSameSecondAreBothKept) {
+    Append(Row("Dial Net", At(2026, 1, 14, 9, 0), 100));
+    Append(Row("Dial Net", At(2026, 1, 14, 9, 0), 200));
+    const std::vector<SessionRow> rows = OpenHistory()->LastSessions("Dial Net", 5);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].seconds, 100);
+    EXPECT_EQ(rows[1].seconds, 200);
 }
 
 TEST_F(HistoryTest, AStoreWithoutHistoryHasNoRows) {
@@ -190,6 +201,57 @@ TEST_F(HistoryTest, AHistoryOfANewerVersionIsLeftAlone) {
     EXPECT_THAT(why, testing::HasSubstr("newer version"));
     EXPECT_FALSE(UsageHistory::Open(&why));
     EXPECT_THAT(why, testing::HasSubstr("newer version"));
+    // The save the refused row went with is kept whole.
+    EXPECT_TRUE(WriteTogether(HKEY_LOCAL_MACHINE, [&] {
+        AppendSessionRow(Row("Dial Net", At(2026, 1, 15), 5));
+        return WriteValueByPath(HKEY_LOCAL_MACHINE, ProvidersKey + "\\Dial Net\\TotalTime",
+                                Variant(std::int32_t{105}), vkInteger);
+    }));
+    Variant total;
+    ReadValueByPath(HKEY_LOCAL_MACHINE, ProvidersKey + "\\Dial Net\\TotalTime", vkInteger, total);
+    EXPECT_EQ(total.toInt(), 105);
+}
+
+// An export replaces a regular file whole, or makes a new one; it never writes through a link,
+// into a folder, or over the store's own files.
+TEST_F(HistoryTest, AnExportReplacesOnlyARegularFile) {
+    namespace fs = std::filesystem;
+    const fs::path folder = StoreFolder().parent_path() / "exports";
+    fs::remove_all(folder);
+    fs::create_directories(folder / "a folder");
+    const fs::path kept = folder / "kept.csv";
+    {
+        std::ofstream(kept) << "old";
+    }
+    fs::create_symlink(kept, folder / "link.csv");
+    {
+        std::ofstream(folder / "old.csv") << "old contents, longer than the new";
+    }
+    struct Case {
+        fs::path path;
+        std::string refusal; // "" when written
+    };
+    const Case cases[] = {
+        {folder / "new.csv", ""},
+        {folder / "old.csv", ""},
+        {folder / "link.csv", "is a symbolic link"},
+        {folder / "a folder", "is a folder"},
+        {HiveFile(HKEY_LOCAL_MACHINE), "one of the store's own files"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.string());
+        std::string why;
+        EXPECT_EQ(WriteExportFile(c.path.string(), "a,b\r\n", &why), c.refusal.empty());
+        if (c.refusal.empty()) {
+            std::ifstream in(c.path, std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a,b\r\n");
+        } else {
+            EXPECT_THAT(why, testing::HasSubstr(c.refusal));
+        }
+    }
+    std::ifstream in(kept);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
+    EXPECT_TRUE(fs::is_symlink(folder / "link.csv"));
 }
 
 } // namespace
