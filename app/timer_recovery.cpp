@@ -8,6 +8,7 @@
 #include "app/profile_form.h"
 #include "app/session_keeper.h"
 #include "settings/rollover_store.h"
+#include "settings/session_file.h"
 #include "settings/session_store.h"
 
 #include <functional>
@@ -46,7 +47,7 @@ StoredLogging ReadLogging(const std::string& provider) {
 } // namespace
 
 void TfrmTimer::RecoverCutSession() {
-    const std::optional<StoredSessionState> state = ReadSessionState();
+    const std::optional<StoredSessionState> state = TakeCutSessionState();
     if (!state)
         return;
     const std::string& provider = state->provider;
