@@ -216,9 +216,13 @@ std::optional<StoredSessionState> TakeCutSessionState() {
     if (!file.state && file.why.empty())
         return stored;
     const std::string path = SessionStateFilePath().string();
-    std::optional<std::string> why = file.state ? FileStateLoses(stored, *file.state) : file.why;
-    if (!why && !ProviderStored(file.state->provider))
+    std::optional<std::string> why;
+    if (!file.state)
+        why = file.why;
+    else if (!ProviderStored(file.state->provider))
         why = "names the provider " + file.state->provider + ", which is no longer stored";
+    else
+        why = FileStateLoses(stored, *file.state);
     if (why) {
         Note(path, "passed over: it " + *why + ".");
         // Left behind, it could win at a later start, once the store's state is recovered.

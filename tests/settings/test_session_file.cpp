@@ -45,6 +45,7 @@ protected:
         for (const auto& entry : fs::directory_iterator(RuntimeFolder()))
             fs::remove_all(entry.path());
         ASSERT_TRUE(SaveProfile("Dial Net", {}, {0, 0, 0, 0}, true));
+        ASSERT_TRUE(SaveProfile("Budget", {}, {0, 0, 0, 0}, false));
     }
 
     static void PutFile(const fs::path& path, const std::string& text) {
