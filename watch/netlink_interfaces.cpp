@@ -69,7 +69,7 @@ void NetlinkInterfaces::SocketFree::operator()(nl_sock* socket) const {
     nl_socket_free(socket);
 }
 
-NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(BootId()) {
+NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(quorvane::BootId()) {
     events_.reset(nl_socket_alloc());
     requests_.reset(nl_socket_alloc());
     if (!events_ || !requests_) {
