@@ -69,6 +69,22 @@ protected:
                        home_ / errors);
     }
 
+    // Runs the program into a session until the store holds its state (30 s into it), and
+    // kills it; `killed` is the moment of the kill.
+    void KillOnceTheStoreHoldsTheState(DateTime& killed) {
+        FolderWatch store(home_);
+        Program first = Start("first.err");
+        ASSERT_TRUE(store.WaitUntil(first, [&] {
+            // A change is seen as the program writes it, before its commit is complete: the
+            // store's write lock, taken and given back, waits for that commit.
+            const StoreTransaction settled(HKEY_LOCAL_MACHINE);
+            const std::optional<StoredSessionState> state = ReadSessionState();
+            return state && state->counts[0] > 0;
+        })) << first.Errors();
+        killed = SystemNow();
+        first.Kill();
+    }
+
     fs::path logs_;
     fs::path log_;
 };
@@ -76,27 +92,14 @@ protected:
 // A power cut takes the runtime folder (a tmpfs) and its state file with it: the store's state,
 // written every 30 s of the session, is what is left.
 TEST_F(KilledProgram, APowerCutLosesNoMoreThanTheTimeSinceTheStoresLastWrite) {
-    FolderWatch store(home_);
     FolderWatch logFolder(logs_);
 
-    std::optional<StoredSessionState> state;
     DateTime killed = 0.0;
-    {
-        Program first = Start("first.err");
-        ASSERT_TRUE(store.WaitUntil(first, [&] {
-            // A change is seen as the program writes it, before its commit is complete: the
-            // store's write lock, taken and given back, waits for that commit.
-            const StoreTransaction settled(HKEY_LOCAL_MACHINE);
-            state = ReadSessionState();
-            return state && state->counts[0] > 0;
-        })) << first.Errors();
-        killed = SystemNow();
-        first.Kill();
-    }
+    ASSERT_NO_FATAL_FAILURE(KillOnceTheStoreHoldsTheState(killed));
     ASSERT_TRUE(fs::exists(SessionStateFilePath()));
     fs::remove(SessionStateFilePath());
     // As the kill left it: a later write may have come in between.
-    state = ReadSessionState();
+    const std::optional<StoredSessionState> state = ReadSessionState();
     ASSERT_TRUE(state);
     EXPECT_EQ(state->provider, "MyISP");
     EXPECT_EQ(Stored("TotalTime"), 1000) << "nothing of the session saved";
@@ -176,18 +179,9 @@ TEST_F(KilledProgram, AKillAtAnyMomentLosesOnlyTheTimeSinceTheLastTick) {
 
 // A state file that is not to be trusted leaves the recovery to the store's state.
 TEST_F(KilledProgram, AStateFileNotToBeTrustedLeavesTheStoresState) {
-    FolderWatch store(home_);
-    std::optional<StoredSessionState> stored;
-    {
-        Program first = Start("first.err");
-        ASSERT_TRUE(store.WaitUntil(first, [&] {
-            const StoreTransaction settled(HKEY_LOCAL_MACHINE);
-            stored = ReadSessionState();
-            return stored && stored->counts[0] > 0;
-        })) << first.Errors();
-        first.Kill();
-    }
-    stored = ReadSessionState();
+    DateTime killed = 0.0;
+    ASSERT_NO_FATAL_FAILURE(KillOnceTheStoreHoldsTheState(killed));
+    const std::optional<StoredSessionState> stored = ReadSessionState();
     const fs::path file = SessionStateFilePath();
     const std::string written = test::ReadBytes(file);
     const std::optional<StoredSessionState> later = ReadSessionStateFile().state;
