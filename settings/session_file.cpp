@@ -40,15 +40,13 @@ std::string Hex16(std::uint64_t value) {
     return text;
 }
 
-template <typename T>
-std::string Number(T value) {
+template <typename T> std::string Number(T value) {
     char text[32];
     const auto end = std::to_chars(text, text + sizeof text, value).ptr;
     return std::string(text, end);
 }
 
-template <typename T>
-bool ParseNumber(std::string_view text, T& value) {
+template <typename T> bool ParseNumber(std::string_view text, T& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc{} && end == text.data() + text.size() && !text.empty();
 }
@@ -153,8 +151,9 @@ SessionStateFileRead ReadSessionStateFile() {
     if (!fd) {
         if (errno == ENOENT)
             return {};
-        return Unusable(errno == ELOOP ? "is a symbolic link"
-                                       : std::string("cannot be read (") + std::strerror(errno) + ")",
+        return Unusable(errno == ELOOP
+                            ? "is a symbolic link"
+                            : std::string("cannot be read (") + std::strerror(errno) + ")",
                         false);
     }
     struct stat st {};
@@ -271,9 +270,9 @@ bool SessionStateFile::Write(const StoredSessionState& state) {
         return true;
     }
     if (!failureTold_)
-        Note(path_, text.empty() ? "is not written: the provider's name has a line break."
-                                 : std::string("cannot be written (") +
-                                       std::strerror(file.error()) + ").");
+        Note(path_, text.empty()
+                        ? "is not written: the provider's name has a line break."
+                        : std::string("cannot be written (") + std::strerror(file.error()) + ").");
     failureTold_ = true;
     return false;
 }

@@ -395,8 +395,7 @@ TEST_F(NetworkMethod, TheBytesOfASessionCutShortAreRecoveredWithItsTime) {
         // Started again: the method is chosen, but nothing of the kernel's is opened without
         // watching.
         TfrmTimer again;
-        const DataBytes recovered =
-            powerCut ? DataBytes{30000, 3000} : DataBytes{94000, 94000};
+        const DataBytes recovered = powerCut ? DataBytes{30000, 3000} : DataBytes{94000, 94000};
         EXPECT_EQ(again.Data, (DataTotals{recovered, recovered}));
         EXPECT_EQ(Stored("TotalRx"), recovered.rx);
         EXPECT_FALSE(ReadSessionState());

@@ -99,10 +99,14 @@ TEST_F(Recovery, ACutSessionIsAddedAtTheNextStartAndLoggedAndToldOnce) {
     };
     // Cut 75 s into the session: the store's last write was at 60 s, the state file's at 75 s.
     const Case cases[] = {
-        {"a power cut", true, {false, 70, 20, 160, 1060},
+        {"a power cut",
+         true,
+         {false, 70, 20, 160, 1060},
          "10:01:00 AM  In Peak: 000:01:10  Out Peak: 000:00:20  Total: 000:17:40",
          "000:01:00 up to 10:01:00 AM"},
-        {"a kill", false, {false, 85, 20, 175, 1075},
+        {"a kill",
+         false,
+         {false, 85, 20, 175, 1075},
          "10:01:15 AM  In Peak: 000:01:25  Out Peak: 000:00:20  Total: 000:17:55",
          "000:01:15 up to 10:01:15 AM"},
     };

@@ -161,8 +161,8 @@ TEST_F(KilledProgram, AKillAtAnyMomentLosesOnlyTheTimeSinceTheLastTick) {
         EXPECT_GE(last->counts[0], seen->counts[0]);
         const double session = (killed - last->firstTick) * 86400.0;
         EXPECT_GE(session, last->counts[0]) << "no more recovered than the session ran";
-        lost += std::to_string(session - last->counts[0]) + " s of " + std::to_string(session) +
-                " s; ";
+        lost +=
+            std::to_string(session - last->counts[0]) + " s of " + std::to_string(session) + " s; ";
 
         FolderWatch logFolder(logs_);
         Program recovering = Start("recovery.err");
@@ -211,8 +211,7 @@ TEST_F(KilledProgram, AStateFileNotToBeTrustedLeavesTheStoresState) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(WriteSessionState(*stored));
         {
-            const UniqueFd fd(
-                ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+            const UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
             ASSERT_TRUE(WriteAll(fd.get(), c.text.data(), c.text.size()));
         }
         const Duration before = Stored("TotalTime");
@@ -225,8 +224,8 @@ TEST_F(KilledProgram, AStateFileNotToBeTrustedLeavesTheStoresState) {
         EXPECT_EQ(ReadSessionState(), std::nullopt);
         EXPECT_FALSE(fs::exists(file)) << "passed over, and gone";
         program.Kill();
-        EXPECT_NE(program.Errors().find("Session state file " + file.string() + " passed over: " +
-                                        c.said),
+        EXPECT_NE(program.Errors().find("Session state file " + file.string() +
+                                        " passed over: " + c.said),
                   std::string::npos)
             << program.Errors();
     }

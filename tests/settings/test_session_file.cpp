@@ -2,8 +2,8 @@
 // store's state (which one is recovered, what is left of either, what the debug output says),
 // and how the running session writes it. Against a real store and the test's own runtime folder.
 
-#include "core/host.h"
 #include "core/fd.h"
+#include "core/host.h"
 #include "settings/session_file.h"
 #include "support/files.h"
 #include "tests/settings/store_fixture.h"
@@ -82,19 +82,17 @@ TEST_F(SessionFileTest, TheFileWinsOnlyWithALaterMomentOfTheStoresSessionOrOneIt
         {"the store's own moment", kStored, [&] { PutFile(file, FileText(kStored)); }, kStored,
          "passed over: it holds the moment the store's state holds"},
         {"another first tick", kStored,
-         [&] {
-             PutFile(file, FileText(With(kLater, [](auto& s) { s.firstTick += kOneSecond; })));
-         },
+         [&] { PutFile(file, FileText(With(kLater, [](auto& s) { s.firstTick += kOneSecond; }))); },
          kStored, "passed over: it holds another session than the store's"},
         {"another provider", kStored,
          [&] { PutFile(file, FileText(With(kLater, [](auto& s) { s.provider = "Budget"; }))); },
          kStored, "passed over: it holds another session than the store's"},
         {"fewer seconds at a later moment", kStored,
-         [&] { PutFile(file, FileText(With(kLater, [](auto& s) { s.counts[0] = 89; }))); },
-         kStored, "passed over: it holds less Seconds than the store's state"},
+         [&] { PutFile(file, FileText(With(kLater, [](auto& s) { s.counts[0] = 89; }))); }, kStored,
+         "passed over: it holds less Seconds than the store's state"},
         {"fewer bytes at a later moment", kStored,
-         [&] { PutFile(file, FileText(With(kLater, [](auto& s) { s.bytes[1] = 1; }))); },
-         kStored, "passed over: it holds less Tx than the store's state"},
+         [&] { PutFile(file, FileText(With(kLater, [](auto& s) { s.bytes[1] = 1; }))); }, kStored,
+         "passed over: it holds less Tx than the store's state"},
         {"a provider that has gone", std::nullopt,
          [&] { PutFile(file, FileText(With(kLater, [](auto& s) { s.provider = "Gone"; }))); },
          std::nullopt, "passed over: it names the provider Gone, which is no longer stored"},
