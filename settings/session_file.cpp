@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -253,6 +255,11 @@ void SessionStateFile::Begin() {
     if (boot_.empty())
         boot_ = BootId();
     written_ = failureTold_ = false;
+    open_.reset();
+    struct statfs folder {};
+    onDisk_ = ::statfs(RuntimeFolder().c_str(), &folder) == 0 &&
+              folder.f_type != static_cast<decltype(folder.f_type)>(TMPFS_MAGIC) &&
+              folder.f_type != static_cast<decltype(folder.f_type)>(RAMFS_MAGIC);
     struct stat st {};
     usable_ = ::lstat(path_.c_str(), &st) != 0 || !NotOurs(st);
     if (!usable_)
@@ -263,21 +270,44 @@ bool SessionStateFile::Write(const StoredSessionState& state) {
     if (!usable_)
         return false;
     const std::string text = SessionStateFileText(state, boot_);
-    FileReplacement file(path_, 0600);
-    if (!text.empty() && file.Write(text.data(), text.size()) &&
-        file.Commit(FileReplacement::Flush::No)) {
+    if (!text.empty() && (open_ ? Rewrite(text) : Replace(text))) {
         written_ = true;
         return true;
     }
     if (!failureTold_)
         Note(path_, text.empty()
                         ? "is not written: the provider's name has a line break."
-                        : std::string("cannot be written (") + std::strerror(file.error()) + ").");
+                        : std::string("cannot be written (") + std::strerror(errno) + ").");
     failureTold_ = true;
     return false;
 }
 
+bool SessionStateFile::Replace(const std::string& text) {
+    FileReplacement file(path_, 0600);
+    if (!file.Write(text.data(), text.size()) || !file.Commit(FileReplacement::Flush::No)) {
+        errno = file.error();
+        return false;
+    }
+    if (onDisk_) {
+        open_.reset(::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+        size_ = text.size();
+    }
+    return true;
+}
+
+bool SessionStateFile::Rewrite(const std::string& text) {
+    const bool ok =
+        ::pwrite(open_.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+        (text.size() == size_ || ::ftruncate(open_.get(), static_cast<off_t>(text.size())) == 0);
+    if (ok)
+        size_ = text.size();
+    else
+        open_.reset(); // made anew at the next tick
+    return ok;
+}
+
 void SessionStateFile::Remove() {
+    open_.reset();
     if (written_ && RemoveFile(path_))
         written_ = false;
 }

@@ -22,6 +22,7 @@
 // another boot, naming a provider that has gone, or at odds with the store's state of the same
 // session is never trusted over the store; the debug output says why it was passed over.
 
+#include "core/fd.h"
 #include "settings/session_store.h"
 
 #include <filesystem>
@@ -72,8 +73,18 @@ public:
     void Remove();
 
 private:
+    bool Replace(const std::string& text);
+    bool Rewrite(const std::string& text);
+
     std::string path_;
     std::string boot_;
+    // In a folder on a disk (no runtime folder), the file made at the session's first write and
+    // rewritten in place from then on: a new file a second would send a page a second to the
+    // disk, one page rewritten goes as often as the kernel writes dirty pages back. A torn
+    // rewrite (only a power cut tears one) fails the check and is passed over.
+    bool onDisk_ = false;
+    UniqueFd open_;
+    std::size_t size_ = 0;
     bool usable_ = false;
     bool written_ = false;
     bool failureTold_ = false;

@@ -128,7 +128,7 @@ void MeasureKills(const Options& options) {
             Program session(options.program.c_str(), env, home / "session.err");
             const int ticks = std::uniform_int_distribution(1, 12)(random);
             for (int tick = 0; tick < ticks; ++tick) {
-                if (!watch.WaitFor(file.string(), session)) {
+                if (!watch.WaitForChange(file.string(), session)) {
                     std::fprintf(stderr, "the program ended: %s\n", session.Errors().c_str());
                     std::exit(1);
                 }

@@ -146,8 +146,13 @@ TEST_F(KilledProgram, AKillAtAnyMomentLosesOnlyTheTimeSinceTheLastTick) {
             Program session = Start("session.err");
             const int ticks = std::uniform_int_distribution(1, 4)(random);
             for (int tick = 0; tick < ticks; ++tick)
-                ASSERT_TRUE(runtime.WaitFor(file.filename().string(), session)) << session.Errors();
-            seen = ReadSessionStateFile().state;
+                ASSERT_TRUE(runtime.WaitForChange(file.filename().string(), session))
+                    << session.Errors();
+            // A rewrite in place may be read while it is under way.
+            ASSERT_TRUE(runtime.WaitUntil(session, [&] {
+                seen = ReadSessionStateFile().state;
+                return seen.has_value();
+            })) << session.Errors();
             std::this_thread::sleep_for(
                 std::chrono::milliseconds(std::uniform_int_distribution(0, 999)(random)));
             killed = SystemNow();

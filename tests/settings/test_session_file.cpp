@@ -10,7 +10,9 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace quorvane::test {
@@ -161,30 +163,61 @@ TEST_F(SessionFileTest, AnotherUsersFileIsPassedOverAndLeftAlone) {
     EXPECT_EQ(st.st_uid, 4321u);
 }
 
-TEST_F(SessionFileTest, TheSessionReplacesTheFileWholeForItsUserAlone) {
-    SessionStateFile session;
-    session.Begin();
-    ASSERT_TRUE(session.Write(kStored));
-    ASSERT_TRUE(session.Write(kLater));
-    const fs::path file = SessionStateFilePath();
-    EXPECT_EQ(ReadSessionStateFile().state, kLater);
-    struct stat st {};
-    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(st.st_uid, ::geteuid());
-    std::vector<fs::path> inFolder;
-    for (const auto& entry : fs::directory_iterator(file.parent_path()))
-        inFolder.push_back(entry.path());
-    EXPECT_EQ(inFolder, std::vector<fs::path>{file}) << "no temporary file left";
-    session.Remove();
-    EXPECT_FALSE(fs::exists(file));
+// On a tmpfs the file is replaced whole at every write; in a folder on a disk it is made at the
+// first and rewritten in place after it, so the disk takes no new file a second.
+TEST_F(SessionFileTest, TheSessionWritesTheFileForItsUserAlone) {
+    const fs::path runtime = RuntimeFolder();
+    struct statfs shm {};
+    char tmpfs[] = "/dev/shm/quorvane-test-XXXXXX";
+    const bool haveTmpfs = ::statfs("/dev/shm", &shm) == 0 &&
+                           shm.f_type == static_cast<decltype(shm.f_type)>(TMPFS_MAGIC) &&
+                           ::mkdtemp(tmpfs) != nullptr;
+    struct Case {
+        const char* name;
+        fs::path folder;
+        bool sameFile; // from the first write to the last
+    };
+    std::vector<Case> cases = {{"a folder on a disk", runtime, true}};
+    if (haveTmpfs)
+        cases.push_back({"a tmpfs", tmpfs, false});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        setenv("XDG_RUNTIME_DIR", c.folder.c_str(), 1);
+        SessionStateFile session;
+        session.Begin();
+        const fs::path file = SessionStateFilePath();
+        struct stat first {
+        }, last{};
+        ASSERT_TRUE(session.Write(kLater));
+        ASSERT_EQ(::lstat(file.c_str(), &first), 0);
+        // Shorter, then longer again: nothing of an earlier write is left over.
+        for (const StoredSessionState& state :
+             {kStored, With(kLater, [](auto& s) { s.provider = "A Much Longer Name"; })}) {
+            ASSERT_TRUE(session.Write(state));
+            EXPECT_EQ(ReadSessionStateFile().state, state);
+        }
+        ASSERT_EQ(::lstat(file.c_str(), &last), 0);
+        EXPECT_EQ(last.st_ino == first.st_ino, c.sameFile);
+        EXPECT_EQ(last.st_mode & 07777, 0600u);
+        EXPECT_EQ(last.st_uid, ::geteuid());
+        std::vector<fs::path> inFolder;
+        for (const auto& entry : fs::directory_iterator(c.folder))
+            inFolder.push_back(entry.path());
+        EXPECT_EQ(inFolder, std::vector<fs::path>{file}) << "no temporary file left";
+        session.Remove();
+        EXPECT_FALSE(fs::exists(file));
 
-    // A link in the file's place is not written through, and stays.
-    fs::create_symlink(file.string() + ".elsewhere", file);
-    session.Begin();
-    EXPECT_FALSE(session.Write(kLater));
-    EXPECT_TRUE(fs::is_symlink(file));
-    EXPECT_FALSE(fs::exists(file.string() + ".elsewhere"));
+        // A link in the file's place is not written through, and stays.
+        fs::create_symlink(file.string() + ".elsewhere", file);
+        session.Begin();
+        EXPECT_FALSE(session.Write(kLater));
+        EXPECT_TRUE(fs::is_symlink(file));
+        EXPECT_FALSE(fs::exists(file.string() + ".elsewhere"));
+        fs::remove(file);
+    }
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    if (haveTmpfs)
+        fs::remove_all(tmpfs);
 }
 
 TEST_F(SessionFileTest, EachStoreFolderHasAFileOfItsOwnInTheRuntimeFolderOrBesideIt) {
