@@ -12,24 +12,32 @@ void TSessionKeeper::Started(DateTime now) {
     firstTick_ = lastWrite_ = now;
     saved_ = {};
     savedBytes_ = {};
+    file_.Begin();
 }
 
 void TSessionKeeper::Ticked(DateTime now, const std::string& provider) {
-    if (!running_ || !SessionStateDue(lastWrite_, now) || !IsStorableProviderName(provider))
+    if (!running_ || !IsStorableProviderName(provider))
         return;
-    lastWrite_ = now;
-    // The peak side that this tick did not write comes up to it too, as for a save.
-    tick_.SettleForSave();
-    if (WriteSessionState(State(provider, now)))
-        stored_ = true;
+    if (SessionStateDue(lastWrite_, now)) {
+        lastWrite_ = now;
+        // The peak side that this tick did not write comes up to it too, as for a save.
+        tick_.SettleForSave();
+        if (WriteSessionState(State(provider, now)))
+            stored_ = true;
+    }
+    // Between the store's writes the other peak side may lag by the tick's lateness: the
+    // seconds are whole, and the side comes up at the next save.
+    file_.Write(State(provider, now));
 }
 
 void TSessionKeeper::Stopped() {
     running_ = false;
+    file_.Remove();
 }
 
 void TSessionKeeper::Discard() {
     running_ = false;
+    file_.Remove();
     if (stored_ && RemoveSessionState())
         stored_ = false;
 }

@@ -2,10 +2,12 @@
 // Keeps a running session's state in the store against a kill (accounting/session_recovery.h
 // has the rules, settings/session_store.h the layout): written every kSessionStateSeconds of the
 // session's ticks and with every save of the totals while it runs, removed by the save when it
-// stops.
+// stops. The state file (settings/session_file.h) holds it too, rewritten at every tick, so a
+// kill loses no more than a tick.
 
 #include "accounting/session_recovery.h"
 #include "app/profile_form.h"
+#include "settings/session_file.h"
 
 #include <functional>
 #include <string>
@@ -21,7 +23,8 @@ public:
     // A later tick at `now`: the state goes to the store when it is due, named for `provider`,
     // whose totals a stop would save.
     void Ticked(DateTime now, const std::string& provider);
-    // The session has stopped: the next save of the totals removes the state.
+    // The session has stopped: the next save of the totals removes the state (the file goes
+    // now, so that no later start takes it for a session the store has none of).
     void Stopped();
     // The program ends without saving: the state goes, so the session is not recovered either.
     void Discard();
@@ -35,6 +38,7 @@ private:
     StoredSessionState State(const std::string& provider, DateTime now) const;
 
     SessionTick& tick_;
+    SessionStateFile file_;
     bool running_ = false;
     // A state of this run is in the store (as far as we know: a removal that failed leaves it).
     bool stored_ = false;

@@ -9,6 +9,7 @@
 #include "app/session_keeper.h"
 #include "settings/history.h"
 #include "settings/rollover_store.h"
+#include "settings/session_file.h"
 #include "settings/session_store.h"
 
 #include <functional>
@@ -66,7 +67,7 @@ SessionSoFar RecoveredStretch(const std::string& provider, const CutSession& cut
 } // namespace
 
 void TfrmTimer::RecoverCutSession() {
-    const std::optional<StoredSessionState> state = ReadSessionState();
+    const std::optional<StoredSessionState> state = TakeCutSessionState();
     if (!state)
         return;
     const std::string& provider = state->provider;

@@ -70,11 +70,11 @@ bool FileReplacement::Write(const void* data, std::size_t size) {
     return fd_ && (WriteAll(fd_.get(), data, size) || Fail());
 }
 
-bool FileReplacement::Commit() {
+bool FileReplacement::Commit(Flush flush) {
     if (!fd_)
         return false;
     // On disk before it replaces the old file, or a power cut could leave an empty one.
-    if (::fdatasync(fd_.get()) != 0 || !fd_.Close())
+    if ((flush == Flush::ToDisk && ::fdatasync(fd_.get()) != 0) || !fd_.Close())
         return Fail();
     if (::rename(temp_.c_str(), target_.c_str()) != 0)
         return Fail();

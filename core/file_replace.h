@@ -29,9 +29,12 @@ public:
     int error() const { return error_; }
 
     bool Write(const void* data, std::size_t size);
-    // Flushes the contents to disk, then renames them over the target. On failure the target is
-    // untouched, the temporary file removed, and error() tells why.
-    bool Commit();
+    // Whether a commit waits for the contents to reach the disk: a file that only has to outlive
+    // its process (the kernel keeps what a killed process wrote), not a power cut, skips it.
+    enum class Flush { ToDisk, No };
+    // Flushes the contents to disk (as `flush` says), then renames them over the target. On
+    // failure the target is untouched, the temporary file removed, and error() tells why.
+    bool Commit(Flush flush = Flush::ToDisk);
 
 private:
     bool Fail();

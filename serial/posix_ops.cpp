@@ -1,6 +1,7 @@
 #include "serial/posix_ops.h"
 
 #include "core/clock.h"
+#include "core/host.h"
 
 #include <atomic>
 #include <cerrno>
@@ -71,9 +72,7 @@ int PosixOps::Link(const char* from, const char* to) {
 }
 
 void PosixOps::DebugOutput(const char* text) {
-    static const bool enabled = std::getenv("QUORVANE_DEBUG") != nullptr;
-    if (enabled)
-        std::fprintf(stderr, "%s\n", text);
+    quorvane::DebugOutput(text);
 }
 
 namespace {

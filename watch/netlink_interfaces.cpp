@@ -1,5 +1,7 @@
 #include "watch/netlink_interfaces.h"
 
+#include "core/host.h"
+
 #include <netlink/addr.h>
 #include <netlink/cache.h>
 #include <netlink/msg.h>
@@ -8,7 +10,6 @@
 #include <netlink/route/link.h>
 #include <netlink/socket.h>
 
-#include <fstream>
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
 #include <poll.h>
@@ -62,20 +63,13 @@ std::string AddressKey(rtnl_addr* address) {
     return std::to_string(rtnl_addr_get_family(address)) + " " + text;
 }
 
-std::string ReadBootId() {
-    std::ifstream in("/proc/sys/kernel/random/boot_id");
-    std::string id;
-    std::getline(in, id);
-    return id;
-}
-
 } // namespace
 
 void NetlinkInterfaces::SocketFree::operator()(nl_sock* socket) const {
     nl_socket_free(socket);
 }
 
-NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(ReadBootId()) {
+NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(quorvane::BootId()) {
     events_.reset(nl_socket_alloc());
     requests_.reset(nl_socket_alloc());
     if (!events_ || !requests_) {

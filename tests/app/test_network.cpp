@@ -10,6 +10,7 @@
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "settings/rollover_store.h"
+#include "settings/session_file.h"
 #include "settings/session_store.h"
 #include "support/files.h"
 #include "support/net_namespace.h"
@@ -359,33 +360,46 @@ TEST_F(NetworkMethod, TheTimerPageAndTheTooltipShowTheShareOfTheAllowance) {
     EXPECT_TRUE(w.TrayIcon()->toolTip().endsWith("\nAllowance: 1 GB of 5 GB, 20 %"));
 }
 
-// A session's bytes go into the state kept against a kill, and the next start recovers them.
+// A session's bytes go into the state kept against a kill, and the next start recovers them: a
+// kill those of the last tick (the state file's), a power cut, which takes the runtime folder
+// with it, those of the store's last write.
 TEST_F(NetworkMethod, TheBytesOfASessionCutShortAreRecoveredWithItsTime) {
-    clock_.Set(EncodeDate(2026, 3, 9) + EncodeTime(10, 0, 0));
-    auto w = std::make_unique<TfrmTimer>();
-    Provider(*w, "usb0");
-    w->btnSave->click();
-    Watch(*w);
-    const int usb = fake_.AddOnline("usb0", {5000, 5000});
-    ASSERT_TRUE(Until([&] { return w->tOnLine->isActive(); }));
-    Tick(*w, 1);
-    for (int second = 1; second <= 31; ++second) {
-        fake_.SetCounters(usb, {5000 + 1000u * second, 5000 + 100u * second});
+    int usb = -1;
+    for (const bool powerCut : {true, false}) {
+        SCOPED_TRACE(powerCut ? "a power cut" : "a kill");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software");
+        clock_.Set(EncodeDate(2026, 3, 9) + EncodeTime(10, 0, 0));
+        auto w = std::make_unique<TfrmTimer>();
+        Provider(*w, "usb0");
+        w->btnSave->click();
+        if (usb >= 0)
+            fake_.SetCounters(usb, {5000, 5000});
+        Watch(*w);
+        if (usb < 0)
+            usb = fake_.AddOnline("usb0", {5000, 5000});
+        ASSERT_TRUE(Until([&] { return w->tOnLine->isActive(); }));
         Tick(*w, 1);
-    }
-    const std::optional<StoredSessionState> state = ReadSessionState();
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->bytes, (SessionStateBytes{30000, 3000, 0, 0}));
-    fake_.SetCounters(usb, {99000, 99000}); // after the last write: lost with the kill
-    Tick(*w, 1);
-    w.reset(); // killed: none of the close steps
+        for (int second = 1; second <= 31; ++second) {
+            fake_.SetCounters(usb, {5000 + 1000u * second, 5000 + 100u * second});
+            Tick(*w, 1);
+        }
+        const std::optional<StoredSessionState> state = ReadSessionState();
+        ASSERT_TRUE(state);
+        EXPECT_EQ(state->bytes, (SessionStateBytes{30000, 3000, 0, 0}));
+        fake_.SetCounters(usb, {99000, 99000}); // after the store's last write
+        Tick(*w, 1);
+        w.reset(); // killed: none of the close steps
+        if (powerCut)
+            std::filesystem::remove(SessionStateFilePath());
 
-    // Started again: the method is chosen, but nothing of the kernel's is opened without
-    // watching.
-    TfrmTimer again;
-    EXPECT_EQ(again.Data, (DataTotals{{30000, 3000}, {30000, 3000}}));
-    EXPECT_EQ(Stored("TotalRx"), 30000u);
-    EXPECT_FALSE(ReadSessionState());
+        // Started again: the method is chosen, but nothing of the kernel's is opened without
+        // watching.
+        TfrmTimer again;
+        const DataBytes recovered = powerCut ? DataBytes{30000, 3000} : DataBytes{94000, 94000};
+        EXPECT_EQ(again.Data, (DataTotals{recovered, recovered}));
+        EXPECT_EQ(Stored("TotalRx"), recovered.rx);
+        EXPECT_FALSE(ReadSessionState());
+    }
 }
 
 // A provider with the method and "Watching enabled when Run" starts watching the kernel's own

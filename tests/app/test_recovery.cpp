@@ -1,10 +1,13 @@
 // A session cut short, on the real window with a real store: the state that a running session
-// keeps against a kill (every 30 seconds of its ticks, with every save of its totals, removed by
-// a normal stop and by Exit), and what the next start makes of a state left behind. A kill is
-// the window going away without any of its close steps.
+// keeps against a kill (in the store every 30 seconds of its ticks and with every save of its
+// totals, in the runtime folder's state file at every tick, both removed by a normal stop and by
+// Exit), and what the next start makes of a state left behind. A kill is the window going away
+// without any of its close steps; a power cut is a kill that takes the runtime folder (a tmpfs)
+// with it.
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "settings/rollover_store.h"
+#include "settings/session_file.h"
 #include "settings/session_store.h"
 #include "support/files.h"
 #include "tests/app/window_test.h"
@@ -79,44 +82,78 @@ protected:
         return texts;
     }
     std::string LogText(const std::string& name) const { return test::ReadBytes(Log(name)); }
+
+    static void PowerCut(std::unique_ptr<TfrmTimer>& w) {
+        w.reset();
+        std::filesystem::remove(SessionStateFilePath());
+    }
 };
 
-TEST_F(Recovery, AKilledSessionIsAddedAtTheNextStartAndLoggedAndToldOnce) {
-    StoreProvider("Dial Net", true);
-    const DateTime first = At(7, 10, 0, 0);
-    auto w = StartSession(first);
-    RunTo(*w, first, 29);
-    EXPECT_EQ(ReadSessionState(), std::nullopt);
-    RunTo(*w, first, 30);
-    const auto state = ReadSessionState();
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->provider, "Dial Net");
-    EXPECT_NEAR(state->firstTick, first, kOneSecond / 1000);
-    EXPECT_NEAR(state->lastWrite, first + 30 * kOneSecond, kOneSecond / 1000);
-    EXPECT_EQ(state->counts, (SessionStateCounts{30, 30, 0, 0, 0, 0}));
-    RunTo(*w, first, 75);
-    EXPECT_EQ(ReadSessionState()->counts[0], 60);
-    w.reset(); // killed 75 s into the session, 15 s after its last write
-    EXPECT_EQ(Stored("Dial Net"), kTotals);
-    Shown();
+TEST_F(Recovery, ACutSessionIsAddedAtTheNextStartAndLoggedAndToldOnce) {
+    struct Case {
+        const char* cut;
+        bool powerCut;
+        TimerSet recovered;
+        const char* logged; // the session's end and its totals
+        const char* told;   // the session's length up to its end
+    };
+    // Cut 75 s into the session: the store's last write was at 60 s, the state file's at 75 s.
+    const Case cases[] = {
+        {"a power cut",
+         true,
+         {false, 70, 20, 160, 1060},
+         "10:01:00 AM  In Peak: 000:01:10  Out Peak: 000:00:20  Total: 000:17:40",
+         "000:01:00 up to 10:01:00 AM"},
+        {"a kill",
+         false,
+         {false, 85, 20, 175, 1075},
+         "10:01:15 AM  In Peak: 000:01:25  Out Peak: 000:00:20  Total: 000:17:55",
+         "000:01:15 up to 10:01:15 AM"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cut);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software");
+        std::filesystem::remove(Log("Dial Net"));
+        StoreProvider("Dial Net", true);
+        const DateTime first = At(7, 10, 0, 0);
+        auto w = StartSession(first);
+        RunTo(*w, first, 29);
+        EXPECT_EQ(ReadSessionState(), std::nullopt);
+        RunTo(*w, first, 30);
+        const auto state = ReadSessionState();
+        ASSERT_TRUE(state);
+        EXPECT_EQ(state->provider, "Dial Net");
+        EXPECT_NEAR(state->firstTick, first, kOneSecond / 1000);
+        EXPECT_NEAR(state->lastWrite, first + 30 * kOneSecond, kOneSecond / 1000);
+        EXPECT_EQ(state->counts, (SessionStateCounts{30, 30, 0, 0, 0, 0}));
+        RunTo(*w, first, 75);
+        EXPECT_EQ(ReadSessionState()->counts[0], 60);
+        if (c.powerCut)
+            PowerCut(w);
+        else
+            w.reset();
+        EXPECT_EQ(Stored("Dial Net"), kTotals);
+        Shown();
 
-    clock_.Set(At(7, 10, 5));
-    w = std::make_unique<TfrmTimer>();
-    const TimerSet recovered{false, 70, 20, 160, 1060};
-    EXPECT_EQ(w->Timers, recovered);
-    EXPECT_EQ(Stored("Dial Net"), recovered);
-    EXPECT_EQ(ReadSessionState(), std::nullopt);
-    EXPECT_EQ(LogText("Dial Net"), "03/07/2026  10:01:00 AM  In Peak: 000:01:10  Out Peak: "
-                                   "000:00:20  Total: 000:17:40  Charges: $0.00\r\n");
-    EXPECT_EQ(Shown(), (std::vector<QString>{
-                           "A session of 03/07/2026 with Dial Net was cut short: Quorvane or the "
-                           "computer stopped while it ran.\r\n\r\nIts time, 000:01:00 up to "
-                           "10:01:00 AM, has been recovered and added to the timers."}));
-    // No session of its own yet: this start leaves nothing to recover.
-    w.reset();
-    w = std::make_unique<TfrmTimer>();
-    EXPECT_EQ(w->Timers, recovered);
-    EXPECT_TRUE(Shown().empty());
+        clock_.Set(At(7, 10, 5));
+        w = std::make_unique<TfrmTimer>();
+        EXPECT_EQ(w->Timers, c.recovered);
+        EXPECT_EQ(Stored("Dial Net"), c.recovered);
+        EXPECT_EQ(ReadSessionState(), std::nullopt);
+        EXPECT_FALSE(std::filesystem::exists(SessionStateFilePath()));
+        EXPECT_EQ(LogText("Dial Net"),
+                  "03/07/2026  " + std::string(c.logged) + "  Charges: $0.00\r\n");
+        EXPECT_EQ(Shown(), (std::vector<QString>{
+                               "A session of 03/07/2026 with Dial Net was cut short: Quorvane or "
+                               "the computer stopped while it ran.\r\n\r\nIts time, " +
+                               QString::fromLatin1(c.told) +
+                               ", has been recovered and added to the timers."}));
+        // No session of its own yet: this start leaves nothing to recover.
+        w.reset();
+        w = std::make_unique<TfrmTimer>();
+        EXPECT_EQ(w->Timers, c.recovered);
+        EXPECT_TRUE(Shown().empty());
+    }
 }
 
 TEST_F(Recovery, AStopOrExitLeavesNothingToRecover) {
@@ -125,8 +162,10 @@ TEST_F(Recovery, AStopOrExitLeavesNothingToRecover) {
     auto w = StartSession(first);
     RunTo(*w, first, 40);
     ASSERT_TRUE(ReadSessionState());
+    ASSERT_TRUE(std::filesystem::exists(SessionStateFilePath()));
     w->sbManual->click();
     EXPECT_EQ(ReadSessionState(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(SessionStateFilePath()));
     EXPECT_EQ(Stored("Dial Net").TotalTime, 1040);
 
     // Exit ends the program without saving the session; nor is it recovered.
@@ -136,6 +175,7 @@ TEST_F(Recovery, AStopOrExitLeavesNothingToRecover) {
     ASSERT_TRUE(ReadSessionState());
     w->LeaveClick();
     EXPECT_EQ(ReadSessionState(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(SessionStateFilePath()));
     w.reset();
     w = std::make_unique<TfrmTimer>();
     EXPECT_EQ(w->Timers.TotalTime, 1040);
@@ -144,27 +184,36 @@ TEST_F(Recovery, AStopOrExitLeavesNothingToRecover) {
 // A provider Save and an adjustment while the session runs save its totals so far: the state
 // written with them says so, and the recovery adds only what came after.
 TEST_F(Recovery, SavesDuringTheSessionAreNotAddedTwice) {
-    StoreProvider("Dial Net", true);
-    const DateTime first = At(7, 10, 0, 0);
-    auto w = StartSession(first);
-    RunTo(*w, first, 20);
-    w->btnSave->click();
-    EXPECT_EQ(Stored("Dial Net").TotalTime, 1020);
-    EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{20, 20, 0, 20, 20, 0}));
-    RunTo(*w, first, 40);
-    w->SetActivePage("Adjust Timers");
-    w->rbTotalTime->click();
-    w->seAdjHour->setValue(1);
-    w->btnAdjust->click();
-    EXPECT_EQ(Stored("Dial Net").TotalTime, 4640);
-    EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{40, 40, 0, 40, 40, 0}));
-    RunTo(*w, first, 75); // written at 70, 30 s after the adjustment's save
-    EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{70, 70, 0, 40, 40, 0}));
-    w.reset();
+    // As a stop at the last write would have saved: 1000 + 3600 + 70 (the store's, at a power
+    // cut) or + 75 (the state file's, at a kill).
+    for (const bool powerCut : {true, false}) {
+        SCOPED_TRACE(powerCut ? "a power cut" : "a kill");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software");
+        StoreProvider("Dial Net", true);
+        const DateTime first = At(7, 10, 0, 0);
+        auto w = StartSession(first);
+        RunTo(*w, first, 20);
+        w->btnSave->click();
+        EXPECT_EQ(Stored("Dial Net").TotalTime, 1020);
+        EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{20, 20, 0, 20, 20, 0}));
+        RunTo(*w, first, 40);
+        w->SetActivePage("Adjust Timers");
+        w->rbTotalTime->click();
+        w->seAdjHour->setValue(1);
+        w->btnAdjust->click();
+        EXPECT_EQ(Stored("Dial Net").TotalTime, 4640);
+        EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{40, 40, 0, 40, 40, 0}));
+        RunTo(*w, first, 75); // written at 70, 30 s after the adjustment's save
+        EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{70, 70, 0, 40, 40, 0}));
+        if (powerCut)
+            PowerCut(w);
+        else
+            w.reset();
 
-    // As a stop at 70 s would have saved: 1000 + 3600 + 70.
-    w = std::make_unique<TfrmTimer>();
-    EXPECT_EQ(w->Timers, (TimerSet{false, 80, 20, 170, 4670}));
+        w = std::make_unique<TfrmTimer>();
+        EXPECT_EQ(w->Timers, powerCut ? (TimerSet{false, 80, 20, 170, 4670})
+                                      : (TimerSet{false, 85, 20, 175, 4675}));
+    }
 }
 
 TEST_F(Recovery, ASessionOverMidnightGivesTheNewDayItsPart) {
@@ -177,7 +226,7 @@ TEST_F(Recovery, ASessionOverMidnightGivesTheNewDayItsPart) {
     w->tRolloverTimer(); // the day check at midnight, as the program's timer runs it
     RunTo(*w, first, 65);
     EXPECT_EQ(ReadSessionState()->counts, (SessionStateCounts{50, 0, 50, 20, 0, 20}));
-    w.reset();
+    PowerCut(w);
     Shown();
 
     clock_.Set(At(8, 0, 5));
@@ -206,7 +255,7 @@ TEST_F(Recovery, TheDayAndCycleChecksComeAfter) {
         const DateTime first = At(7, 22, 0, 0);
         auto w = StartSession(first);
         RunTo(*w, first, 45);
-        w.reset();
+        PowerCut(w);
         Shown();
 
         clock_.Set(At(8, 9, 0));
@@ -228,7 +277,7 @@ TEST_F(Recovery, TheSessionsOwnProviderTakesItsTime) {
     w->sbManual->click();
     w->tOnLineTimer();
     RunTo(*w, At(7, 10), 30);
-    w.reset();
+    PowerCut(w);
 
     w = std::make_unique<TfrmTimer>();
     EXPECT_EQ(w->cbProvider->currentText(), "Dial Net");

@@ -112,6 +112,14 @@ public:
         });
     }
 
+    // Waits until `name` is written to or renamed there; false when the program ends first.
+    bool WaitForChange(const std::string& name, const Program& program) {
+        return Wait(program, [&](const inotify_event& event) {
+            return (event.mask & (IN_MODIFY | IN_MOVED_TO)) != 0 && event.len > 0 &&
+                   name == event.name;
+        });
+    }
+
     // Asks `done` after every change until it says so; false when the program ends first.
     bool WaitUntil(const Program& program, const std::function<bool()>& done) {
         if (done())

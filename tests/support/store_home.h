@@ -13,12 +13,18 @@
 namespace quorvane::test {
 
 // Points QUORVANE_HOME at a fresh folder named after the running test, below the one the test
-// helper gives the executable, and creates the store folder there. Answers that folder.
+// helper gives the executable, and creates the store folder there; the executable's runtime
+// folder is emptied too, so nothing an earlier run left there (a session's state file) is
+// found. Answers the store folder.
 inline std::filesystem::path EnterOwnStoreFolder() {
     const std::filesystem::path home =
         std::filesystem::path(std::getenv("QUORVANE_HOME")) /
         testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::remove_all(home);
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        for (const auto& entry : std::filesystem::directory_iterator(runtime))
+            std::filesystem::remove_all(entry.path());
+    }
     setenv("QUORVANE_HOME", home.c_str(), 1);
     EXPECT_TRUE(EnsureStoreFolder()) << home;
     return home;
