@@ -44,7 +44,7 @@ TEST_F(Tray, TheMenuAndWhereThereIsNoTrayNoIcon) {
     QStringList texts;
     for (QAction* action : w.TrayIcon()->contextMenu()->actions())
         texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(texts, (QStringList{"Show Quorvane", "Watching", "Start Session", "-", "Exit"}));
+    EXPECT_EQ(texts, (QStringList{"Show Quorvane", "Watching", "Start Session", "Usage History", "-", "Exit"}));
     EXPECT_TRUE(Entry(w, "Watching")->isCheckable());
     EXPECT_EQ(w.TrayIcon()->isVisible(), QSystemTrayIcon::isSystemTrayAvailable());
 }
