@@ -114,7 +114,7 @@ QToolButton* TfrmTimer::MakeToolButton(const char* name, const QString& hint, in
     auto* button = Make<QToolButton>(pToolBar, name);
     button->setToolTip(hint);
     button->setAccessibleName(hint);
-    button->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(standardIcon)));
+    button->setIcon(LazyStandardIcon(static_cast<QStyle::StandardPixmap>(standardIcon), this));
     button->setIconSize(QSize(20, 20));
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
@@ -410,9 +410,9 @@ void TfrmTimer::CreateBillingPage() {
     bold.setBold(true);
     sbWavBrowse->setFont(bold);
     sbWavPlay = Make<QToolButton>(pBilling, "sbWavPlay");
-    sbWavPlay->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    sbWavPlay->setIcon(LazyStandardIcon(QStyle::SP_MediaPlay, this));
     sbClearWav = Make<QToolButton>(pBilling, "sbClearWav");
-    sbClearWav->setIcon(style()->standardIcon(QStyle::SP_DialogDiscardButton));
+    sbClearWav->setIcon(LazyStandardIcon(QStyle::SP_DialogDiscardButton, this));
     Label13 = Make<QLabel>(pBilling, "Label13");
     Label13->setText(QStringLiteral("Cycle Day"));
     seCycleDay = Make<QSpinBox>(pBilling, "seCycleDay");
@@ -488,7 +488,7 @@ void TfrmTimer::CreateLoggingPage() {
     sbLogBrowse->setFont(bold);
     sbLogBrowse->setToolTip(QStringLiteral("Find/Create Log File"));
     sbClearLog = Make<QToolButton>(pLogging, "sbClearLog");
-    sbClearLog->setIcon(style()->standardIcon(QStyle::SP_DialogDiscardButton));
+    sbClearLog->setIcon(LazyStandardIcon(QStyle::SP_DialogDiscardButton, this));
     sbClearLog->setToolTip(QStringLiteral("Clear Log File (Disable)"));
     pLogging->hide();
     KeepRoomWhenHidden(pLogging);

@@ -1,23 +1,31 @@
 // What a start costs: the real quorvane from its exec to the first moment its event loop has
 // nothing to do (QUORVANE_QUIT_WHEN_IDLE), against the least Qt Widgets program that shows a
 // minimised window (startup_minimal), both on the X server of $DISPLAY (scripts/bench starts an
-// Xvfb) and a private session bus of their own, as on a desktop. Printed for a store of one
+// Xvfb) and a private session bus of their own, as on a desktop. This process is the X server's
+// window manager meanwhile, and keeps a window that asks to start iconic unmapped, as desktops
+// do: without one the server would map the "minimised" windows and both programs would paint
+// them, which no user's start does. Printed for a store of one
 // provider and for a store of 50 providers whose default one logs to a 10 MB log: the medians
 // (with the quartiles) of the wall time from fork to exit, the CPU time (user + system, from
 // wait4) and the peak resident memory (ru_maxrss), and quorvane's against the minimal program's.
 //
 // The two programs take turns (minimal, quorvane, quorvane, minimal, ...), so a change in the
-// machine's load falls on both alike; --runs=N of each per store (31 unless given). Each run has
+// machine's load falls on both alike; --runs=N of each per store (31 unless given);
+// --quorvane=PATH measures another build of the program (one before a change, say). Each run has
 // a home, runtime folder and store folder of its own, made afresh from the store prepared for
 // the case, so no run sees what another left and nothing of the machine's own set-up is read.
+#include "core/fd.h"
 #include "core/store_folder.h"
 #include "settings/profiles.h"
+#include "watch/xcb_handles.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,6 +36,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -96,6 +105,96 @@ private:
     std::string address_;
 };
 
+// The window manager's part that a start meets, after the ICCCM: a window asking to be mapped
+// with WM_HINTS that ask for the iconic state stays unmapped (WM_STATE Iconic), any other is
+// mapped; configure requests are carried out.
+class IconicWindowManager {
+public:
+    IconicWindowManager() : xcb_(xcb_connect(nullptr, nullptr)) {
+        xcb_connection_t* c = xcb_.get();
+        if (xcb_connection_has_error(c) != 0)
+            throw std::runtime_error("no X server on $DISPLAY");
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        const char name[] = "WM_STATE";
+        const XcbReply<xcb_intern_atom_reply_t> atom(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr));
+        wmState_ = atom ? atom->atom : XCB_NONE;
+        const std::uint32_t mask =
+            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        const XcbReply<xcb_generic_error_t> refused(xcb_request_check(
+            c, xcb_change_window_attributes_checked(c, root, XCB_CW_EVENT_MASK, &mask)));
+        if (refused)
+            throw std::runtime_error("another window manager runs on $DISPLAY");
+    }
+
+    // Serves the X server's requests until the process of `exited` (a pidfd) has ended.
+    void ServeUntil(int exited) {
+        xcb_connection_t* c = xcb_.get();
+        for (;;) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+                Handle(event);
+                std::free(event);
+            }
+            xcb_flush(c);
+            pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {exited, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+                return;
+            if (fds[1].revents != 0 || xcb_connection_has_error(c) != 0)
+                return;
+        }
+    }
+
+private:
+    void Handle(const xcb_generic_event_t* event) {
+        xcb_connection_t* c = xcb_.get();
+        switch (event->response_type & 0x7F) {
+        case XCB_MAP_REQUEST: {
+            const xcb_window_t window =
+                reinterpret_cast<const xcb_map_request_event_t*>(event)->window;
+            const XcbReply<xcb_get_property_reply_t> hints(xcb_get_property_reply(
+                c,
+                xcb_get_property(c, 0, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, 9),
+                nullptr));
+            std::uint32_t fields[3] = {};
+            if (hints && xcb_get_property_value_length(hints.get()) >= int(sizeof fields))
+                std::memcpy(fields, xcb_get_property_value(hints.get()), sizeof fields);
+            constexpr std::uint32_t kStateHint = 1u << 1, kIconic = 3, kNormal = 1;
+            const bool iconic = (fields[0] & kStateHint) && fields[2] == kIconic;
+            const std::uint32_t state[2] = {iconic ? kIconic : kNormal, XCB_NONE};
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmState_, wmState_, 32, 2,
+                                state);
+            if (!iconic)
+                xcb_map_window(c, window);
+            break;
+        }
+        case XCB_CONFIGURE_REQUEST: {
+            const auto& request = *reinterpret_cast<const xcb_configure_request_event_t*>(event);
+            const std::pair<std::uint16_t, std::uint32_t> fields[] = {
+                {XCB_CONFIG_WINDOW_X, static_cast<std::uint32_t>(request.x)},
+                {XCB_CONFIG_WINDOW_Y, static_cast<std::uint32_t>(request.y)},
+                {XCB_CONFIG_WINDOW_WIDTH, request.width},
+                {XCB_CONFIG_WINDOW_HEIGHT, request.height},
+                {XCB_CONFIG_WINDOW_BORDER_WIDTH, request.border_width},
+                {XCB_CONFIG_WINDOW_SIBLING, request.sibling},
+                {XCB_CONFIG_WINDOW_STACK_MODE, request.stack_mode},
+            };
+            std::uint32_t values[7];
+            std::uint32_t count = 0;
+            for (const auto& [flag, value] : fields)
+                if (request.value_mask & flag)
+                    values[count++] = value;
+            xcb_configure_window(c, request.window, request.value_mask, values);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    XcbConnection xcb_;
+    xcb_atom_t wmState_ = XCB_NONE;
+};
+
 // A folder of one run: home, XDG folders, runtime folder, store folder and the folders the
 // program would otherwise look for in the system (lock files, devices, pppd's peers).
 struct RunFolder {
@@ -153,8 +252,10 @@ struct RunFolder {
     fs::path path;
 };
 
-// Runs `binary` to its end with the environment given, its standard error kept in `errors`.
-Sample Run(const char* binary, const std::vector<std::string>& env, const fs::path& errors) {
+// Runs `binary` to its end with the environment given, its standard error kept in `errors`,
+// serving as its window manager meanwhile.
+Sample Run(IconicWindowManager& wm, const char* binary, const std::vector<std::string>& env,
+           const fs::path& errors) {
     std::vector<char*> envp;
     for (const std::string& entry : env)
         envp.push_back(const_cast<char*>(entry.c_str()));
@@ -170,6 +271,11 @@ Sample Run(const char* binary, const std::vector<std::string>& env, const fs::pa
     const int spawnError = ::posix_spawn(&pid, binary, &actions, nullptr,
                                          const_cast<char**>(argv), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    if (spawnError == 0) {
+        const UniqueFd exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+        if (exited)
+            wm.ServeUntil(exited.get());
+    }
     int status = 0;
     rusage usage{};
     if (spawnError != 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
@@ -201,8 +307,8 @@ std::string LogLine(int n) {
 // The store a case starts from: `providers` full profiles, the middle one the default, which
 // logs to a log of `logBytes`; then quorvane is started on it once, so that each run finds the
 // store as a program that ran earlier today leaves it (the day's check stored, and so on).
-void PrepareStore(const fs::path& folder, int providers, std::size_t logBytes,
-                  const std::string& bus, const fs::path& scratch) {
+void PrepareStore(IconicWindowManager& wm, const char* program, const fs::path& folder, int providers,
+                  std::size_t logBytes, const std::string& bus, const fs::path& scratch) {
     fs::create_directories(folder);
     const fs::path log = folder / "sessions.txt";
     {
@@ -257,19 +363,19 @@ void PrepareStore(const fs::path& folder, int providers, std::size_t logBytes,
     }
     RunFolder first(scratch);
     fs::rename(folder / "store", first.Store());
-    Run(QUORVANE_PROGRAM, first.Environment(bus, true), first.path / "errors.txt");
+    Run(wm, program, first.Environment(bus, true), first.path / "errors.txt");
     fs::rename(first.Store(), folder / "store");
 }
 
 // A fresh run folder with a copy of the case's store, the program run in it.
-Sample RunOn(const char* binary, bool quorvane, const fs::path& store, const std::string& bus,
-             const fs::path& scratch) {
+Sample RunOn(IconicWindowManager& wm, const char* binary, bool quorvane, const fs::path& store,
+             const std::string& bus, const fs::path& scratch) {
     RunFolder run(scratch);
     fs::create_directory(run.Store());
     for (const fs::directory_entry& entry : fs::directory_iterator(store))
         fs::copy(entry.path(), run.Store() / entry.path().filename());
     fs::permissions(run.Store(), fs::perms::owner_all);
-    return Run(binary, run.Environment(bus, quorvane), run.path / "errors.txt");
+    return Run(wm, binary, run.Environment(bus, quorvane), run.path / "errors.txt");
 }
 
 struct Spread {
@@ -308,9 +414,13 @@ double Median(const std::vector<Sample>& samples, double Sample::*field) {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     int runs = 31;
-    for (int i = 1; i < argc; ++i)
+    const char* program = QUORVANE_PROGRAM;
+    for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--runs=", 7) == 0)
             runs = std::max(1, std::atoi(argv[i] + 7));
+        else if (std::strncmp(argv[i], "--quorvane=", 11) == 0)
+            program = argv[i] + 11;
+    }
     if (const char* display = std::getenv("DISPLAY"); !display || !*display) {
         std::fprintf(stderr, "bench_startup needs an X display (DISPLAY); scripts/bench starts "
                              "an Xvfb for it.\n");
@@ -322,7 +432,9 @@ int main(int argc, char** argv) {
     fs::remove_all(scratch);
     fs::create_directories(scratch);
     const SessionBus bus(scratch / "session-bus");
-    std::printf("start to first idle on DISPLAY=%s, %s, %d runs of each, taking turns\n",
+    IconicWindowManager wm;
+    std::printf("start to first idle on DISPLAY=%s (this bench its window manager), %s, %d runs "
+                "of each, taking turns\n",
                 std::getenv("DISPLAY"),
                 bus.Address().empty() ? "no session bus (dbus-daemon did not start)"
                                       : "a private session bus",
@@ -341,16 +453,16 @@ int main(int argc, char** argv) {
     int number = 0;
     for (const auto& c : cases) {
         const fs::path folder = scratch / ("case-" + std::to_string(++number));
-        PrepareStore(folder, c.providers, c.logBytes, bus.Address(), scratch);
+        PrepareStore(wm, program, folder, c.providers, c.logBytes, bus.Address(), scratch);
         std::vector<Sample> minimal, quorvane;
         for (int round = 0; round < runs; ++round) {
             const auto runMinimal = [&] {
                 minimal.push_back(
-                    RunOn(QUORVANE_MINIMAL_PROGRAM, false, folder / "store", bus.Address(), scratch));
+                    RunOn(wm, QUORVANE_MINIMAL_PROGRAM, false, folder / "store", bus.Address(), scratch));
             };
             const auto runQuorvane = [&] {
                 quorvane.push_back(
-                    RunOn(QUORVANE_PROGRAM, true, folder / "store", bus.Address(), scratch));
+                    RunOn(wm, program, true, folder / "store", bus.Address(), scratch));
             };
             if (round % 2 == 0) {
                 runMinimal();
