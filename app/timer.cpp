@@ -1,8 +1,8 @@
 #include "app/timer.h"
 
 #include "accounting/session_tick.h"
-#include "accounting/wav_player.h"
 #include "app/about.h"
+#include "app/alarm_player.h"
 #include "app/help_viewer.h"
 #include "app/icons.h"
 #include "app/messages.h"
@@ -727,7 +727,12 @@ void TfrmTimer::CreateNonVisual() {
     auto* commNotifier = new QSocketNotifier(Comm32->NotifyHandle(), QSocketNotifier::Read, this);
     connect(commNotifier, &QSocketNotifier::activated, this, [this] { Comm32->ProcessMessages(); });
 
-    mpWav = std::make_unique<WavPlayer>();
+    mpWav = new TAlarmPlayer(this);
+    mpWav->setObjectName(QStringLiteral("mpWav"));
+    connect(mpWav, &TAlarmPlayer::Finished, this, [this](const QString& failure) {
+        if (!failure.isEmpty())
+            ShowError(failure);
+    });
     session_ = std::make_unique<SessionTick>(Timers);
     keeper_ = std::make_unique<TSessionKeeper>(*session_);
     windowTitles_ = &DesktopWindowTitles();

@@ -38,6 +38,7 @@ enum class AdjustableTimer;
 struct ProfileForm;
 class SessionTick;
 class TAboutBox;
+class TAlarmPlayer;
 class TComm32;
 class THelpViewer;
 class InterfaceWatch;
@@ -48,7 +49,6 @@ class TNetworkManager;
 class TNotifier;
 class TSaveDialog;
 class TSessionKeeper;
-class WavPlayer;
 class WindowTitleSource;
 
 // The user's guide, looked for in the executable's folder.
@@ -152,7 +152,8 @@ public:
     // Puts a session's line at the top of the log file named in eLogFile; false when it could
     // not be written (nothing is shown).
     bool WriteSessionLog(const TimerSet& timers, const QString& charges);
-    // Plays the file named in eWavAlarm to its end, or says why it cannot.
+    // Starts the file named in eWavAlarm playing and returns at once, or says why it cannot:
+    // a missing file at once, a file that does not play when mpWav has tried.
     void PlayWavAlarm();
 
     // The page named so ("Provider", ..., "Adjust Timers", "Timer"), letter case ignored.
@@ -334,7 +335,7 @@ public:
     // wall clock jumping to another day (a resume from suspend, the clock set).
     QTimer* tRollover;
     TSaveDialog* sdBrowse;
-    std::unique_ptr<WavPlayer> mpWav;
+    TAlarmPlayer* mpWav;
     // The serial port component of the COM Port probe.
     std::unique_ptr<TComm32> Comm32;
 
