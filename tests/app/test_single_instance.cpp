@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -18,7 +19,10 @@
 #include <poll.h>
 #include <set>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace quorvane;
 using test::Program;
@@ -173,11 +177,36 @@ private:
     std::set<xcb_window_t> mapped_, raised_;
 };
 
-bool HoldsASocket(const fs::path& folder) {
+// The socket in `folder`; empty when there is none.
+fs::path SocketIn(const fs::path& folder) {
     for (const auto& entry : fs::directory_iterator(folder))
         if (entry.is_socket())
-            return true;
-    return false;
+            return entry.path();
+    return {};
+}
+
+bool HoldsASocket(const fs::path& folder) {
+    return !SocketIn(folder).empty();
+}
+
+// A connection of some other program to the socket at `path`.
+UniqueFd Connect(const fs::path& path) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0)
+        << std::strerror(errno);
+    return fd;
+}
+
+// Waits for the other side to close the connection; what it sent before.
+std::string ReadToTheEnd(int fd) {
+    std::string got;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        got.append(buffer, static_cast<std::size_t>(n));
+    return got;
 }
 
 class SingleInstance : public testing::Test {
@@ -262,6 +291,31 @@ TEST_F(SingleInstance, ASecondStartBringsTheRunningWindowUpAndAStartAfterAKillCo
         StartAgainAndExpectItUp(*third, "fourth");
         third->Kill();
     }
+}
+
+// Whatever else connects to the socket gets no answer and is let go, and a connection that says
+// nothing holds nobody up: a later start still brings the window up.
+TEST_F(SingleInstance, ConnectionsThatAreNoStartOfOursChangeNothing) {
+    home_ = fs::path(std::getenv("QUORVANE_HOME")) / "strangers";
+    const fs::path runtime = home_ / "runtime";
+    fs::remove_all(home_);
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    env_ = {{"XDG_RUNTIME_DIR", runtime.string()}};
+    auto first = StartFirst("first");
+    const fs::path socket = SocketIn(runtime);
+    ASSERT_FALSE(socket.empty());
+
+    const UniqueFd silent = Connect(socket);
+    ::close(Connect(socket).release()); // gone at once
+    for (const std::string& said : {std::string("hello\n"), std::string(100, 'x')}) {
+        SCOPED_TRACE(said.substr(0, 10));
+        const UniqueFd stranger = Connect(socket);
+        ASSERT_TRUE(WriteAll(stranger.get(), said.data(), said.size()));
+        EXPECT_EQ(ReadToTheEnd(stranger.get()), "") << "let go without an answer";
+    }
+    StartAgainAndExpectItUp(*first, "second");
+    EXPECT_FALSE(first->Ended());
 }
 
 } // namespace
