@@ -17,7 +17,7 @@
 #include "core/fd.h"
 #include "core/store_folder.h"
 #include "settings/profiles.h"
-#include "watch/xcb_handles.h"
+#include "tests/watch/x11_desktop.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -111,20 +111,8 @@ private:
 class IconicWindowManager {
 public:
     IconicWindowManager() : xcb_(xcb_connect(nullptr, nullptr)) {
-        xcb_connection_t* c = xcb_.get();
-        if (xcb_connection_has_error(c) != 0)
-            throw std::runtime_error("no X server on $DISPLAY");
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-        const char name[] = "WM_STATE";
-        const XcbReply<xcb_intern_atom_reply_t> atom(
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr));
-        wmState_ = atom ? atom->atom : XCB_NONE;
-        const std::uint32_t mask =
-            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        const XcbReply<xcb_generic_error_t> refused(xcb_request_check(
-            c, xcb_change_window_attributes_checked(c, root, XCB_CW_EVENT_MASK, &mask)));
-        if (refused)
-            throw std::runtime_error("another window manager runs on $DISPLAY");
+        test::BecomeWindowManager(xcb_.get());
+        wmState_ = test::InternAtom(xcb_.get(), "WM_STATE");
     }
 
     // Serves the X server's requests until the process of `exited` (a pidfd) has ended.
@@ -151,41 +139,18 @@ private:
         case XCB_MAP_REQUEST: {
             const xcb_window_t window =
                 reinterpret_cast<const xcb_map_request_event_t*>(event)->window;
-            const XcbReply<xcb_get_property_reply_t> hints(xcb_get_property_reply(
-                c,
-                xcb_get_property(c, 0, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, 9),
-                nullptr));
-            std::uint32_t fields[3] = {};
-            if (hints && xcb_get_property_value_length(hints.get()) >= int(sizeof fields))
-                std::memcpy(fields, xcb_get_property_value(hints.get()), sizeof fields);
-            constexpr std::uint32_t kStateHint = 1u << 1, kIconic = 3, kNormal = 1;
-            const bool iconic = (fields[0] & kStateHint) && fields[2] == kIconic;
-            const std::uint32_t state[2] = {iconic ? kIconic : kNormal, XCB_NONE};
+            const bool iconic = test::AsksToStartIconic(c, window);
+            const std::uint32_t state[2] = {iconic ? test::kIconicState : test::kNormalState,
+                                            XCB_NONE};
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmState_, wmState_, 32, 2,
                                 state);
             if (!iconic)
                 xcb_map_window(c, window);
             break;
         }
-        case XCB_CONFIGURE_REQUEST: {
-            const auto& request = *reinterpret_cast<const xcb_configure_request_event_t*>(event);
-            const std::pair<std::uint16_t, std::uint32_t> fields[] = {
-                {XCB_CONFIG_WINDOW_X, static_cast<std::uint32_t>(request.x)},
-                {XCB_CONFIG_WINDOW_Y, static_cast<std::uint32_t>(request.y)},
-                {XCB_CONFIG_WINDOW_WIDTH, request.width},
-                {XCB_CONFIG_WINDOW_HEIGHT, request.height},
-                {XCB_CONFIG_WINDOW_BORDER_WIDTH, request.border_width},
-                {XCB_CONFIG_WINDOW_SIBLING, request.sibling},
-                {XCB_CONFIG_WINDOW_STACK_MODE, request.stack_mode},
-            };
-            std::uint32_t values[7];
-            std::uint32_t count = 0;
-            for (const auto& [flag, value] : fields)
-                if (request.value_mask & flag)
-                    values[count++] = value;
-            xcb_configure_window(c, request.window, request.value_mask, values);
+        case XCB_CONFIGURE_REQUEST:
+            test::Configure(c, *reinterpret_cast<const xcb_configure_request_event_t*>(event));
             break;
-        }
         default:
             break;
         }

@@ -31,7 +31,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint32_t kNormalState = 1, kIconicState = 3; // WM_STATE and WM_HINTS
+using test::kIconicState;
+using test::kNormalState;
 
 // The window manager's part, after the ICCCM: a window that asks to be mapped for the first time
 // starts in the state its WM_HINTS ask for (iconic: left unmapped, WM_STATE Iconic); an iconic
@@ -41,17 +42,9 @@ class StandInWindowManager {
 public:
     StandInWindowManager() : xcb_(xcb_connect(nullptr, nullptr)) {
         xcb_connection_t* c = xcb_.get();
-        if (xcb_connection_has_error(c) != 0)
-            throw std::runtime_error("no X server on $DISPLAY");
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        test::BecomeWindowManager(c);
         wmState_ = test::InternAtom(c, "WM_STATE");
         netWmPid_ = test::InternAtom(c, "_NET_WM_PID");
-        const std::uint32_t mask =
-            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        const XcbReply<xcb_generic_error_t> refused(xcb_request_check(
-            c, xcb_change_window_attributes_checked(c, root_, XCB_CW_EVENT_MASK, &mask)));
-        if (refused)
-            throw std::runtime_error("another window manager runs on $DISPLAY");
     }
 
     // Serves the X server's events until `done` says so; false when `program` ends first. The
@@ -127,17 +120,9 @@ private:
             windows_.emplace(static_cast<pid_t>(pid), window);
         }
         std::uint32_t state = kNormalState;
-        if (State(window) == 0) { // withdrawn: the state its hints ask for
-            const std::string hints =
-                test::PropertyBytes(c, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 9);
-            std::uint32_t flags = 0, initial = 0;
-            if (hints.size() >= 3 * sizeof flags) {
-                std::memcpy(&flags, hints.data(), sizeof flags);
-                std::memcpy(&initial, hints.data() + 2 * sizeof flags, sizeof initial);
-            }
-            if ((flags & XCB_ICCCM_WM_HINT_STATE_FLAG) && initial == kIconicState)
-                state = kIconicState;
-        }
+        // Withdrawn: the state its hints ask for.
+        if (State(window) == 0 && test::AsksToStartIconic(c, window))
+            state = kIconicState;
         states_[window] = state;
         const std::uint32_t wmState[2] = {state, XCB_NONE};
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmState_, wmState_, 32, 2, wmState);
@@ -146,31 +131,13 @@ private:
     }
 
     void Configure(const xcb_configure_request_event_t& request) {
-        const std::pair<std::uint16_t, std::uint32_t> fields[] = {
-            {XCB_CONFIG_WINDOW_X, static_cast<std::uint32_t>(request.x)},
-            {XCB_CONFIG_WINDOW_Y, static_cast<std::uint32_t>(request.y)},
-            {XCB_CONFIG_WINDOW_WIDTH, request.width},
-            {XCB_CONFIG_WINDOW_HEIGHT, request.height},
-            {XCB_CONFIG_WINDOW_BORDER_WIDTH, request.border_width},
-            {XCB_CONFIG_WINDOW_SIBLING, request.sibling},
-            {XCB_CONFIG_WINDOW_STACK_MODE, request.stack_mode},
-        };
-        std::uint32_t values[7];
-        std::uint32_t count = 0;
-        for (const auto& [flag, value] : fields)
-            if (request.value_mask & flag)
-                values[count++] = value;
-        xcb_configure_window(xcb_.get(), request.window, request.value_mask, values);
+        test::Configure(xcb_.get(), request);
         if ((request.value_mask & XCB_CONFIG_WINDOW_STACK_MODE) &&
             request.stack_mode == XCB_STACK_MODE_ABOVE)
             raised_.insert(request.window);
     }
 
-    // WM_HINTS flag: initial_state is given.
-    static constexpr std::uint32_t XCB_ICCCM_WM_HINT_STATE_FLAG = 1u << 1;
-
     XcbConnection xcb_;
-    xcb_window_t root_ = XCB_NONE;
     xcb_atom_t wmState_ = XCB_NONE, netWmPid_ = XCB_NONE;
     std::map<pid_t, xcb_window_t> windows_;
     std::map<xcb_window_t, std::uint32_t> states_;
