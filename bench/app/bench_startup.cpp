@@ -119,11 +119,7 @@ public:
     void ServeUntil(int exited) {
         xcb_connection_t* c = xcb_.get();
         for (;;) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-                Handle(event);
-                std::free(event);
-            }
-            xcb_flush(c);
+            test::ServeEvents(c, [this](const xcb_generic_event_t* event) { Handle(event); });
             pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {exited, POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR)
                 return;

@@ -53,11 +53,7 @@ public:
                    const Program* other = nullptr) {
         xcb_connection_t* c = xcb_.get();
         for (;;) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-                Handle(event);
-                std::free(event);
-            }
-            xcb_flush(c);
+            test::ServeEvents(c, [this](const xcb_generic_event_t* event) { Handle(event); });
             if (done())
                 return true;
             if (program.Ended() || xcb_connection_has_error(c) != 0)

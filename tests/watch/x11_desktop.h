@@ -7,6 +7,7 @@
 #include "watch/xcb_handles.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -67,6 +68,15 @@ inline bool AsksToStartIconic(xcb_connection_t* connection, xcb_window_t window)
         std::memcpy(&initial, hints.data() + 2 * sizeof flags, sizeof initial);
     }
     return (flags & kStateHint) && initial == kIconicState;
+}
+
+// Hands each event the server has sent so far to `handle`, then sends the requests made.
+template <class Handle> void ServeEvents(xcb_connection_t* connection, Handle&& handle) {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+        handle(event);
+        std::free(event);
+    }
+    xcb_flush(connection);
 }
 
 // Carries out a configure request as the window asked it.
