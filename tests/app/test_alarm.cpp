@@ -1,6 +1,7 @@
 // The free-hours alarm on the real window, in a process of its own so that nothing else has
-// played a sound in it before: the sound libraries are not loaded by the start, the alarm plays
-// the first time it is due, and the session's tick goes on meanwhile. The sound goes to ALSA's
+// played a sound in it before: the window's start loads none of the libraries that only a first
+// use needs (the sound libraries, libnl, Qt's network module), the alarm plays the first time it
+// is due, and the session's tick goes on meanwhile. The sound goes to ALSA's
 // file plugin writing into a pipe that the test reads, so the test decides when the device has
 // taken it.
 #include "app/alarm_player.h"
@@ -113,8 +114,9 @@ TEST_F(Alarm, PlaysTheFirstTimeItIsDueWhileTheSessionGoesOnTicking) {
     // cannot have played to its end before the test reads the pipe.
     const std::string sound = WriteWav(home_ / "alarm.wav", 100000);
     TfrmTimer w;
-    EXPECT_FALSE(Loaded("libsndfile.so")) << "the start loads no sound library";
-    EXPECT_FALSE(Loaded("libasound.so"));
+    for (const char* library :
+         {"libsndfile.so", "libasound.so", "libnl-3.so", "libnl-route-3.so", "libQt6Network.so"})
+        EXPECT_FALSE(Loaded(library)) << library << " is loaded by the start";
     w.cbProvider->setEditText(QStringLiteral("Dial Net"));
     w.cbDetection->setCurrentIndex(2); // Manual
     w.ckEnableBilling->setChecked(true);

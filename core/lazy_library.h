@@ -1,0 +1,71 @@
+#pragma once
+// A shared library loaded when it is first needed rather than with the program, with the calls
+// that are looked up in it: one that most runs never use costs a start nothing. Once loaded
+// whole, it stays for the life of the process.
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+namespace quorvane {
+
+// A library that cannot be loaded, or lacks a call: what() names it and the loader's reason.
+class ELibraryNotLoaded : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Looks `name` up in the library (and those it depends on); false when it is not there.
+template <class Function> bool LookUp(void* handle, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(handle, name));
+    return function != nullptr;
+}
+
+// `Calls` is a struct of function pointers that `bind` fills with LookUp, false when one is
+// missing.
+template <class Calls> class LazyLibrary {
+public:
+    using Bind = bool (*)(void* handle, Calls& calls);
+    LazyLibrary(const char* name, Bind bind) : name_(name), bind_(bind) {}
+
+    // The calls, loading the library on the first call (from any thread); a failed load throws
+    // ELibraryNotLoaded, and the next call tries again.
+    const Calls& Get() {
+        if (loaded_.load(std::memory_order_acquire))
+            return calls_;
+        const std::lock_guard lock(mutex_);
+        if (handle_)
+            return calls_;
+        ::dlerror();
+        Handle handle(::dlopen(name_, RTLD_NOW | RTLD_LOCAL));
+        Calls calls{};
+        if (!handle || !bind_(handle.get(), calls)) {
+            const char* why = ::dlerror();
+            throw ELibraryNotLoaded(std::string(name_) + ": " +
+                                    (why ? why : "a function is missing"));
+        }
+        calls_ = calls;
+        handle_ = std::move(handle);
+        loaded_.store(true, std::memory_order_release);
+        return calls_;
+    }
+
+private:
+    struct Closer {
+        void operator()(void* handle) const { ::dlclose(handle); }
+    };
+    using Handle = std::unique_ptr<void, Closer>;
+
+    const char* name_;
+    Bind bind_;
+    std::mutex mutex_;
+    std::atomic<bool> loaded_{false};
+    Handle handle_;
+    Calls calls_{};
+};
+
+} // namespace quorvane
