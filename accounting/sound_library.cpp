@@ -1,29 +1,17 @@
 #include "accounting/sound_library.h"
 
 #include "accounting/wav_player.h"
-#include "core/lazy_library.h"
 
 namespace quorvane {
 
 namespace {
 
-bool BindSndfile(void* h, SndfileCalls& c) {
-    return LookUp(h, "sf_open", c.sf_open) && LookUp(h, "sf_close", c.sf_close) &&
-           LookUp(h, "sf_error", c.sf_error) && LookUp(h, "sf_strerror", c.sf_strerror) &&
-           LookUp(h, "sf_command", c.sf_command) &&
-           LookUp(h, "sf_readf_short", c.sf_readf_short) &&
-           LookUp(h, "sf_readf_int", c.sf_readf_int);
+bool BindSndfile(void* handle, SndfileCalls& calls) {
+    return true QUORVANE_SNDFILE_CALLS(QUORVANE_CALL_LOOK_UP);
 }
 
-bool BindAlsa(void* h, AlsaCalls& c) {
-    return LookUp(h, "snd_pcm_open", c.snd_pcm_open) &&
-           LookUp(h, "snd_pcm_close", c.snd_pcm_close) &&
-           LookUp(h, "snd_pcm_set_params", c.snd_pcm_set_params) &&
-           LookUp(h, "snd_pcm_writei", c.snd_pcm_writei) &&
-           LookUp(h, "snd_pcm_recover", c.snd_pcm_recover) &&
-           LookUp(h, "snd_pcm_drain", c.snd_pcm_drain) &&
-           LookUp(h, "snd_strerror", c.snd_strerror) &&
-           LookUp(h, "snd_lib_error_set_handler", c.snd_lib_error_set_handler);
+bool BindAlsa(void* handle, AlsaCalls& calls) {
+    return true QUORVANE_ALSA_CALLS(QUORVANE_CALL_LOOK_UP);
 }
 
 template <class Calls> const Calls& Load(LazyLibrary<Calls>& library) {

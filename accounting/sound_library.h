@@ -4,30 +4,27 @@
 // mapped and relocated at every start for an alarm that most sessions never sound. Only what
 // the WAV player uses is looked up. Once loaded, a library stays for the life of the process.
 
+#include "core/lazy_library.h"
+
 #include <alsa/asoundlib.h>
 #include <sndfile.h>
 
 namespace quorvane {
 
+// What the WAV player calls in each library.
+#define QUORVANE_SNDFILE_CALLS(X)                                                                \
+    X(sf_open) X(sf_close) X(sf_error) X(sf_strerror) X(sf_command) X(sf_readf_short)            \
+    X(sf_readf_int)
+#define QUORVANE_ALSA_CALLS(X)                                                                   \
+    X(snd_pcm_open) X(snd_pcm_close) X(snd_pcm_set_params) X(snd_pcm_writei) X(snd_pcm_recover) \
+    X(snd_pcm_drain) X(snd_strerror) X(snd_lib_error_set_handler)
+
 struct SndfileCalls {
-    decltype(&::sf_open) sf_open;
-    decltype(&::sf_close) sf_close;
-    decltype(&::sf_error) sf_error;
-    decltype(&::sf_strerror) sf_strerror;
-    decltype(&::sf_command) sf_command;
-    decltype(&::sf_readf_short) sf_readf_short;
-    decltype(&::sf_readf_int) sf_readf_int;
+    QUORVANE_SNDFILE_CALLS(QUORVANE_CALL_MEMBER)
 };
 
 struct AlsaCalls {
-    decltype(&::snd_pcm_open) snd_pcm_open;
-    decltype(&::snd_pcm_close) snd_pcm_close;
-    decltype(&::snd_pcm_set_params) snd_pcm_set_params;
-    decltype(&::snd_pcm_writei) snd_pcm_writei;
-    decltype(&::snd_pcm_recover) snd_pcm_recover;
-    decltype(&::snd_pcm_drain) snd_pcm_drain;
-    decltype(&::snd_strerror) snd_strerror;
-    decltype(&::snd_lib_error_set_handler) snd_lib_error_set_handler;
+    QUORVANE_ALSA_CALLS(QUORVANE_CALL_MEMBER)
 };
 
 // The library's functions, loading it on the first call (from any thread). Throws EMediaError

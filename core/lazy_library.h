@@ -25,6 +25,15 @@ template <class Function> bool LookUp(void* handle, const char* name, Function& 
     return function != nullptr;
 }
 
+// A library's calls are listed once, as a macro taking a macro: QUORVANE_CALL_MEMBER makes of
+// the list the members of the calls struct, QUORVANE_CALL_LOOK_UP the look-ups of a bind
+// function whose parameters are named `handle` and `calls`:
+//   #define SOME_CALLS(X) X(some_open) X(some_close)
+//   struct SomeCalls { SOME_CALLS(QUORVANE_CALL_MEMBER) };
+//   bool Bind(void* handle, SomeCalls& calls) { return true SOME_CALLS(QUORVANE_CALL_LOOK_UP); }
+#define QUORVANE_CALL_MEMBER(name) decltype(&::name) name;
+#define QUORVANE_CALL_LOOK_UP(name) &&::quorvane::LookUp(handle, #name, calls.name)
+
 // `Calls` is a struct of function pointers that `bind` fills with LookUp, false when one is
 // missing.
 template <class Calls> class LazyLibrary {

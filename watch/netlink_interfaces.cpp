@@ -28,74 +28,23 @@ constexpr int kDefaultReceiveBuffer = 256 * 1024;
 // libnl is loaded when an interface is first watched: the Network Interface method is one of
 // four, and the library would be mapped and relocated at every start for it. The route
 // library's name brings the core one with it, and the calls of both are looked up through it.
+#define QUORVANE_NETLINK_CALLS(X)                                                                  \
+    X(nl_addr2str) X(nl_cache_free) X(nl_cache_get_first) X(nl_cache_get_next) X(nl_connect)       \
+    X(nl_geterror) X(nl_msg_parse) X(nl_recvmsgs_default) X(nl_socket_add_memberships)             \
+    X(nl_socket_alloc) X(nl_socket_disable_seq_check) X(nl_socket_enable_msg_peek)                 \
+    X(nl_socket_free) X(nl_socket_get_fd) X(nl_socket_modify_cb) X(nl_socket_set_buffer_size)      \
+    X(nl_socket_set_nonblocking) X(nlmsg_hdr) X(rtnl_addr_alloc_cache) X(rtnl_addr_get_family)     \
+    X(rtnl_addr_get_flags) X(rtnl_addr_get_ifindex) X(rtnl_addr_get_local)                         \
+    X(rtnl_addr_get_scope) X(rtnl_link_alloc_cache) X(rtnl_link_get_family)                        \
+    X(rtnl_link_get_flags) X(rtnl_link_get_ifindex) X(rtnl_link_get_kernel)                        \
+    X(rtnl_link_get_name) X(rtnl_link_get_stat) X(rtnl_link_put)
+
 struct NetlinkCalls {
-    decltype(&::nl_addr2str) nl_addr2str;
-    decltype(&::nl_cache_free) nl_cache_free;
-    decltype(&::nl_cache_get_first) nl_cache_get_first;
-    decltype(&::nl_cache_get_next) nl_cache_get_next;
-    decltype(&::nl_connect) nl_connect;
-    decltype(&::nl_geterror) nl_geterror;
-    decltype(&::nl_msg_parse) nl_msg_parse;
-    decltype(&::nl_recvmsgs_default) nl_recvmsgs_default;
-    decltype(&::nl_socket_add_memberships) nl_socket_add_memberships;
-    decltype(&::nl_socket_alloc) nl_socket_alloc;
-    decltype(&::nl_socket_disable_seq_check) nl_socket_disable_seq_check;
-    decltype(&::nl_socket_enable_msg_peek) nl_socket_enable_msg_peek;
-    decltype(&::nl_socket_free) nl_socket_free;
-    decltype(&::nl_socket_get_fd) nl_socket_get_fd;
-    decltype(&::nl_socket_modify_cb) nl_socket_modify_cb;
-    decltype(&::nl_socket_set_buffer_size) nl_socket_set_buffer_size;
-    decltype(&::nl_socket_set_nonblocking) nl_socket_set_nonblocking;
-    decltype(&::nlmsg_hdr) nlmsg_hdr;
-    decltype(&::rtnl_addr_alloc_cache) rtnl_addr_alloc_cache;
-    decltype(&::rtnl_addr_get_family) rtnl_addr_get_family;
-    decltype(&::rtnl_addr_get_flags) rtnl_addr_get_flags;
-    decltype(&::rtnl_addr_get_ifindex) rtnl_addr_get_ifindex;
-    decltype(&::rtnl_addr_get_local) rtnl_addr_get_local;
-    decltype(&::rtnl_addr_get_scope) rtnl_addr_get_scope;
-    decltype(&::rtnl_link_alloc_cache) rtnl_link_alloc_cache;
-    decltype(&::rtnl_link_get_family) rtnl_link_get_family;
-    decltype(&::rtnl_link_get_flags) rtnl_link_get_flags;
-    decltype(&::rtnl_link_get_ifindex) rtnl_link_get_ifindex;
-    decltype(&::rtnl_link_get_kernel) rtnl_link_get_kernel;
-    decltype(&::rtnl_link_get_name) rtnl_link_get_name;
-    decltype(&::rtnl_link_get_stat) rtnl_link_get_stat;
-    decltype(&::rtnl_link_put) rtnl_link_put;
+    QUORVANE_NETLINK_CALLS(QUORVANE_CALL_MEMBER)
 };
 
-bool BindNetlink(void* h, NetlinkCalls& c) {
-    return LookUp(h, "nl_addr2str", c.nl_addr2str) &&
-           LookUp(h, "nl_cache_free", c.nl_cache_free) &&
-           LookUp(h, "nl_cache_get_first", c.nl_cache_get_first) &&
-           LookUp(h, "nl_cache_get_next", c.nl_cache_get_next) &&
-           LookUp(h, "nl_connect", c.nl_connect) &&
-           LookUp(h, "nl_geterror", c.nl_geterror) &&
-           LookUp(h, "nl_msg_parse", c.nl_msg_parse) &&
-           LookUp(h, "nl_recvmsgs_default", c.nl_recvmsgs_default) &&
-           LookUp(h, "nl_socket_add_memberships", c.nl_socket_add_memberships) &&
-           LookUp(h, "nl_socket_alloc", c.nl_socket_alloc) &&
-           LookUp(h, "nl_socket_disable_seq_check", c.nl_socket_disable_seq_check) &&
-           LookUp(h, "nl_socket_enable_msg_peek", c.nl_socket_enable_msg_peek) &&
-           LookUp(h, "nl_socket_free", c.nl_socket_free) &&
-           LookUp(h, "nl_socket_get_fd", c.nl_socket_get_fd) &&
-           LookUp(h, "nl_socket_modify_cb", c.nl_socket_modify_cb) &&
-           LookUp(h, "nl_socket_set_buffer_size", c.nl_socket_set_buffer_size) &&
-           LookUp(h, "nl_socket_set_nonblocking", c.nl_socket_set_nonblocking) &&
-           LookUp(h, "nlmsg_hdr", c.nlmsg_hdr) &&
-           LookUp(h, "rtnl_addr_alloc_cache", c.rtnl_addr_alloc_cache) &&
-           LookUp(h, "rtnl_addr_get_family", c.rtnl_addr_get_family) &&
-           LookUp(h, "rtnl_addr_get_flags", c.rtnl_addr_get_flags) &&
-           LookUp(h, "rtnl_addr_get_ifindex", c.rtnl_addr_get_ifindex) &&
-           LookUp(h, "rtnl_addr_get_local", c.rtnl_addr_get_local) &&
-           LookUp(h, "rtnl_addr_get_scope", c.rtnl_addr_get_scope) &&
-           LookUp(h, "rtnl_link_alloc_cache", c.rtnl_link_alloc_cache) &&
-           LookUp(h, "rtnl_link_get_family", c.rtnl_link_get_family) &&
-           LookUp(h, "rtnl_link_get_flags", c.rtnl_link_get_flags) &&
-           LookUp(h, "rtnl_link_get_ifindex", c.rtnl_link_get_ifindex) &&
-           LookUp(h, "rtnl_link_get_kernel", c.rtnl_link_get_kernel) &&
-           LookUp(h, "rtnl_link_get_name", c.rtnl_link_get_name) &&
-           LookUp(h, "rtnl_link_get_stat", c.rtnl_link_get_stat) &&
-           LookUp(h, "rtnl_link_put", c.rtnl_link_put);
+bool BindNetlink(void* handle, NetlinkCalls& calls) {
+    return true QUORVANE_NETLINK_CALLS(QUORVANE_CALL_LOOK_UP);
 }
 
 const NetlinkCalls& Nl() {
