@@ -5,6 +5,7 @@
 #include "app/alarm_player.h"
 #include "app/help_viewer.h"
 #include "app/icons.h"
+#include "app/list_combo.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/profile_form.h"
@@ -333,7 +334,11 @@ void TfrmTimer::CreateDetectionPage() {
 
     lProvider = Make<QLabel>(page, "lProvider");
     lProvider->setText(QStringLiteral("Seek Text"));
-    cbProv = Make<QComboBox>(page, "cbProv");
+    // The dial-up connections are looked up when the user comes to the list, not with every
+    // provider loaded: at start that would open the store's second hive for nothing.
+    auto* seekTexts = Make<TListOnUseCombo>(page, "cbProv");
+    seekTexts->SetFill([this] { FillDialUpProfiles(); });
+    cbProv = seekTexts;
     MakeEditableCombo(cbProv);
     lProvider->setBuddy(cbProv);
     lProvider->hide();

@@ -111,6 +111,7 @@ public:
     // The four totals and the charges into their read-outs.
     void ShowAllTimers();
     // The dial-up connections' names as cbProv's list; its text, the seek text, stays as it is.
+    // Run when the user comes to the list (it drops down or takes the focus).
     void FillDialUpProfiles();
     // The taskbar text from the timer cbMinimizedTime names (Elapsed when none is selected).
     void UpdateMinimizedCaption();
@@ -140,8 +141,8 @@ public:
     // Fills cbProvider with the stored providers; with selectDefault, shows the default one.
     bool FillProviderList(bool selectDefault);
     // The pages brought into line with the provider just loaded: the detection, billing, peak
-    // and logging choices applied, the dial-up list filled, and the read-outs and the taskbar
-    // text set from the loaded totals.
+    // and logging choices applied, and the read-outs and the taskbar text set from the loaded
+    // totals.
     void RefreshSettingsPages();
     // The day and billing-cycle checks: each stores what it saw and shows its message; true
     // when its clear is due (Today; all four totals), which the caller then makes.

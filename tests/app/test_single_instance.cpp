@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -152,14 +153,18 @@ bool HoldsASocket(const fs::path& folder) {
     return !SocketIn(folder).empty();
 }
 
-// A connection of some other program to the socket at `path`.
+// A connection of some other program to the socket at `path`, reached through a descriptor of
+// its folder: the test's folders are deeper than a socket's path can name.
 UniqueFd Connect(const fs::path& path) {
+    const UniqueFd folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::string via =
+        "/proc/self/fd/" + std::to_string(folder.get()) + "/" + path.filename().string();
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    std::strncpy(address.sun_path, via.c_str(), sizeof address.sun_path - 1);
     EXPECT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0)
-        << std::strerror(errno);
+        << via << ": " << std::strerror(errno);
     return fd;
 }
 
