@@ -53,9 +53,12 @@ public:
         Handle handle(::dlopen(name_, RTLD_NOW | RTLD_LOCAL));
         Calls calls{};
         if (!handle || !bind_(handle.get(), calls)) {
-            const char* why = ::dlerror();
-            throw ELibraryNotLoaded(std::string(name_) + ": " +
-                                    (why ? why : "a function is missing"));
+            // The loader's text mostly begins with the library's name already.
+            const char* error = ::dlerror();
+            const std::string why = error ? error : "";
+            const std::string name = std::string(name_) + ": ";
+            throw ELibraryNotLoaded(why.rfind(name, 0) == 0 ? why
+                                    : name + (why.empty() ? "a function is missing" : why));
         }
         calls_ = calls;
         handle_ = std::move(handle);
