@@ -1,8 +1,7 @@
 #include "accounting/alsa_output.h"
 
+#include "accounting/sound_library.h"
 #include "accounting/wav_player.h"
-
-#include <alsa/asoundlib.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -26,22 +25,22 @@ void AlsaDiagnostics(const char* file, int line, const char* function, int err, 
     std::vfprintf(stderr, fmt, args);
     va_end(args);
     if (err)
-        std::fprintf(stderr, ": %s", snd_strerror(err));
+        std::fprintf(stderr, ": %s", Alsa().snd_strerror(err));
     std::fputc('\n', stderr);
 }
 
 void QuietAlsaDiagnostics() {
     static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(AlsaDiagnostics); });
+    std::call_once(once, [] { Alsa().snd_lib_error_set_handler(AlsaDiagnostics); });
 }
 
 struct PcmCloser {
-    void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
+    void operator()(snd_pcm_t* pcm) const { Alsa().snd_pcm_close(pcm); }
 };
 using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
 [[noreturn]] void Fail(const std::string& step, int err) {
-    throw EMediaError(step + ": " + snd_strerror(err));
+    throw EMediaError(step + ": " + Alsa().snd_strerror(err));
 }
 
 class AlsaOutput final : public SoundOutput {
@@ -52,11 +51,11 @@ public:
     void Write(const void* frames, std::size_t frameCount) override {
         auto* at = static_cast<const unsigned char*>(frames);
         while (frameCount > 0) {
-            const snd_pcm_sframes_t n = snd_pcm_writei(pcm_.get(), at, frameCount);
+            const snd_pcm_sframes_t n = Alsa().snd_pcm_writei(pcm_.get(), at, frameCount);
             if (n < 0) {
                 // An underrun (the program was busy) or a suspend is not worth losing the
                 // alarm over: recover and carry on where we were.
-                const int err = snd_pcm_recover(pcm_.get(), static_cast<int>(n), 1);
+                const int err = Alsa().snd_pcm_recover(pcm_.get(), static_cast<int>(n), 1);
                 if (err < 0)
                     Fail("Cannot play on the sound device", err);
                 continue;
@@ -67,7 +66,7 @@ public:
     }
 
     void Drain() override {
-        const int err = snd_pcm_drain(pcm_.get());
+        const int err = Alsa().snd_pcm_drain(pcm_.get());
         if (err < 0)
             Fail("Cannot finish playing on the sound device", err);
     }
@@ -80,9 +79,10 @@ private:
 } // namespace
 
 std::unique_ptr<SoundOutput> OpenAlsaOutput(const std::string& device, const PcmFormat& format) {
+    const AlsaCalls& alsa = Alsa();
     QuietAlsaDiagnostics();
     snd_pcm_t* raw = nullptr;
-    const int openErr = snd_pcm_open(&raw, device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+    const int openErr = alsa.snd_pcm_open(&raw, device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
     if (openErr < 0)
         Fail("Cannot open the sound device \"" + device + "\"", openErr);
     PcmHandle pcm(raw);
@@ -90,7 +90,7 @@ std::unique_ptr<SoundOutput> OpenAlsaOutput(const std::string& device, const Pcm
     const bool wide = format.sample == SampleFormat::S32;
     const snd_pcm_format_t alsaFormat = wide ? SND_PCM_FORMAT_S32 : SND_PCM_FORMAT_S16;
     // Half a second of buffer: plenty against a busy main thread, and drain waits for it anyway.
-    const int err = snd_pcm_set_params(pcm.get(), alsaFormat, SND_PCM_ACCESS_RW_INTERLEAVED,
+    const int err = alsa.snd_pcm_set_params(pcm.get(), alsaFormat, SND_PCM_ACCESS_RW_INTERLEAVED,
                                        static_cast<unsigned>(format.channels),
                                        static_cast<unsigned>(format.sampleRate), 1, 500000);
     if (err < 0)

@@ -1,7 +1,11 @@
 #include "app/icons.h"
 
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
+#include <QPointer>
 #include <QRadialGradient>
+#include <QWidget>
 
 namespace quorvane {
 
@@ -51,6 +55,65 @@ QIcon ProgramIcon() {
     for (int size : {16, 32, 48})
         icon.addPixmap(ProgramPixmap(size));
     return icon;
+}
+
+namespace {
+
+// Stands in for the style's icon and asks the style for it at the first use.
+class TStandardIconEngine final : public QIconEngine {
+public:
+    TStandardIconEngine(QStyle::StandardPixmap which, const QWidget* widget)
+        : which_(which), widget_(widget) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        Icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return Icon().actualSize(size, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return Icon().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        return Icon().pixmap(size, scale, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return Icon().availableSizes(mode, state);
+    }
+    QString iconName() override { return Icon().name(); }
+    // Asked when a button is measured, which must not cost the look-up: every standard picture
+    // the window uses is one that the style draws itself.
+    bool isNull() override { return looked_ && icon_.isNull(); }
+    QString key() const override { return QStringLiteral("quorvane-standard-icon"); }
+    QIconEngine* clone() const override {
+        auto* copy = new TStandardIconEngine(which_, widget_);
+        copy->icon_ = icon_;
+        copy->looked_ = looked_;
+        return copy;
+    }
+
+private:
+    const QIcon& Icon() {
+        if (!looked_) {
+            const QStyle* style = widget_ ? widget_->style() : QApplication::style();
+            icon_ = style->standardIcon(which_, nullptr, widget_);
+            looked_ = true;
+        }
+        return icon_;
+    }
+
+    QStyle::StandardPixmap which_;
+    QPointer<const QWidget> widget_;
+    QIcon icon_;
+    bool looked_ = false;
+};
+
+} // namespace
+
+QIcon LazyStandardIcon(QStyle::StandardPixmap which, const QWidget* widget) {
+    return QIcon(new TStandardIconEngine(which, widget));
 }
 
 QPixmap TImageList::Pixmap(int index) const {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPixmap>
+#include <QStyle>
 
 namespace quorvane {
 
@@ -17,6 +18,12 @@ QPixmap LampPixmap(const QColor& colour);
 QImage ProgramImage(int size);
 QPixmap ProgramPixmap(int size = 32);
 QIcon ProgramIcon();
+
+// The style's standard picture `which`, looked up in the style of `widget` (the application's
+// once that is gone) only when it is first drawn or measured. The look-up reads the desktop's
+// icon theme and loads Qt's image readers, which a window that starts minimised does not need
+// before the user first restores it.
+QIcon LazyStandardIcon(QStyle::StandardPixmap which, const QWidget* widget);
 
 // A small list of same-sized images addressed by index, owned by a window like its controls.
 class TImageList : public QObject {

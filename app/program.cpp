@@ -9,21 +9,25 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -62,6 +66,8 @@ long ResidentKilobytes() {
 // How long a start waits for the running Quorvane to answer. It answers at once, even from a
 // message box; only one that hangs is waited for this long.
 constexpr int kAnswerMs = 5000;
+// The longest line either side sends, without its line end.
+constexpr std::size_t kLongestLine = 64;
 
 // One Quorvane per user: the first start listens on a local socket in the runtime folder
 // ($XDG_RUNTIME_DIR, else the store folder; both are the user's alone), and a later start asks
@@ -69,7 +75,8 @@ constexpr int kAnswerMs = 5000;
 // started on a store folder of its own (QUORVANE_HOME) runs beside the user's. A start decides
 // whether it is the first under an flock of a file beside the socket: two starts at once cannot
 // both listen, and a socket left by a Quorvane that was killed, where nobody answers any more,
-// is replaced.
+// is replaced. Plain Unix sockets under the window's event loop: Qt's network module would be
+// loaded, with the Kerberos and proxy libraries it brings, at every start for one line each way.
 class TInstanceChannel : public QObject {
 public:
     enum class TStart {
@@ -78,30 +85,87 @@ public:
         NoAnswer, // one runs, but it did not answer
         Alone,    // no channel could be set up here: this one runs without
     };
+    ~TInstanceChannel() override;
     // `why` says what went wrong for NoAnswer and Alone.
     TStart Claim(std::string& why);
     // How the window is shown when a later start asks; asked before, it is shown now.
     void SetShowWindow(std::function<void()> show);
 
 private:
+    // A later start's connection, until it has asked.
+    struct TPeer {
+        UniqueFd fd;
+        QSocketNotifier* readable = nullptr;
+        QByteArray received;
+    };
+
     void Serve();
-    void Answer(QLocalSocket* client);
+    void Answer(TPeer& peer);
+    void Drop(TPeer& peer);
     void ShowWindow();
 
-    UniqueFd folder_; // the socket's folder (before server_: it outlives the server's removal)
-    QLocalServer server_;
+    UniqueFd folder_; // the socket's folder, where the socket is removed again
+    std::string socketName_;
+    UniqueFd listener_;
+    QSocketNotifier* incoming_ = nullptr;
+    std::map<int, TPeer> peers_; // by descriptor
     std::function<void()> show_;
     bool asked_ = false;
 };
 
-// The line a peer sends (without its line end), waiting at most kAnswerMs; "" when none came.
-QByteArray ReadLine(QLocalSocket& socket) {
-    const QDeadlineTimer deadline(kAnswerMs);
-    while (!socket.canReadLine()) {
-        if (socket.bytesAvailable() > 64 || !socket.waitForReadyRead(int(deadline.remainingTime())))
+// The Unix socket address of `path`; false when it is too long for one.
+bool SocketAddress(const std::string& path, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// The running Quorvane's answer to "show": the line it sends back (without its line end), or ""
+// when it sent none within kAnswerMs.
+std::string AskToShow(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerMs);
+    const auto remaining = [&] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+    };
+    static constexpr char kAsk[] = "show\n";
+    for (std::size_t sent = 0; sent < sizeof kAsk - 1;) {
+        pollfd writable{fd, POLLOUT, 0};
+        if (::poll(&writable, 1, remaining()) != 1)
+            return {};
+        const ssize_t n = ::send(fd, kAsk + sent, sizeof kAsk - 1 - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno != EINTR && errno != EAGAIN)
+            return {};
+        sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    std::string line;
+    for (;;) {
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, remaining()) != 1)
+            return {};
+        char buffer[kLongestLine + 1];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            return {};
+        line.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (const std::size_t end = line.find('\n'); end != std::string::npos)
+            return QByteArray::fromStdString(line.substr(0, end)).trimmed().toStdString();
+        if (line.size() > kLongestLine)
             return {};
     }
-    return socket.readLine(65).trimmed();
+}
+
+TInstanceChannel::~TInstanceChannel() {
+    // Each notifier before its descriptor closes.
+    for (auto& [fd, peer] : peers_)
+        delete peer.readable;
+    delete incoming_;
+    if (listener_)
+        ::unlinkat(folder_.get(), socketName_.c_str(), 0);
 }
 
 TInstanceChannel::TStart TInstanceChannel::Claim(std::string& why) {
@@ -128,11 +192,13 @@ TInstanceChannel::TStart TInstanceChannel::Claim(std::string& why) {
             .toStdString();
     const std::string socketName = name + ".socket";
     std::string path = folder + "/" + socketName;
-    // A socket's path has 107 bytes (Qt asks one more): one in a deeper folder is reached
-    // through this process's descriptor of its folder.
-    if (path.size() + 2 > sizeof(sockaddr_un::sun_path))
+    // A socket's path has 107 bytes: one in a deeper folder is reached through this process's
+    // descriptor of its folder.
+    sockaddr_un address{};
+    if (!SocketAddress(path, address)) {
         path = "/proc/self/fd/" + std::to_string(folder_.get()) + "/" + socketName;
-    const QString address = QFile::decodeName(path.c_str());
+        SocketAddress(path, address);
+    }
 
     UniqueFd decision(::openat(folder_.get(), (name + ".lock").c_str(),
                                O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
@@ -143,12 +209,14 @@ TInstanceChannel::TStart TInstanceChannel::Claim(std::string& why) {
         why = folder + "/" + name + ".lock cannot be locked (" + std::strerror(errno) + ")";
         return TStart::Alone;
     }
-    QLocalSocket running;
-    running.connectToServer(address);
-    if (running.waitForConnected(kAnswerMs)) {
+    const auto* socketAddress = reinterpret_cast<const sockaddr*>(&address);
+    // A connect waits while the running one's backlog is full, as long as an answer.
+    const timeval wait{kAnswerMs / 1000, 0};
+    if (UniqueFd running(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        running && ::setsockopt(running.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) == 0 &&
+        ::connect(running.get(), socketAddress, sizeof address) == 0) {
         decision.reset(); // the running one is there: the next start may ask it too
-        running.write("show\n");
-        if (running.waitForBytesWritten(kAnswerMs) && ReadLine(running) == "shown")
+        if (AskToShow(running.get()) == "shown")
             return TStart::Shown;
         why = "it does not answer on " + path;
         return TStart::NoAnswer;
@@ -163,11 +231,16 @@ TInstanceChannel::TStart TInstanceChannel::Claim(std::string& why) {
         }
         ::unlinkat(folder_.get(), socketName.c_str(), 0);
     }
-    if (!server_.listen(address)) {
-        why = "cannot listen on " + path + " (" + server_.errorString().toStdString() + ")";
+    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listener || ::bind(listener.get(), socketAddress, sizeof address) != 0 ||
+        ::listen(listener.get(), SOMAXCONN) != 0) {
+        why = "cannot listen on " + path + " (" + std::strerror(errno) + ")";
         return TStart::Alone;
     }
-    connect(&server_, &QLocalServer::newConnection, this, &TInstanceChannel::Serve);
+    listener_ = std::move(listener);
+    socketName_ = socketName;
+    incoming_ = new QSocketNotifier(listener_.get(), QSocketNotifier::Read, this);
+    connect(incoming_, &QSocketNotifier::activated, this, &TInstanceChannel::Serve);
     return TStart::First;
 }
 
@@ -178,24 +251,55 @@ void TInstanceChannel::SetShowWindow(std::function<void()> show) {
 }
 
 void TInstanceChannel::Serve() {
-    while (QLocalSocket* client = server_.nextPendingConnection()) {
-        connect(client, &QLocalSocket::readyRead, this, [this, client] { Answer(client); });
-        connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-        Answer(client);
+    for (;;) {
+        UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!fd) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return;
+        }
+        const int key = fd.get();
+        TPeer& peer = peers_[key];
+        peer.fd = std::move(fd);
+        peer.readable = new QSocketNotifier(key, QSocketNotifier::Read, this);
+        connect(peer.readable, &QSocketNotifier::activated, this, [this, key] {
+            if (const auto found = peers_.find(key); found != peers_.end())
+                Answer(found->second);
+        });
+        Answer(peer);
     }
 }
 
-void TInstanceChannel::Answer(QLocalSocket* client) {
-    if (!client->canReadLine()) {
-        if (client->bytesAvailable() > 64)
-            client->abort(); // not a start of ours
-        return;
+void TInstanceChannel::Answer(TPeer& peer) {
+    char buffer[kLongestLine + 1];
+    for (;;) {
+        const ssize_t n = ::recv(peer.fd.get(), buffer, sizeof buffer, 0);
+        if (n > 0) {
+            peer.received.append(buffer, n);
+            if (peer.received.size() > qsizetype(kLongestLine) || peer.received.contains('\n'))
+                break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            return; // the rest of the line comes later
+        break; // the start went away, or its connection failed
     }
-    if (client->readLine(65).trimmed() == "show") {
+    const qsizetype end = peer.received.indexOf('\n');
+    // Anything but a line of ours is not a start of ours: it gets no answer.
+    if (end >= 0 && end <= qsizetype(kLongestLine) && peer.received.left(end).trimmed() == "show") {
         ShowWindow();
-        client->write("shown\n");
+        ::send(peer.fd.get(), "shown\n", 6, MSG_NOSIGNAL | MSG_DONTWAIT);
     }
-    client->disconnectFromServer();
+    Drop(peer);
+}
+
+void TInstanceChannel::Drop(TPeer& peer) {
+    // The notifier may be the one whose signal runs now: it goes once that has returned.
+    peer.readable->setEnabled(false);
+    peer.readable->deleteLater();
+    peers_.erase(peer.fd.get());
 }
 
 void TInstanceChannel::ShowWindow() {

@@ -1,10 +1,11 @@
 #include "app/timer.h"
 
 #include "accounting/session_tick.h"
-#include "accounting/wav_player.h"
 #include "app/about.h"
+#include "app/alarm_player.h"
 #include "app/help_viewer.h"
 #include "app/icons.h"
+#include "app/list_combo.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/profile_form.h"
@@ -114,7 +115,7 @@ QToolButton* TfrmTimer::MakeToolButton(const char* name, const QString& hint, in
     auto* button = Make<QToolButton>(pToolBar, name);
     button->setToolTip(hint);
     button->setAccessibleName(hint);
-    button->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(standardIcon)));
+    button->setIcon(LazyStandardIcon(static_cast<QStyle::StandardPixmap>(standardIcon), this));
     button->setIconSize(QSize(20, 20));
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
@@ -334,7 +335,11 @@ void TfrmTimer::CreateDetectionPage() {
 
     lProvider = Make<QLabel>(page, "lProvider");
     lProvider->setText(QStringLiteral("Seek Text"));
-    cbProv = Make<QComboBox>(page, "cbProv");
+    // The dial-up connections are looked up when the user comes to the list, not with every
+    // provider loaded: at start that would open the store's second hive for nothing.
+    auto* seekTexts = Make<TListOnUseCombo>(page, "cbProv");
+    seekTexts->SetFill([this] { FillDialUpProfiles(); });
+    cbProv = seekTexts;
     MakeEditableCombo(cbProv);
     lProvider->setBuddy(cbProv);
     lProvider->hide();
@@ -411,9 +416,9 @@ void TfrmTimer::CreateBillingPage() {
     bold.setBold(true);
     sbWavBrowse->setFont(bold);
     sbWavPlay = Make<QToolButton>(pBilling, "sbWavPlay");
-    sbWavPlay->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    sbWavPlay->setIcon(LazyStandardIcon(QStyle::SP_MediaPlay, this));
     sbClearWav = Make<QToolButton>(pBilling, "sbClearWav");
-    sbClearWav->setIcon(style()->standardIcon(QStyle::SP_DialogDiscardButton));
+    sbClearWav->setIcon(LazyStandardIcon(QStyle::SP_DialogDiscardButton, this));
     Label13 = Make<QLabel>(pBilling, "Label13");
     Label13->setText(QStringLiteral("Cycle Day"));
     seCycleDay = Make<QSpinBox>(pBilling, "seCycleDay");
@@ -489,7 +494,7 @@ void TfrmTimer::CreateLoggingPage() {
     sbLogBrowse->setFont(bold);
     sbLogBrowse->setToolTip(QStringLiteral("Find/Create Log File"));
     sbClearLog = Make<QToolButton>(pLogging, "sbClearLog");
-    sbClearLog->setIcon(style()->standardIcon(QStyle::SP_DialogDiscardButton));
+    sbClearLog->setIcon(LazyStandardIcon(QStyle::SP_DialogDiscardButton, this));
     sbClearLog->setToolTip(QStringLiteral("Clear Log File (Disable)"));
     pLogging->hide();
     KeepRoomWhenHidden(pLogging);
@@ -728,7 +733,12 @@ void TfrmTimer::CreateNonVisual() {
     auto* commNotifier = new QSocketNotifier(Comm32->NotifyHandle(), QSocketNotifier::Read, this);
     connect(commNotifier, &QSocketNotifier::activated, this, [this] { Comm32->ProcessMessages(); });
 
-    mpWav = std::make_unique<WavPlayer>();
+    mpWav = new TAlarmPlayer(this);
+    mpWav->setObjectName(QStringLiteral("mpWav"));
+    connect(mpWav, &TAlarmPlayer::Finished, this, [this](const QString& failure) {
+        if (!failure.isEmpty())
+            ShowError(failure);
+    });
     session_ = std::make_unique<SessionTick>(Timers);
     keeper_ = std::make_unique<TSessionKeeper>(*session_);
     windowTitles_ = &DesktopWindowTitles();

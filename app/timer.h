@@ -43,6 +43,7 @@ struct HistoryView;
 class THistoryWindow;
 class SessionTick;
 class TAboutBox;
+class TAlarmPlayer;
 class TComm32;
 class THelpViewer;
 class InterfaceWatch;
@@ -53,7 +54,6 @@ class TNetworkManager;
 class TNotifier;
 class TSaveDialog;
 class TSessionKeeper;
-class WavPlayer;
 class WindowTitleSource;
 
 // The user's guide, looked for in the executable's folder.
@@ -116,6 +116,7 @@ public:
     // The four totals and the charges into their read-outs.
     void ShowAllTimers();
     // The dial-up connections' names as cbProv's list; its text, the seek text, stays as it is.
+    // Run when the user comes to the list (it drops down or takes the focus).
     void FillDialUpProfiles();
     // The taskbar text from the timer cbMinimizedTime names (Elapsed when none is selected).
     void UpdateMinimizedCaption();
@@ -145,8 +146,8 @@ public:
     // Fills cbProvider with the stored providers; with selectDefault, shows the default one.
     bool FillProviderList(bool selectDefault);
     // The pages brought into line with the provider just loaded: the detection, billing, peak
-    // and logging choices applied, the dial-up list filled, and the read-outs and the taskbar
-    // text set from the loaded totals.
+    // and logging choices applied, and the read-outs and the taskbar text set from the loaded
+    // totals.
     void RefreshSettingsPages();
     // The day and billing-cycle checks: each stores what it saw and shows its message; true
     // when its clear is due (Today; all four totals), which the caller then makes.
@@ -157,7 +158,8 @@ public:
     // Puts a session's line at the top of the log file named in eLogFile; false when it could
     // not be written (nothing is shown).
     bool WriteSessionLog(const TimerSet& timers, const QString& charges);
-    // Plays the file named in eWavAlarm to its end, or says why it cannot.
+    // Starts the file named in eWavAlarm playing and returns at once, or says why it cannot:
+    // a missing file at once, a file that does not play when mpWav has tried.
     void PlayWavAlarm();
 
     // The page named so ("Provider", ..., "Adjust Timers", "Timer"), letter case ignored.
@@ -340,7 +342,7 @@ public:
     // wall clock jumping to another day (a resume from suspend, the clock set).
     QTimer* tRollover;
     TSaveDialog* sdBrowse;
-    std::unique_ptr<WavPlayer> mpWav;
+    TAlarmPlayer* mpWav;
     // The serial port component of the COM Port probe.
     std::unique_ptr<TComm32> Comm32;
 

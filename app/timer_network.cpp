@@ -5,6 +5,7 @@
 #include "app/timer.h"
 
 #include "accounting/data_allowance.h"
+#include "app/list_combo.h"
 #include "app/messages.h"
 #include "app/network_manager.h"
 #include "app/notifier.h"
@@ -33,19 +34,6 @@
 namespace quorvane {
 
 namespace {
-
-// A combo box whose list is read afresh each time it drops down: interfaces come and go.
-class TInterfaceCombo : public QComboBox {
-public:
-    TInterfaceCombo(QWidget* parent, TfrmTimer& window) : QComboBox(parent), window_(window) {}
-    void showPopup() override {
-        window_.FillInterfaceList();
-        QComboBox::showPopup();
-    }
-
-private:
-    TfrmTimer& window_;
-};
 
 // On Wayland the caption scan reaches only the windows of X11 programs (through Xwayland).
 bool WaylandSession() {
@@ -102,7 +90,9 @@ void TfrmTimer::CreateNetworkParts() {
     pInterface = Make<QFrame>(pgDetection, "pInterface");
     lInterface = Make<QLabel>(pInterface, "lInterface");
     lInterface->setText(QStringLiteral("Interface or Connection"));
-    auto* combo = new TInterfaceCombo(pInterface, *this);
+    // Interfaces come and go: the list is read when the user comes to it.
+    auto* combo = new TListOnUseCombo(pInterface);
+    combo->SetFill([this] { FillInterfaceList(); });
     combo->setObjectName(QStringLiteral("eInterface"));
     components.push_back(combo);
     eInterface = combo;

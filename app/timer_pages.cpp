@@ -154,7 +154,6 @@ void TfrmTimer::RefreshSettingsPages() {
     cbDetectionClick();
     ckEnableBillingClick();
     ckEnablePeakClick();
-    FillDialUpProfiles();
     ckEnableLoggingClick();
     // The read-outs show the loaded totals, so the taskbar text does too from the start rather
     // than the zeros of an empty page.

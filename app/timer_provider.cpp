@@ -5,6 +5,7 @@
 #include "accounting/session_log.h"
 #include "accounting/session_tick.h"
 #include "accounting/wav_player.h"
+#include "app/alarm_player.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/profile_form.h"
@@ -216,11 +217,14 @@ bool TfrmTimer::WriteSessionLogTo(const QString& file, const TimerSet& timers,
 }
 
 void TfrmTimer::PlayWavAlarm() {
-    const AlarmOutcome outcome = quorvane::PlayWavAlarm(*mpWav, eWavAlarm->text().toStdString());
-    if (outcome.result == AlarmResult::Missing)
-        ShowInformation(QString::fromStdString(outcome.message));
-    else if (outcome.result == AlarmResult::Failed)
-        ShowError(QString::fromStdString(outcome.message));
+    const std::string file = eWavAlarm->text().toStdString();
+    if (AlarmMissing(file)) {
+        ShowInformation(QString::fromStdString(MissingAlarmMessage(file)));
+        return;
+    }
+    // The sound plays beside the window, which goes on ticking; a failure comes back as an
+    // error box when the player has tried.
+    mpWav->Play(eWavAlarm->text());
 }
 
 void TfrmTimer::sbWavPlayClick() {

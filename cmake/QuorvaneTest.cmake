@@ -6,6 +6,7 @@
 # rule, so no zone file of the machine is read), a store folder of their own under
 # the build tree (never the user's), sound sent nowhere, no session or system bus (so no
 # notification reaches the developer's desktop), and sanitizers that stop at the first fault.
+# The store folders are emptied before each run (the fresh_stores fixture).
 # Nothing of the machine's own set-up reaches a test either: each has a home, runtime folder,
 # serial lock folder, device folder and pppd peers folder of its own, all empty to begin with,
 # so a desktop with pppd, NetworkManager or a busy /var/lock runs the tests as a bare machine
@@ -45,6 +46,7 @@ function(quorvane_add_test name)
     endforeach()
     # Qt refuses a runtime folder that others may enter.
     file(CHMOD "${machine}/runtime" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    set_property(GLOBAL APPEND PROPERTY QUORVANE_TEST_HOMES "${CMAKE_CURRENT_BINARY_DIR}/home-${name}")
     set(env
         "QT_QPA_PLATFORM=offscreen"
         "LC_ALL=C.UTF-8"
@@ -90,4 +92,5 @@ function(quorvane_add_test name)
     endif()
     list(APPEND env "WAYLAND_DISPLAY=")
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+    set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED fresh_stores)
 endfunction()

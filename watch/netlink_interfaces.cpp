@@ -1,6 +1,7 @@
 #include "watch/netlink_interfaces.h"
 
 #include "core/host.h"
+#include "core/lazy_library.h"
 
 #include <netlink/addr.h>
 #include <netlink/cache.h>
@@ -24,54 +25,87 @@ namespace {
 // net.core.rmem_max. An overrun costs a full read, nothing more.
 constexpr int kDefaultReceiveBuffer = 256 * 1024;
 
+// libnl is loaded when an interface is first watched: the Network Interface method is one of
+// four, and the library would be mapped and relocated at every start for it. The route
+// library's name brings the core one with it, and the calls of both are looked up through it.
+#define QUORVANE_NETLINK_CALLS(X)                                                                  \
+    X(nl_addr2str) X(nl_cache_free) X(nl_cache_get_first) X(nl_cache_get_next) X(nl_connect)       \
+    X(nl_geterror) X(nl_msg_parse) X(nl_recvmsgs_default) X(nl_socket_add_memberships)             \
+    X(nl_socket_alloc) X(nl_socket_disable_seq_check) X(nl_socket_enable_msg_peek)                 \
+    X(nl_socket_free) X(nl_socket_get_fd) X(nl_socket_modify_cb) X(nl_socket_set_buffer_size)      \
+    X(nl_socket_set_nonblocking) X(nlmsg_hdr) X(rtnl_addr_alloc_cache) X(rtnl_addr_get_family)     \
+    X(rtnl_addr_get_flags) X(rtnl_addr_get_ifindex) X(rtnl_addr_get_local)                         \
+    X(rtnl_addr_get_scope) X(rtnl_link_alloc_cache) X(rtnl_link_get_family)                        \
+    X(rtnl_link_get_flags) X(rtnl_link_get_ifindex) X(rtnl_link_get_kernel)                        \
+    X(rtnl_link_get_name) X(rtnl_link_get_stat) X(rtnl_link_put)
+
+struct NetlinkCalls {
+    QUORVANE_NETLINK_CALLS(QUORVANE_CALL_MEMBER)
+};
+
+bool BindNetlink(void* handle, NetlinkCalls& calls) {
+    return true QUORVANE_NETLINK_CALLS(QUORVANE_CALL_LOOK_UP);
+}
+
+const NetlinkCalls& Nl() {
+    static LazyLibrary<NetlinkCalls> library("libnl-route-3.so.200", BindNetlink);
+    return library.Get();
+}
+
 struct CacheFree {
-    void operator()(nl_cache* cache) const { nl_cache_free(cache); }
+    void operator()(nl_cache* cache) const { Nl().nl_cache_free(cache); }
 };
 using Cache = std::unique_ptr<nl_cache, CacheFree>;
 
 struct LinkPut {
-    void operator()(rtnl_link* link) const { rtnl_link_put(link); }
+    void operator()(rtnl_link* link) const { Nl().rtnl_link_put(link); }
 };
 
 InterfaceCounters CountersOf(rtnl_link* link) {
-    return {rtnl_link_get_stat(link, RTNL_LINK_RX_BYTES),
-            rtnl_link_get_stat(link, RTNL_LINK_TX_BYTES)};
+    return {Nl().rtnl_link_get_stat(link, RTNL_LINK_RX_BYTES),
+            Nl().rtnl_link_get_stat(link, RTNL_LINK_TX_BYTES)};
 }
 
 // Only the interfaces themselves: a bridge reports its ports' state as links of its own family,
 // and a port leaving the bridge is no interface going away.
 bool IsInterfaceMessage(rtnl_link* link) {
-    return rtnl_link_get_family(link) == AF_UNSPEC;
+    return Nl().rtnl_link_get_family(link) == AF_UNSPEC;
 }
 
 std::string NameOf(rtnl_link* link) {
-    const char* name = rtnl_link_get_name(link);
+    const char* name = Nl().rtnl_link_get_name(link);
     return name ? name : "";
 }
 
 // An address counts while it has global scope and is usable: an IPv6 address still being
 // checked for duplicates (tentative), or found a duplicate, carries no traffic yet.
 bool UsableGlobal(rtnl_addr* address) {
-    return rtnl_addr_get_scope(address) == RT_SCOPE_UNIVERSE &&
-           (rtnl_addr_get_flags(address) & (IFA_F_TENTATIVE | IFA_F_DADFAILED)) == 0;
+    return Nl().rtnl_addr_get_scope(address) == RT_SCOPE_UNIVERSE &&
+           (Nl().rtnl_addr_get_flags(address) & (IFA_F_TENTATIVE | IFA_F_DADFAILED)) == 0;
 }
 
 std::string AddressKey(rtnl_addr* address) {
     char text[128] = "";
-    if (nl_addr* local = rtnl_addr_get_local(address))
-        nl_addr2str(local, text, sizeof text);
-    return std::to_string(rtnl_addr_get_family(address)) + " " + text;
+    if (nl_addr* local = Nl().rtnl_addr_get_local(address))
+        Nl().nl_addr2str(local, text, sizeof text);
+    return std::to_string(Nl().rtnl_addr_get_family(address)) + " " + text;
 }
 
 } // namespace
 
 void NetlinkInterfaces::SocketFree::operator()(nl_sock* socket) const {
-    nl_socket_free(socket);
+    Nl().nl_socket_free(socket);
 }
 
 NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(quorvane::BootId()) {
-    events_.reset(nl_socket_alloc());
-    requests_.reset(nl_socket_alloc());
+    try {
+        Nl();
+    } catch (const ELibraryNotLoaded& e) {
+        problem_ = std::string("rtnetlink: cannot load ") + e.what();
+        return;
+    }
+    events_.reset(Nl().nl_socket_alloc());
+    requests_.reset(Nl().nl_socket_alloc());
     if (!events_ || !requests_) {
         problem_ = "rtnetlink: out of memory";
         events_.reset();
@@ -79,28 +113,28 @@ NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(quorvane::Boot
         return;
     }
     // Multicast messages carry no sequence numbers of ours.
-    nl_socket_disable_seq_check(events_.get());
-    nl_socket_modify_cb(events_.get(), NL_CB_VALID, NL_CB_CUSTOM, &NetlinkInterfaces::OnMessage,
+    Nl().nl_socket_disable_seq_check(events_.get());
+    Nl().nl_socket_modify_cb(events_.get(), NL_CB_VALID, NL_CB_CUSTOM, &NetlinkInterfaces::OnMessage,
                         this);
-    int error = nl_connect(events_.get(), NETLINK_ROUTE);
+    int error = Nl().nl_connect(events_.get(), NETLINK_ROUTE);
     if (error >= 0)
-        error = nl_socket_add_memberships(events_.get(), RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR,
+        error = Nl().nl_socket_add_memberships(events_.get(), RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR,
                                           RTNLGRP_IPV6_IFADDR, 0);
     if (error >= 0)
-        error = nl_socket_set_nonblocking(events_.get());
+        error = Nl().nl_socket_set_nonblocking(events_.get());
     if (error >= 0)
-        error = nl_socket_set_buffer_size(
+        error = Nl().nl_socket_set_buffer_size(
             events_.get(), receiveBuffer > 0 ? receiveBuffer : kDefaultReceiveBuffer, 0);
     if (error >= 0)
-        error = nl_connect(requests_.get(), NETLINK_ROUTE);
+        error = Nl().nl_connect(requests_.get(), NETLINK_ROUTE);
     if (error < 0) {
-        problem_ = std::string("rtnetlink: ") + nl_geterror(error);
+        problem_ = std::string("rtnetlink: ") + Nl().nl_geterror(error);
         events_.reset();
         requests_.reset();
         return;
     }
     // A message larger than a page is read whole, not cut.
-    nl_socket_enable_msg_peek(events_.get());
+    Nl().nl_socket_enable_msg_peek(events_.get());
     // Subscribed first, then read: a change made meanwhile comes as an event after the read.
     ReadAll();
 }
@@ -108,15 +142,15 @@ NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(quorvane::Boot
 NetlinkInterfaces::~NetlinkInterfaces() = default;
 
 int NetlinkInterfaces::ChangeDescriptor() {
-    return events_ ? nl_socket_get_fd(events_.get()) : -1;
+    return events_ ? Nl().nl_socket_get_fd(events_.get()) : -1;
 }
 
 int NetlinkInterfaces::OnMessage(nl_msg* message, void* self) {
     struct Parsed {
         NetlinkInterfaces* self;
         int type;
-    } parsed{static_cast<NetlinkInterfaces*>(self), nlmsg_hdr(message)->nlmsg_type};
-    nl_msg_parse(
+    } parsed{static_cast<NetlinkInterfaces*>(self), Nl().nlmsg_hdr(message)->nlmsg_type};
+    Nl().nl_msg_parse(
         message,
         [](nl_object* object, void* arg) {
             const auto* p = static_cast<const Parsed*>(arg);
@@ -141,7 +175,7 @@ int NetlinkInterfaces::OnMessage(nl_msg* message, void* self) {
 void NetlinkInterfaces::LinkSeen(rtnl_link* link, bool removed) {
     if (!IsInterfaceMessage(link))
         return;
-    const int index = rtnl_link_get_ifindex(link);
+    const int index = Nl().rtnl_link_get_ifindex(link);
     if (removed) {
         removed_.push_back({index, NameOf(link), CountersOf(link)});
         links_.erase(index);
@@ -151,12 +185,12 @@ void NetlinkInterfaces::LinkSeen(rtnl_link* link, bool removed) {
     NetInterface& interface = links_[index];
     interface.index = index;
     interface.name = NameOf(link);
-    interface.flags = rtnl_link_get_flags(link);
+    interface.flags = Nl().rtnl_link_get_flags(link);
     interface.globalAddresses = static_cast<int>(addresses_[index].size());
 }
 
 void NetlinkInterfaces::AddressSeen(rtnl_addr* address, bool removed) {
-    const int index = rtnl_addr_get_ifindex(address);
+    const int index = Nl().rtnl_addr_get_ifindex(address);
     std::set<std::string>& global = addresses_[index];
     if (removed || !UsableGlobal(address))
         global.erase(AddressKey(address));
@@ -169,20 +203,20 @@ void NetlinkInterfaces::AddressSeen(rtnl_addr* address, bool removed) {
 bool NetlinkInterfaces::ReadAll() {
     nl_cache* linkCache = nullptr;
     nl_cache* addressCache = nullptr;
-    int error = rtnl_link_alloc_cache(requests_.get(), AF_UNSPEC, &linkCache);
+    int error = Nl().rtnl_link_alloc_cache(requests_.get(), AF_UNSPEC, &linkCache);
     const Cache links(linkCache);
     if (error >= 0)
-        error = rtnl_addr_alloc_cache(requests_.get(), &addressCache);
+        error = Nl().rtnl_addr_alloc_cache(requests_.get(), &addressCache);
     const Cache addresses(addressCache);
     if (error < 0) {
-        problem_ = std::string("rtnetlink: ") + nl_geterror(error);
+        problem_ = std::string("rtnetlink: ") + Nl().nl_geterror(error);
         return false;
     }
     links_.clear();
     addresses_.clear();
-    for (nl_object* o = nl_cache_get_first(addressCache); o; o = nl_cache_get_next(o))
+    for (nl_object* o = Nl().nl_cache_get_first(addressCache); o; o = Nl().nl_cache_get_next(o))
         AddressSeen(reinterpret_cast<rtnl_addr*>(o), false);
-    for (nl_object* o = nl_cache_get_first(linkCache); o; o = nl_cache_get_next(o))
+    for (nl_object* o = Nl().nl_cache_get_first(linkCache); o; o = Nl().nl_cache_get_next(o))
         LinkSeen(reinterpret_cast<rtnl_link*>(o), false);
     ++fullReads_;
     problem_.clear();
@@ -194,10 +228,10 @@ std::vector<InterfaceRemoval> NetlinkInterfaces::TakeChanges() {
         return {};
     bool lost = false;
     for (;;) {
-        pollfd waiting{nl_socket_get_fd(events_.get()), POLLIN, 0};
+        pollfd waiting{Nl().nl_socket_get_fd(events_.get()), POLLIN, 0};
         if (::poll(&waiting, 1, 0) != 1 || (waiting.revents & (POLLIN | POLLERR)) == 0)
             break;
-        const int error = nl_recvmsgs_default(events_.get());
+        const int error = Nl().nl_recvmsgs_default(events_.get());
         // ENOBUFS: the kernel dropped messages that did not fit. The rest is read on, then
         // everything is read afresh.
         if (error == -NLE_NOMEM)
@@ -222,7 +256,7 @@ std::optional<InterfaceCounters> NetlinkInterfaces::ReadCounters(int index) {
     if (!requests_)
         return std::nullopt;
     rtnl_link* link = nullptr;
-    if (rtnl_link_get_kernel(requests_.get(), index, nullptr, &link) < 0 || !link)
+    if (Nl().rtnl_link_get_kernel(requests_.get(), index, nullptr, &link) < 0 || !link)
         return std::nullopt;
     const std::unique_ptr<rtnl_link, LinkPut> held(link);
     return CountersOf(link);

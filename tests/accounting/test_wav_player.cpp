@@ -1,16 +1,20 @@
 #include "accounting/wav_player.h"
 
+#include "accounting/alarm_queue.h"
+
 #include "support/files.h"
 #include <alsa/asoundlib.h>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <vector>
 
 namespace quorvane {
@@ -191,6 +195,40 @@ TEST_F(WavPlayerTest, NoSoundDeviceReportsAlsasText) {
         isAlsaText = alsaText == snd_strerror(-err);
     EXPECT_TRUE(isAlsaText) << alsaText;
     EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+// Files asked for one after another are played in that order on the queue's thread, each
+// outcome told there, whatever the one before came to.
+TEST_F(WavPlayerTest, TheQueuePlaysInTheOrderAskedAndTellsEachOutcome) {
+    const fs::path wav = dir_ / "alarm.wav";
+    const std::string frames = WriteSound(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 3000);
+    const fs::path text = dir_ / "notes.wav";
+    std::ofstream(text) << "not a sound";
+
+    std::mutex mutex;
+    std::condition_variable told;
+    std::vector<AlarmOutcome> outcomes;
+    std::vector<std::thread::id> threads;
+    {
+        AlarmQueue queue(
+            [&](const AlarmOutcome& outcome) {
+                const std::lock_guard lock(mutex);
+                outcomes.push_back(outcome);
+                threads.push_back(std::this_thread::get_id());
+                told.notify_all();
+            },
+            WavPlayer(CaptureDevice()));
+        for (const fs::path& file : {dir_ / "gone.wav", text, wav})
+            queue.Play(file.string());
+        std::unique_lock lock(mutex);
+        told.wait(lock, [&] { return outcomes.size() == 3; });
+    }
+    EXPECT_EQ(outcomes[0].result, AlarmResult::Missing);
+    EXPECT_EQ(outcomes[1].result, AlarmResult::Failed);
+    EXPECT_EQ(outcomes[2].result, AlarmResult::Played) << outcomes[2].message;
+    EXPECT_TRUE(ReadBytes(capture_) == frames);
+    for (const std::thread::id& thread : threads)
+        EXPECT_NE(thread, std::this_thread::get_id());
 }
 
 } // namespace

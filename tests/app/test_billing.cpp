@@ -1,5 +1,6 @@
 // The Billing and Logging pages' outputs on the real window: the charges text from the
 // controls, the free-hours alarm and the play button, and the session log.
+#include "app/alarm_player.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/timer.h"
@@ -23,6 +24,8 @@
 using namespace quorvane;
 
 namespace {
+
+constexpr int kNoEventAfterMs = 120000;
 
 class BillingTest : public testing::Test {
 protected:
@@ -63,10 +66,14 @@ TEST_F(BillingTest, AnAlarmThatCannotPlayIsReportedOnceAndCountsAsPlayed) {
     w.ePrice->setText(QStringLiteral("2.00"));
     w.eWavAlarm->setText(QString::fromStdString(notWav.string()));
     w.Timers.TotalTime = 6 * 3600;
+    QSignalSpy tried(w.mpWav, &TAlarmPlayer::Finished);
     w.tOnLine->start(); // a session is running
     for (int tick = 0; tick < 5; ++tick)
         EXPECT_EQ(w.FormatCharges(), "$2.00");
     w.tOnLine->stop();
+    // The player says so when it has tried, beside the window's thread.
+    ASSERT_TRUE(tried.count() > 0 || tried.wait(kNoEventAfterMs));
+    EXPECT_EQ(tried.count(), 1);
     ASSERT_EQ(boxes_.shown.size(), 1u);
     EXPECT_EQ(boxes_.shown[0].caption, "Error");
     EXPECT_TRUE(boxes_.shown[0].text.contains("notes.wav")) << boxes_.shown[0].text.toStdString();

@@ -113,6 +113,10 @@ TEST(Install, TheProgramItsToolGuideMenuEntryAndIconsLandUnderThePrefix) {
         if (c.start) {
             QProcessEnvironment idle = QProcessEnvironment::systemEnvironment();
             idle.insert(QStringLiteral("QUORVANE_QUIT_WHEN_IDLE"), QStringLiteral("1"));
+            // A store of its own: one left by an earlier run on another day would greet the
+            // start with the new day's box, which nobody here answers.
+            const QTemporaryDir home;
+            idle.insert(QStringLiteral("QUORVANE_HOME"), home.path());
             const ProcessRun started = Execute(command.filePath(), {}, idle);
             EXPECT_EQ(started.exitCode, 0) << started.output.toStdString();
             EXPECT_TRUE(started.output.contains(QStringLiteral("quorvane: idle")))

@@ -2,6 +2,7 @@
 // notification server on a connection of its own: the free hours used up during a session, the
 // data allowance at 80 % and at 100 %, the first lost session log line of a program run, and a
 // bus with no server on it.
+#include "app/alarm_player.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/timer.h"
@@ -135,6 +136,7 @@ TEST_F(Notifications, FreeHoursUsedUpInASessionAreToldOnceWithTheCharges) {
             w.eWavAlarm->setText(QString::fromStdString(notWav.string()));
         }
         w.Timers.TotalTime = 6 * 3600 - 2;
+        QSignalSpy tried(w.mpWav, &TAlarmPlayer::Finished);
         w.sbManual->click();
         Tick(w, 1); // the first tick: 5:59:58, within the free hours
         EXPECT_TRUE(server.AllFrom(w).size() == 1) << "nothing before the free hours run out";
@@ -154,6 +156,11 @@ TEST_F(Notifications, FreeHoursUsedUpInASessionAreToldOnceWithTheCharges) {
         EXPECT_EQ(told.body, "Your 5 free hours with Dial Net are used up. Charges so far: $2.00");
 
         EXPECT_EQ(w.Timers.AlarmPlayed, alarmFile);
+        // The player says so when it has tried, beside the window's thread.
+        if (alarmFile) {
+            ASSERT_TRUE(tried.count() > 0 || tried.wait(kNoEventAfterMs));
+        }
+        EXPECT_EQ(tried.count(), alarmFile ? 1 : 0);
         ASSERT_EQ(boxes_.shown.size(), alarmFile ? 1u : 0u);
         if (alarmFile) {
             EXPECT_EQ(boxes_.shown[0].caption, "Error");
@@ -191,6 +198,7 @@ TEST_F(Notifications, TheDataAllowanceIsToldAt80AndAt100PercentOnceACycle) {
         w.eWavAlarm->setText(QString::fromStdString(notWav.string()));
         w.btnSave->click();
         boxes_.shown.clear();
+        QSignalSpy tried(w.mpWav, &TAlarmPlayer::Finished);
         session(w, {{7000000, 900000},   // 7.9 MB
                     {7000000, 1000000},  // 8 MB: 80 %
                     {7500000, 1000000},
@@ -204,6 +212,8 @@ TEST_F(Notifications, TheDataAllowanceIsToldAt80AndAt100PercentOnceACycle) {
         EXPECT_EQ(calls[1].summary, "Data allowance used up");
         EXPECT_EQ(calls[1].body, "10 MB of 10 MB, 100 % used with Mobile Net. 8 days are left "
                                  "in the billing cycle.");
+        ASSERT_TRUE(tried.count() > 0 || tried.wait(kNoEventAfterMs)) << "the alarm at 100 %";
+        EXPECT_EQ(tried.count(), 1);
         ASSERT_EQ(boxes_.shown.size(), 1u) << "the alarm at 100 %";
         EXPECT_EQ(boxes_.shown[0].caption, "Error");
     }

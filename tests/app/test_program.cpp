@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,10 @@ ProgramRun StartProgram(const std::map<QString, QString>& set) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
+    // A store of its own each time: one left by an earlier run on another day would greet the
+    // start with the new day's box, which nobody here answers.
+    const QTemporaryDir home;
+    env.insert(QStringLiteral("QUORVANE_HOME"), home.path());
     for (const auto& [name, value] : set)
         env.insert(name, value);
     QProcess process;

@@ -576,11 +576,14 @@ TEST_F(Sessions, TheSeekTextsListIsTheStoresConnectionsThenPppPeersAndTheTextSta
         ASSERT_TRUE(RegistryKey::Open(HKEY_CURRENT_USER,
                                       std::string(kDialUpProfilesKey) + connection, true));
     TfrmTimer w;
+    // Read when the user comes to the list, not with the start.
+    EXPECT_EQ(w.cbProv->count(), 0);
     w.cbProv->setEditText(QStringLiteral("Not Listed"));
-    w.FillDialUpProfiles();
+    w.cbProv->showPopup();
     QStringList items;
     for (int i = 0; i < w.cbProv->count(); ++i)
         items << w.cbProv->itemText(i);
+    w.cbProv->hidePopup();
     EXPECT_EQ(items, QStringList({"MyISP", "Work Line", "Campus"}));
     EXPECT_EQ(w.cbProv->currentText(), "Not Listed");
 }

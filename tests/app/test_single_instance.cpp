@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -18,7 +20,10 @@
 #include <poll.h>
 #include <set>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace quorvane;
 using test::Program;
@@ -27,7 +32,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint32_t kNormalState = 1, kIconicState = 3; // WM_STATE and WM_HINTS
+using test::kIconicState;
+using test::kNormalState;
 
 // The window manager's part, after the ICCCM: a window that asks to be mapped for the first time
 // starts in the state its WM_HINTS ask for (iconic: left unmapped, WM_STATE Iconic); an iconic
@@ -37,17 +43,9 @@ class StandInWindowManager {
 public:
     StandInWindowManager() : xcb_(xcb_connect(nullptr, nullptr)) {
         xcb_connection_t* c = xcb_.get();
-        if (xcb_connection_has_error(c) != 0)
-            throw std::runtime_error("no X server on $DISPLAY");
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        test::BecomeWindowManager(c);
         wmState_ = test::InternAtom(c, "WM_STATE");
         netWmPid_ = test::InternAtom(c, "_NET_WM_PID");
-        const std::uint32_t mask =
-            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        const XcbReply<xcb_generic_error_t> refused(xcb_request_check(
-            c, xcb_change_window_attributes_checked(c, root_, XCB_CW_EVENT_MASK, &mask)));
-        if (refused)
-            throw std::runtime_error("another window manager runs on $DISPLAY");
     }
 
     // Serves the X server's events until `done` says so; false when `program` ends first. The
@@ -56,11 +54,7 @@ public:
                    const Program* other = nullptr) {
         xcb_connection_t* c = xcb_.get();
         for (;;) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-                Handle(event);
-                std::free(event);
-            }
-            xcb_flush(c);
+            test::ServeEvents(c, [this](const xcb_generic_event_t* event) { Handle(event); });
             if (done())
                 return true;
             if (program.Ended() || xcb_connection_has_error(c) != 0)
@@ -123,17 +117,9 @@ private:
             windows_.emplace(static_cast<pid_t>(pid), window);
         }
         std::uint32_t state = kNormalState;
-        if (State(window) == 0) { // withdrawn: the state its hints ask for
-            const std::string hints =
-                test::PropertyBytes(c, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 9);
-            std::uint32_t flags = 0, initial = 0;
-            if (hints.size() >= 3 * sizeof flags) {
-                std::memcpy(&flags, hints.data(), sizeof flags);
-                std::memcpy(&initial, hints.data() + 2 * sizeof flags, sizeof initial);
-            }
-            if ((flags & XCB_ICCCM_WM_HINT_STATE_FLAG) && initial == kIconicState)
-                state = kIconicState;
-        }
+        // Withdrawn: the state its hints ask for.
+        if (State(window) == 0 && test::AsksToStartIconic(c, window))
+            state = kIconicState;
         states_[window] = state;
         const std::uint32_t wmState[2] = {state, XCB_NONE};
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmState_, wmState_, 32, 2, wmState);
@@ -142,42 +128,53 @@ private:
     }
 
     void Configure(const xcb_configure_request_event_t& request) {
-        const std::pair<std::uint16_t, std::uint32_t> fields[] = {
-            {XCB_CONFIG_WINDOW_X, static_cast<std::uint32_t>(request.x)},
-            {XCB_CONFIG_WINDOW_Y, static_cast<std::uint32_t>(request.y)},
-            {XCB_CONFIG_WINDOW_WIDTH, request.width},
-            {XCB_CONFIG_WINDOW_HEIGHT, request.height},
-            {XCB_CONFIG_WINDOW_BORDER_WIDTH, request.border_width},
-            {XCB_CONFIG_WINDOW_SIBLING, request.sibling},
-            {XCB_CONFIG_WINDOW_STACK_MODE, request.stack_mode},
-        };
-        std::uint32_t values[7];
-        std::uint32_t count = 0;
-        for (const auto& [flag, value] : fields)
-            if (request.value_mask & flag)
-                values[count++] = value;
-        xcb_configure_window(xcb_.get(), request.window, request.value_mask, values);
+        test::Configure(xcb_.get(), request);
         if ((request.value_mask & XCB_CONFIG_WINDOW_STACK_MODE) &&
             request.stack_mode == XCB_STACK_MODE_ABOVE)
             raised_.insert(request.window);
     }
 
-    // WM_HINTS flag: initial_state is given.
-    static constexpr std::uint32_t XCB_ICCCM_WM_HINT_STATE_FLAG = 1u << 1;
-
     XcbConnection xcb_;
-    xcb_window_t root_ = XCB_NONE;
     xcb_atom_t wmState_ = XCB_NONE, netWmPid_ = XCB_NONE;
     std::map<pid_t, xcb_window_t> windows_;
     std::map<xcb_window_t, std::uint32_t> states_;
     std::set<xcb_window_t> mapped_, raised_;
 };
 
-bool HoldsASocket(const fs::path& folder) {
+// The socket in `folder`; empty when there is none.
+fs::path SocketIn(const fs::path& folder) {
     for (const auto& entry : fs::directory_iterator(folder))
         if (entry.is_socket())
-            return true;
-    return false;
+            return entry.path();
+    return {};
+}
+
+bool HoldsASocket(const fs::path& folder) {
+    return !SocketIn(folder).empty();
+}
+
+// A connection of some other program to the socket at `path`, reached through a descriptor of
+// its folder: the test's folders are deeper than a socket's path can name.
+UniqueFd Connect(const fs::path& path) {
+    const UniqueFd folder(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::string via =
+        "/proc/self/fd/" + std::to_string(folder.get()) + "/" + path.filename().string();
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, via.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0)
+        << via << ": " << std::strerror(errno);
+    return fd;
+}
+
+// Waits for the other side to close the connection; what it sent before.
+std::string ReadToTheEnd(int fd) {
+    std::string got;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        got.append(buffer, static_cast<std::size_t>(n));
+    return got;
 }
 
 class SingleInstance : public testing::Test {
@@ -262,6 +259,31 @@ TEST_F(SingleInstance, ASecondStartBringsTheRunningWindowUpAndAStartAfterAKillCo
         StartAgainAndExpectItUp(*third, "fourth");
         third->Kill();
     }
+}
+
+// Whatever else connects to the socket gets no answer and is let go, and a connection that says
+// nothing holds nobody up: a later start still brings the window up.
+TEST_F(SingleInstance, ConnectionsThatAreNoStartOfOursChangeNothing) {
+    home_ = fs::path(std::getenv("QUORVANE_HOME")) / "strangers";
+    const fs::path runtime = home_ / "runtime";
+    fs::remove_all(home_);
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    env_ = {{"XDG_RUNTIME_DIR", runtime.string()}};
+    auto first = StartFirst("first");
+    const fs::path socket = SocketIn(runtime);
+    ASSERT_FALSE(socket.empty());
+
+    const UniqueFd silent = Connect(socket);
+    ::close(Connect(socket).release()); // gone at once
+    for (const std::string& said : {std::string("hello\n"), std::string(100, 'x')}) {
+        SCOPED_TRACE(said.substr(0, 10));
+        const UniqueFd stranger = Connect(socket);
+        ASSERT_TRUE(WriteAll(stranger.get(), said.data(), said.size()));
+        EXPECT_EQ(ReadToTheEnd(stranger.get()), "") << "let go without an answer";
+    }
+    StartAgainAndExpectItUp(*first, "second");
+    EXPECT_FALSE(first->Ended());
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -438,6 +439,36 @@ TEST_F(Window, ToolbarButtonsCarryTheirHints) {
     EXPECT_TRUE(w.sbWavBrowse->font().bold());
     EXPECT_FALSE(w.sbWavPlay->icon().isNull());
     EXPECT_FALSE(w.sbOverRide->isEnabled());
+}
+
+// The pictures are looked up when first drawn, not at start: they are still the style's own, in
+// every mode a button draws them.
+TEST_F(Window, ButtonsShowTheStylesStandardPictures) {
+    TfrmTimer w;
+    const std::pair<QToolButton*, QStyle::StandardPixmap> buttons[] = {
+        {w.sbPrevious, QStyle::SP_ArrowLeft},
+        {w.sbNext, QStyle::SP_ArrowRight},
+        {w.sbWatching, QStyle::SP_DriveNetIcon},
+        {w.sbOverRide, QStyle::SP_BrowserStop},
+        {w.sbManual, QStyle::SP_MediaPlay},
+        {w.sbSave, QStyle::SP_DialogSaveButton},
+        {w.Ask4Help, QStyle::SP_TitleBarContextHelpButton},
+        {w.AboutUs, QStyle::SP_MessageBoxInformation},
+        {w.Leave, QStyle::SP_DialogCloseButton},
+        {w.sbWavPlay, QStyle::SP_MediaPlay},
+        {w.sbClearWav, QStyle::SP_DialogDiscardButton},
+        {w.sbClearLog, QStyle::SP_DialogDiscardButton},
+    };
+    for (const auto& [button, which] : buttons) {
+        SCOPED_TRACE(button->objectName().toStdString());
+        const QIcon expected = w.style()->standardIcon(which);
+        const QIcon shown = button->icon();
+        EXPECT_FALSE(shown.isNull());
+        for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled, QIcon::Active})
+            EXPECT_EQ(shown.pixmap(QSize(20, 20), mode).toImage(),
+                      expected.pixmap(QSize(20, 20), mode).toImage());
+        EXPECT_EQ(shown.availableSizes(), expected.availableSizes());
+    }
 }
 
 TEST_F(Window, NotebookHasSevenPagesInOrderAndShowsProvider) {

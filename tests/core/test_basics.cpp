@@ -1,5 +1,8 @@
 #include "core/datetime.h"
+#include "core/lazy_library.h"
 #include "core/text.h"
+
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +54,47 @@ TEST(TextHelpers, TrimsFoldsAndHexDigits) {
     EXPECT_FALSE(EqualsIgnoringAsciiCase("HKLM", "HKLM "));
     EXPECT_EQ(HexDigitValue('f'), 15);
     EXPECT_EQ(HexDigitValue('G'), -1);
+}
+
+#define TEST_CALLS(X) X(strlen)
+struct TestCalls {
+    TEST_CALLS(QUORVANE_CALL_MEMBER)
+};
+bool BindTestCalls(void* handle, TestCalls& calls) {
+    return true TEST_CALLS(QUORVANE_CALL_LOOK_UP);
+}
+bool BindMissingCall(void* handle, TestCalls& calls) {
+    return LookUp(handle, "quorvane_no_such_call", calls.strlen);
+}
+
+// A library loaded on first use gives its calls, or names itself and the loader's reason.
+TEST(LazyLibrary, GivesTheCallsOrSaysWhyNot) {
+    LazyLibrary<TestCalls> c("libc.so.6", BindTestCalls);
+    EXPECT_EQ(c.Get().strlen("dial"), 4u);
+    EXPECT_EQ(&c.Get(), &c.Get());
+
+    const struct {
+        const char* name;
+        LazyLibrary<TestCalls>::Bind bind;
+        const char* reason;
+    } failures[] = {
+        {"libquorvane-none.so.9", BindTestCalls, "No such file"},
+        {"libc.so.6", BindMissingCall, "quorvane_no_such_call"},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.name);
+        LazyLibrary<TestCalls> library(f.name, f.bind);
+        for (int attempt = 0; attempt < 2; ++attempt) { // a later call tries again
+            try {
+                library.Get();
+                ADD_FAILURE() << "loaded";
+            } catch (const ELibraryNotLoaded& e) {
+                const std::string what = e.what();
+                EXPECT_EQ(what.rfind(std::string(f.name) + ": ", 0), 0u) << what;
+                EXPECT_NE(what.find(f.reason), std::string::npos) << what;
+            }
+        }
+    }
 }
 
 } // namespace

@@ -7,11 +7,13 @@
 #include "watch/xcb_handles.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvane::test {
@@ -33,6 +35,67 @@ inline std::string PropertyBytes(xcb_connection_t* connection, xcb_window_t wind
         return {};
     return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
                        static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+}
+
+// The window manager's side of the X server, for a test or benchmark that takes that part.
+// WM_STATE and the WM_HINTS initial state, after the ICCCM.
+inline constexpr std::uint32_t kNormalState = 1, kIconicState = 3;
+
+// Takes the window manager's part on the root window: map and configure requests of top-level
+// windows come to this connection from now on. Throws when the server has no screen or another
+// window manager has that part.
+inline void BecomeWindowManager(xcb_connection_t* connection) {
+    if (xcb_connection_has_error(connection) != 0)
+        throw std::runtime_error("no X server on $DISPLAY");
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const std::uint32_t mask =
+        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    const XcbReply<xcb_generic_error_t> refused(xcb_request_check(
+        connection,
+        xcb_change_window_attributes_checked(connection, root, XCB_CW_EVENT_MASK, &mask)));
+    if (refused)
+        throw std::runtime_error("another window manager runs on $DISPLAY");
+}
+
+// Whether the window's WM_HINTS ask for it to start iconic. One round trip.
+inline bool AsksToStartIconic(xcb_connection_t* connection, xcb_window_t window) {
+    constexpr std::uint32_t kStateHint = 1u << 1; // WM_HINTS: initial_state is given
+    const std::string hints =
+        PropertyBytes(connection, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 9);
+    std::uint32_t flags = 0, initial = 0;
+    if (hints.size() >= 3 * sizeof flags) {
+        std::memcpy(&flags, hints.data(), sizeof flags);
+        std::memcpy(&initial, hints.data() + 2 * sizeof flags, sizeof initial);
+    }
+    return (flags & kStateHint) && initial == kIconicState;
+}
+
+// Hands each event the server has sent so far to `handle`, then sends the requests made.
+template <class Handle> void ServeEvents(xcb_connection_t* connection, Handle&& handle) {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+        handle(event);
+        std::free(event);
+    }
+    xcb_flush(connection);
+}
+
+// Carries out a configure request as the window asked it.
+inline void Configure(xcb_connection_t* connection, const xcb_configure_request_event_t& request) {
+    const std::pair<std::uint16_t, std::uint32_t> fields[] = {
+        {XCB_CONFIG_WINDOW_X, static_cast<std::uint32_t>(request.x)},
+        {XCB_CONFIG_WINDOW_Y, static_cast<std::uint32_t>(request.y)},
+        {XCB_CONFIG_WINDOW_WIDTH, request.width},
+        {XCB_CONFIG_WINDOW_HEIGHT, request.height},
+        {XCB_CONFIG_WINDOW_BORDER_WIDTH, request.border_width},
+        {XCB_CONFIG_WINDOW_SIBLING, request.sibling},
+        {XCB_CONFIG_WINDOW_STACK_MODE, request.stack_mode},
+    };
+    std::uint32_t values[7];
+    std::uint32_t count = 0;
+    for (const auto& [flag, value] : fields)
+        if (request.value_mask & flag)
+            values[count++] = value;
+    xcb_configure_window(connection, request.window, request.value_mask, values);
 }
 
 class TestDesktop {
