@@ -153,6 +153,8 @@ TEST_F(KilledProgram, AKillAtAnyMomentLosesOnlyTheTimeSinceTheLastTick) {
                 seen = ReadSessionStateFile().state;
                 return seen.has_value();
             })) << session.Errors();
+            // Only the moment of the kill is random, anywhere within a tick and not just after a
+            // write; what is checked below is what the session had written when it came.
             std::this_thread::sleep_for(
                 std::chrono::milliseconds(std::uniform_int_distribution(0, 999)(random)));
             killed = SystemNow();
