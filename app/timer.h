@@ -532,6 +532,10 @@ private:
     void FinishSessionData();
     // The alerts of the data allowance that are due: a notification, and the alarm at 100 %.
     void CheckDataAllowance();
+    // The Billing page's fields as numbers: the free hours (0 for none or a text that is not a
+    // number), the data allowance in bytes (0 for none).
+    std::int64_t FreeHours() const;
+    std::uint64_t AllowanceBytes() const;
     // Today's data totals to zero, and with `all` the cycle's and its alerts too.
     void ClearData(bool all);
 

@@ -3,10 +3,8 @@
 // counted and of each save, which may have ended a session.
 #include "app/timer.h"
 
-#include "accounting/charges.h"
 #include "accounting/data_allowance.h"
 #include "app/history_window.h"
-#include "core/text.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -43,12 +41,8 @@ HistoryView TfrmTimer::CurrentHistoryView() const {
     view.cycleDay = seCycleDay->value();
     view.peakPeriod = ckEnablePeak->isChecked();
     if (ckEnableBilling->isChecked())
-        view.freeSeconds =
-            static_cast<double>(
-                ParseInteger(StripSpaces(eFreeHours->text().toStdString())).value_or(0)) *
-            3600;
-    view.allowanceBytes =
-        ParseDataAllowance(eDataAllowance->text().toStdString()).value_or(0) * kBytesPerMb;
+        view.freeSeconds = static_cast<double>(FreeHours()) * 3600;
+    view.allowanceBytes = AllowanceBytes();
     view.receivedOnly = ckDataRxOnly->isChecked();
     view.usedSeconds = Timers.TotalTime;
     view.usedBytes = AllowanceUsed(Data.total, view.receivedOnly);

@@ -317,21 +317,22 @@ void TfrmTimer::ShowDataTotals() {
     const DataTotals& data = Data;
     lDataToday->setText(Volume(data.today.rx + data.today.tx));
     lDataTotal->setText(Volume(data.total.rx + data.total.tx));
-    const std::uint64_t mb =
-        ParseDataAllowance(eDataAllowance->text().toStdString()).value_or(0);
-    const bool shown = DetectionMethod() == kNetworkInterface && mb > 0;
+    const std::uint64_t allowance = AllowanceBytes();
+    const bool shown = DetectionMethod() == kNetworkInterface && allowance > 0;
     if (shown)
         lDataAllowance->setText(QString::fromStdString(AllowanceShareText(
-            AllowanceUsed(data.total, ckDataRxOnly->isChecked()), mb * kBytesPerMb)));
+            AllowanceUsed(data.total, ckDataRxOnly->isChecked()), allowance)));
     gbDataAllowance->setVisible(shown);
     if (trayIcon_)
         UpdateTrayToolTip();
 }
 
+std::uint64_t TfrmTimer::AllowanceBytes() const {
+    return ParseDataAllowance(eDataAllowance->text().toStdString()).value_or(0) * kBytesPerMb;
+}
+
 void TfrmTimer::CheckDataAllowance() {
-    const std::uint64_t mb =
-        ParseDataAllowance(eDataAllowance->text().toStdString()).value_or(0);
-    const std::uint64_t allowance = mb * kBytesPerMb;
+    const std::uint64_t allowance = AllowanceBytes();
     const std::uint64_t used = AllowanceUsed(Data.total, ckDataRxOnly->isChecked());
     const int alert = DataAlertDue(used, allowance, DataAlerts);
     if (alert == 0)

@@ -174,13 +174,16 @@ QString TfrmTimer::ChargesText() const {
     return QString::fromStdString(quorvane::FormatCharges(Billing(), timers, {}));
 }
 
+std::int64_t TfrmTimer::FreeHours() const {
+    return ParseInteger(StripSpaces(eFreeHours->text().toStdString())).value_or(0);
+}
+
 QString TfrmTimer::FormatCharges() {
     const BillingInputs billing = Billing();
     const auto usedUp = [this](const std::string& charges) {
         if (std::exchange(freeHoursTold_, true))
             return;
-        const std::int64_t hours =
-            ParseInteger(StripSpaces(eFreeHours->text().toStdString())).value_or(0);
+        const std::int64_t hours = FreeHours();
         const QString provider = cbProvider->currentText().trimmed();
         QString body = hours == 1 ? QStringLiteral("Your free hour")
                                   : QStringLiteral("Your %1 free hours").arg(hours);
