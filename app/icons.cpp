@@ -1,58 +1,53 @@
 #include "app/icons.h"
 
+#include "app/drawn_pictures.h"
+
 #include <QApplication>
 #include <QIconEngine>
-#include <QPainter>
 #include <QPointer>
-#include <QRadialGradient>
 #include <QWidget>
+
+#include <map>
 
 namespace quorvane {
 
-QPixmap LampPixmap(const QColor& colour) {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // A highlight towards the top left makes the lamp read as lit at this small size.
-    QRadialGradient glow(QPointF(6.0, 6.0), 8.0);
-    glow.setColorAt(0.0, colour.lighter(170));
-    glow.setColorAt(0.6, colour);
-    glow.setColorAt(1.0, colour.darker(160));
-    painter.setBrush(glow);
-    painter.setPen(QPen(colour.darker(250), 1.0));
-    painter.drawEllipse(QRectF(1.5, 1.5, 13.0, 13.0));
-    return pixmap;
+namespace {
+
+// The picture the build drew under `name` (see drawn_pictures.h), else a null image.
+QImage BuiltPicture(const QString& name) {
+    for (const DrawnPicture& picture : DrawnPictures()) {
+        if (name == QLatin1String(picture.name))
+            return QImage(reinterpret_cast<const uchar*>(picture.pixels), picture.width,
+                          picture.height, QImage::Format_ARGB32_Premultiplied);
+    }
+    return {};
 }
 
-QImage ProgramImage(int size) {
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 32.0, size / 32.0);
-    // Stopwatch: crown, dial, two hands.
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(60, 60, 60));
-    painter.drawRect(QRectF(13.0, 1.0, 6.0, 4.0));
-    painter.setPen(QPen(QColor(40, 40, 40), 2.0));
-    painter.setBrush(QColor(250, 250, 235));
-    painter.drawEllipse(QRectF(3.0, 5.0, 26.0, 26.0));
-    painter.setPen(QPen(QColor(200, 30, 30), 2.0, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(16.0, 18.0), QPointF(16.0, 9.0));
-    painter.setPen(QPen(QColor(40, 40, 40), 2.0, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(16.0, 18.0), QPointF(22.0, 21.0));
-    painter.end();
-    return image;
+// `name`'s picture as the build drew it, or as `draw` draws it now; once a process.
+template <class Draw> QPixmap Picture(const QString& name, Draw draw) {
+    // The GUI thread alone asks for pictures.
+    static std::map<QString, QPixmap> made;
+    auto [found, added] = made.try_emplace(name);
+    if (added) {
+        const QImage built = BuiltPicture(name);
+        found->second = QPixmap::fromImage(built.isNull() ? draw() : built);
+    }
+    return found->second;
+}
+
+} // namespace
+
+QPixmap LampPixmap(const QColor& colour) {
+    return Picture(LampPictureName(colour), [&] { return LampImage(colour); });
 }
 
 QPixmap ProgramPixmap(int size) {
-    return QPixmap::fromImage(ProgramImage(size));
+    return Picture(ProgramPictureName(size), [&] { return ProgramImage(size); });
 }
 
 QIcon ProgramIcon() {
     QIcon icon;
-    for (int size : {16, 32, 48})
+    for (int size : kProgramIconSizes)
         icon.addPixmap(ProgramPixmap(size));
     return icon;
 }

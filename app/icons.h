@@ -1,6 +1,8 @@
 #pragma once
 // Pictures the program draws itself, so it needs no image files beside the executable.
 
+#include "app/pictures.h"
+
 #include <QIcon>
 #include <QImage>
 #include <QList>
@@ -10,12 +12,11 @@
 
 namespace quorvane {
 
-// A round lamp of the given colour, 16 by 16.
+// A round lamp of the given colour, 16 by 16 (LampImage), and the program's own icon (a
+// stopwatch) at the given size (ProgramImage): the build's drawing where it drew that picture
+// (the lamps of kLampOnline and kLampOffline, the icon at kProgramIconSizes), else drawn now;
+// each made once a process.
 QPixmap LampPixmap(const QColor& colour);
-
-// The program's own icon (a stopwatch), at the given size. The image needs no display, so the
-// build draws the installed theme icons with it too.
-QImage ProgramImage(int size);
 QPixmap ProgramPixmap(int size = 32);
 QIcon ProgramIcon();
 

@@ -5,6 +5,7 @@
 // system that a window which stays minimised never needs.
 
 #include <QComboBox>
+#include <QLineEdit>
 
 #include <functional>
 #include <utility>
@@ -35,5 +36,17 @@ private:
 
     std::function<void()> fill_;
 };
+
+// Makes `combo` a box whose typed text is the value itself (a provider name, a seek text, an
+// interface): Enter does not add it to the list, and no completion turns it into another entry's
+// text. The line edit is given directly rather than through setEditable(true), which would also
+// build the drop-down list's popup at once: a window that stays minimised never opens it.
+inline void MakeEditableCombo(QComboBox* combo) {
+    combo->setLineEdit(new QLineEdit(combo));
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCompleter(nullptr);
+    combo->setCurrentIndex(-1);
+    combo->setEditText(QString());
+}
 
 } // namespace quorvane

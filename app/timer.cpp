@@ -78,16 +78,6 @@ void MakeDropDownList(QComboBox* combo, const QStringList& items) {
     combo->setCurrentIndex(-1);
 }
 
-void MakeEditableCombo(QComboBox* combo) {
-    combo->setEditable(true);
-    // What the user types is the value itself (a provider name, a seek text): Enter must not
-    // add it to the list, and inline completion must not turn it into another entry's text.
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setCompleter(nullptr);
-    combo->setCurrentIndex(-1);
-    combo->setEditText(QString());
-}
-
 QLabel* WordWrapped(QLabel* label) {
     label->setWordWrap(true);
     return label;
@@ -200,8 +190,6 @@ TfrmTimer::TfrmTimer(QWidget* parent)
     ConnectAdjustHandlers();
 
     FormCreate();
-
-    AboutBox = new TAboutBox(this);
 }
 
 TfrmTimer::~TfrmTimer() = default;
@@ -703,8 +691,8 @@ void TfrmTimer::CreateTimerPage() {
 void TfrmTimer::CreateNonVisual() {
     ilIcons = new TImageList(this);
     ilIcons->setObjectName(QStringLiteral("ilIcons"));
-    ilIcons->Add(LampPixmap(QColor(0, 200, 0)));
-    ilIcons->Add(LampPixmap(QColor(220, 0, 0)));
+    ilIcons->Add(LampPixmap(kLampOnline));
+    ilIcons->Add(LampPixmap(kLampOffline));
     components.push_back(ilIcons);
 
     auto makeTimer = [this](const char* name) {
@@ -838,11 +826,17 @@ void TfrmTimer::LeaveClick() {
     QCoreApplication::exit(0);
 }
 
+TAboutBox* TfrmTimer::AboutBox() {
+    if (!aboutBox_)
+        aboutBox_ = new TAboutBox(this);
+    return aboutBox_;
+}
+
 void TfrmTimer::AboutUsClick() {
     const bool watching = tWatching->isActive();
     sbWatching->setChecked(false);
     sbWatchingClick();
-    AboutBox->exec();
+    AboutBox()->exec();
     sbWatching->setChecked(watching);
     sbWatchingClick();
 }

@@ -346,8 +346,8 @@ public:
     // The serial port component of the COM Port probe.
     std::unique_ptr<TComm32> Comm32;
 
-    // Created after the window's creation steps; shown by the About command.
-    TAboutBox* AboutBox;
+    // Shown by the About command; made at its first use, which most starts never see.
+    TAboutBox* AboutBox();
 
 public slots:
     // The program is restored from its taskbar entry or tray icon: show the window in front.
@@ -563,6 +563,7 @@ private:
     bool freeHoursTold_ = false;
     bool logFailureTold_ = false;
     THelpViewer* helpViewer_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;
     bool restoreAttached_ = false;
     bool restoring_ = false;
     // The fields whose check waits for the focus to settle.

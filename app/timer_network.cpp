@@ -96,10 +96,7 @@ void TfrmTimer::CreateNetworkParts() {
     combo->setObjectName(QStringLiteral("eInterface"));
     components.push_back(combo);
     eInterface = combo;
-    eInterface->setEditable(true);
-    eInterface->setInsertPolicy(QComboBox::NoInsert);
-    eInterface->setCompleter(nullptr);
-    eInterface->setCurrentIndex(-1);
+    MakeEditableCombo(eInterface);
     lInterface->setBuddy(eInterface);
     // Not a setting, so not among the components.
     lInterfaceNote = new QLabel(pInterface);

@@ -125,7 +125,7 @@ TEST(Help, AReplacedGuideIsReadAfresh) {
 
 TEST(About, ShowsTheProductAndVersionAndClosesWithOk) {
     TfrmTimer w;
-    TAboutBox* box = w.AboutBox;
+    TAboutBox* box = w.AboutBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->windowTitle(), "About");
     EXPECT_EQ(box->ProductName->text(), "Quorvane");

@@ -461,15 +461,15 @@ TEST_F(Pages, AboutPausesWatchingWhileItIsOpen) {
         if (watching)
             w.sbWatching->click();
         std::optional<bool> watchingWhileOpen;
-        QTimer::singleShot(0, w.AboutBox, [&] {
+        QTimer::singleShot(0, w.AboutBox(), [&] {
             watchingWhileOpen = w.tWatching->isActive() || w.sbWatching->isChecked();
-            QTest::mouseClick(w.AboutBox->OKButton, Qt::LeftButton);
+            QTest::mouseClick(w.AboutBox()->OKButton, Qt::LeftButton);
         });
         w.AboutUsClick();
         EXPECT_EQ(watchingWhileOpen, false);
         EXPECT_EQ(w.tWatching->isActive(), watching);
         EXPECT_EQ(w.sbWatching->isChecked(), watching);
-        EXPECT_FALSE(w.AboutBox->isVisible());
+        EXPECT_FALSE(w.AboutBox()->isVisible());
     }
 }
 

@@ -1,6 +1,7 @@
 // The main window as the user meets it: every control of every page, the toolbar, the timers
 // and icons, the taskbar text, the minimised start, Exit and the lock while watching.
 #include "app/about.h"
+#include "app/drawn_pictures.h"
 #include "app/icons.h"
 #include "app/save_dialog.h"
 #include "app/timer.h"
@@ -567,6 +568,27 @@ TEST_F(Window, LampsAreGreenAndRedAndBecomeTheProgramsIcon) {
     EXPECT_EQ(CentreOf(w.windowIcon().pixmap(16, 16)), red);
 }
 
+// The build keeps the pictures a start shows in the program: each must be the picture the
+// drawing code draws, pixel for pixel, and a picture the build did not keep is drawn on demand.
+TEST_F(Window, PicturesKeptByTheBuildAreTheDrawnOnes) {
+    const auto same = [](const QPixmap& kept, const QImage& drawn) {
+        return kept.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied) ==
+               drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    };
+    QStringList kept;
+    for (const DrawnPicture& picture : DrawnPictures())
+        kept << QString::fromLatin1(picture.name);
+    EXPECT_EQ(kept, (QStringList{"program-16", "program-32", "program-48", "lamp-00c800",
+                                 "lamp-dc0000"}));
+    for (int size : kProgramIconSizes)
+        EXPECT_TRUE(same(ProgramPixmap(size), ProgramImage(size))) << size;
+    for (const QColor& colour : {kLampOnline, kLampOffline})
+        EXPECT_TRUE(same(LampPixmap(colour), LampImage(colour))) << colour.name().toStdString();
+    EXPECT_TRUE(same(ProgramPixmap(24), ProgramImage(24)));
+    EXPECT_TRUE(same(LampPixmap(Qt::blue), LampImage(Qt::blue)));
+    EXPECT_EQ(ProgramIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}, {48, 48}}));
+}
+
 TEST_F(Window, CaptionAndTaskbarText) {
     TfrmTimer w;
     EXPECT_EQ(w.windowTitle(), "Quorvane v4.9");
@@ -598,7 +620,8 @@ TEST_F(Window, FixedSingleBorderWithoutMaximise) {
 TEST_F(Window, StartsMinimisedAndRestoringShowsTheWindow) {
     TfrmTimer w;
     EXPECT_TRUE(w.isMinimized());
-    EXPECT_FALSE(w.AboutBox->isVisible());
+    // The About box and the help viewer are made when first asked for.
+    EXPECT_EQ(w.findChild<TAboutBox*>(), nullptr);
     EXPECT_EQ(w.HelpViewer(), nullptr);
     for (QWidget* top : QApplication::topLevelWidgets()) {
         if (top != &w) {
