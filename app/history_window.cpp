@@ -260,9 +260,9 @@ void THistoryWindow::ShowSessions(const std::vector<SessionRow>& rows) {
     tvSessions->setRowCount(static_cast<int>(rows.size()));
     for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
         const SessionRow& row = rows[i];
-        const std::optional<std::uint64_t> bytes =
-            row.rx || row.tx ? std::optional(row.rx.value_or(0) + row.tx.value_or(0))
-                             : std::nullopt;
+        // A session of a method that counts no data has no figure, not 0 B.
+        const bool counted = row.rx || row.tx;
+        const std::uint64_t bytes = row.rx.value_or(0) + row.tx.value_or(0);
         tvSessions->setItem(i, colStart,
                             new SortedItem(MomentText(row.start), static_cast<double>(row.start.utc)));
         tvSessions->setItem(i, colEnd,
@@ -271,8 +271,8 @@ void THistoryWindow::ShowSessions(const std::vector<SessionRow>& rows) {
                             new SortedItem(Text(DurationText(static_cast<Duration>(row.seconds))),
                                            static_cast<double>(row.seconds)));
         tvSessions->setItem(i, colData,
-                            new SortedItem(bytes ? Text(FormatDataVolume(*bytes)) : QString(),
-                                           bytes ? static_cast<double>(*bytes) : -1.0));
+                            new SortedItem(counted ? Text(FormatDataVolume(bytes)) : QString(),
+                                           counted ? static_cast<double>(bytes) : -1.0));
         tvSessions->setItem(i, colCharges, new QTableWidgetItem(Text(row.charges)));
     }
     tvSessions->setSortingEnabled(true);
