@@ -32,7 +32,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <time.h>
 #include <xcb/xcb.h>
 
 namespace quorvane {
@@ -377,7 +376,6 @@ int RunProgram(int argc, char** argv) {
     // A diagnostic switch for measuring start-up: report at the first idle moment and end.
     if (qEnvironmentVariableIsSet("QUORVANE_QUIT_WHEN_IDLE")) {
         QTimer::singleShot(0, &frmTimer, [&sinceStart] {
-            { timespec t{}; clock_gettime(CLOCK_MONOTONIC, &t); std::fprintf(stderr, "IDLEAT %.3f\n", t.tv_sec * 1e3 + t.tv_nsec / 1e6); }
             std::fprintf(stderr, "quorvane: idle %lld ms after start, resident %ld kB\n",
                          static_cast<long long>(sinceStart.elapsed()), ResidentKilobytes());
             QCoreApplication::exit(0);
