@@ -113,8 +113,8 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     // year of sessions would make slow.
     const QFontMetrics fm = tvSessions->fontMetrics();
     const int margin = fm.height();
-    const QString moment =
-        Text(FormatShortDate(EncodeDate(2026, 12, 28)) + " " + FormatLongTime(EncodeTime(23, 58, 58)));
+    const QString moment = Text(FormatShortDate(EncodeDate(2026, 12, 28)) + " " +
+                                FormatLongTime(EncodeTime(23, 58, 58)));
     tvSessions->setColumnWidth(colStart, fm.horizontalAdvance(moment) + margin);
     tvSessions->setColumnWidth(colEnd, fm.horizontalAdvance(moment) + margin);
     tvSessions->setColumnWidth(colLength,
@@ -205,11 +205,11 @@ void THistoryWindow::Refresh() {
             return;
         }
         if (days) {
-            lCycle->setText(Text(FormatShortDate(cycle.start) + " - " +
-                                 FormatShortDate(cycle.end - 1)));
+            lCycle->setText(
+                Text(FormatShortDate(cycle.start) + " - " + FormatShortDate(cycle.end - 1)));
             for (const DayUsage& day : history->Days(provider, cycle.start, cycle.end))
-                bars.push_back(Bar(std::to_string(DayOfDate(day.day)), day.sums, measure,
-                                   stacked, view_.receivedOnly));
+                bars.push_back(Bar(std::to_string(DayOfDate(day.day)), day.sums, measure, stacked,
+                                   view_.receivedOnly));
             rows = history->Sessions(provider, cycle.start, cycle.end);
             if (limit > 0)
                 line = DailyShare(limit, cycle.start, cycle.end);
@@ -244,11 +244,10 @@ void THistoryWindow::Refresh() {
     // Where the running cycle is heading, at the rate the charges have counted so far.
     QString projection;
     if (days && cyclesBack_ == 0) {
-        const double used = measure == UsageMeasure::Time
-                                ? view_.usedSeconds
-                                : static_cast<double>(view_.usedBytes);
-        projection = Text(ProjectionText(ProjectUsage(used, limit, cycle.start, cycle.end, Now()),
-                                         measure));
+        const double used = measure == UsageMeasure::Time ? view_.usedSeconds
+                                                          : static_cast<double>(view_.usedBytes);
+        projection =
+            Text(ProjectionText(ProjectUsage(used, limit, cycle.start, cycle.end, Now()), measure));
     }
     lProjection->setText(projection);
     ShowSessions(rows);
@@ -263,8 +262,8 @@ void THistoryWindow::ShowSessions(const std::vector<SessionRow>& rows) {
         // A session of a method that counts no data has no figure, not 0 B.
         const bool counted = row.rx || row.tx;
         const std::uint64_t bytes = row.rx.value_or(0) + row.tx.value_or(0);
-        tvSessions->setItem(i, colStart,
-                            new SortedItem(MomentText(row.start), static_cast<double>(row.start.utc)));
+        tvSessions->setItem(
+            i, colStart, new SortedItem(MomentText(row.start), static_cast<double>(row.start.utc)));
         tvSessions->setItem(i, colEnd,
                             new SortedItem(MomentText(row.end), static_cast<double>(row.end.utc)));
         tvSessions->setItem(i, colLength,
@@ -283,15 +282,15 @@ void THistoryWindow::btnExportClick() {
     if (!sdExport->Execute(this))
         return;
     const QString name = sdExport->FileName;
-    const bool json = QFileInfo(name).suffix().compare(QLatin1String("json"),
-                                                       Qt::CaseInsensitive) == 0;
+    const bool json =
+        QFileInfo(name).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0;
     std::string why;
     const std::string text =
         json ? UsageJson({view_.provider.toStdString(), view_.cycleDay, shown_, {}, {}})
              : SessionsCsv(shown_);
     if (!WriteExportFile(name.toStdString(), text, &why))
         ShowError(QStringLiteral("The usage history could not be exported to ") + name +
-                        QStringLiteral(":\r\n\r\n") + Text(why));
+                  QStringLiteral(":\r\n\r\n") + Text(why));
 }
 
 } // namespace quorvane

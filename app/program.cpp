@@ -1,7 +1,6 @@
 #include "app/program.h"
 
 #include "app/icons.h"
-#include "app/program_font.h"
 #include "app/timer.h"
 #include "core/fd.h"
 #include "core/regional.h"
@@ -347,7 +346,6 @@ int RunProgram(int argc, char** argv) {
     // The installed desktop entry, so the desktop shows the window as that program's.
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvane"));
     QApplication::setWindowIcon(ProgramIcon());
-    UseProgramFont();
 
     TInstanceChannel channel;
     std::string why;

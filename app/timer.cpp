@@ -3,6 +3,7 @@
 #include "accounting/session_tick.h"
 #include "app/about.h"
 #include "app/alarm_player.h"
+#include "app/caption_font.h"
 #include "app/help_viewer.h"
 #include "app/icons.h"
 #include "app/list_combo.h"
@@ -146,6 +147,8 @@ QWidget* TfrmTimer::MakePage(const char* name, const QString& heading) {
 TfrmTimer::TfrmTimer(QWidget* parent)
     : QWidget(parent), applicationTitle_(QString::fromLatin1(kApplicationTitle)) {
     setObjectName(QStringLiteral("frmTimer"));
+    // Before any child exists, so that all of them take it (see caption_font.h).
+    UseShaper(this, false);
     setWindowTitle(QString::fromLatin1(kWindowCaption));
     // A single border with the system menu, minimise and help buttons, and no maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -165,6 +168,12 @@ TfrmTimer::TfrmTimer(QWidget* parent)
     CreateNetworkParts();
     CreateHistoryParts();
     nbMain->setCurrentIndex(0);
+
+    // What is typed or loaded into a field may be in any script.
+    for (QLineEdit* field : findChildren<QLineEdit*>()) {
+        connect(field, &QLineEdit::textChanged, field,
+                [field](const QString& text) { UseShaper(field, NeedsShaper(text)); });
+    }
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -356,7 +365,7 @@ void TfrmTimer::CreateDetectionPage() {
     lPortDevice->setObjectName(QStringLiteral("lPortDevice"));
     port->addWidget(lPortDevice, 2, 0, 1, 6);
     const auto showDevice = [this] {
-        lPortDevice->setText(QString::fromStdString(ComPortDeviceText(seCOMPort->value())));
+        ShowText(lPortDevice, QString::fromStdString(ComPortDeviceText(seCOMPort->value())));
     };
     connect(seCOMPort, &QSpinBox::valueChanged, this, showDevice);
     showDevice();
@@ -738,7 +747,7 @@ void TfrmTimer::FormCreate() {
     AttachTrayIcon();
     // The decimal point needs no step here: prices and amounts are written and read through
     // Regional(), whose decimal point is always ".", whatever the locale says.
-    lCurrency->setText(QString::fromStdString(Regional().currencyString));
+    ShowText(lCurrency, QString::fromStdString(Regional().currencyString));
     StartUpSequence();
     StartMinimised();
 }

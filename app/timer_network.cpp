@@ -5,6 +5,7 @@
 #include "app/timer.h"
 
 #include "accounting/data_allowance.h"
+#include "app/caption_font.h"
 #include "app/list_combo.h"
 #include "app/messages.h"
 #include "app/network_manager.h"
@@ -229,10 +230,10 @@ void TfrmTimer::ShowNetworkControls() {
         const std::string problem = interfaceWatch_ ? interfaceWatch_->Source().Problem() : "";
         if (interfaceWatch_)
             FillInterfaceList();
-        lInterfaceNote->setText(problem.empty()
-                                    ? kInterfaceHint
-                                    : QStringLiteral("The network interfaces cannot be read: %1.")
-                                          .arg(QString::fromStdString(problem)));
+        ShowText(lInterfaceNote, problem.empty()
+                                     ? kInterfaceHint
+                                     : QStringLiteral("The network interfaces cannot be read: %1.")
+                                           .arg(QString::fromStdString(problem)));
     }
     ShowDataTotals();
 }
@@ -317,8 +318,8 @@ void TfrmTimer::ShowDataTotals() {
     const std::uint64_t allowance = AllowanceBytes();
     const bool shown = DetectionMethod() == kNetworkInterface && allowance > 0;
     if (shown)
-        lDataAllowance->setText(QString::fromStdString(AllowanceShareText(
-            AllowanceUsed(data.total, ckDataRxOnly->isChecked()), allowance)));
+        lDataAllowance->setText(QString::fromStdString(
+            AllowanceShareText(AllowanceUsed(data.total, ckDataRxOnly->isChecked()), allowance)));
     gbDataAllowance->setVisible(shown);
     if (trayIcon_)
         UpdateTrayToolTip();

@@ -4,6 +4,7 @@
 
 #include "accounting/charges.h"
 #include "accounting/session_tick.h"
+#include "app/caption_font.h"
 #include "app/messages.h"
 #include "app/profile_form.h"
 #include "app/session_keeper.h"
@@ -225,13 +226,11 @@ void TfrmTimer::tOnLineTimer() {
         result = session_->Tick(now, Tag(tOnLine) == 1, inputs, [this, now] {
             if (!Guarded([this, now] {
                     // The old day's stretch of the session is that day's row.
-                    const SessionSoFar stretch =
-                        SessionStretch(SessionEnd::Midnight, now,
-                                       interfaceWatch_ && interfaceWatch_->Counting());
+                    const SessionSoFar stretch = SessionStretch(
+                        SessionEnd::Midnight, now, interfaceWatch_ && interfaceWatch_->Counting());
                     ProfileForm form = Form(sessionProvider_);
                     form.history = &stretch;
-                    TransferProfile(form, false, Timers,
-                                    DateOf(session_->Values().SessionStart));
+                    TransferProfile(form, false, Timers, DateOf(session_->Values().SessionStart));
                 }))
                 throw OldDayNotSaved{};
         });
@@ -244,13 +243,13 @@ void TfrmTimer::tOnLineTimer() {
         SetTag(tOnLine, 0);
         SessionDataTick(result.dayChanged);
         if (result.startMoved)
-            lStart->setText(QString::fromStdString(FormatLongTime(session_->Values().StartTime)));
-        lCharges->setText(FormatCharges());
+            ShowText(lStart, QString::fromStdString(FormatLongTime(session_->Values().StartTime)));
+        ShowText(lCharges, FormatCharges());
         if (result.wroteInsidePeak)
             ShowDuration(lInsidePeak, Timers.InsidePeak);
         if (result.wroteOutsidePeak)
             ShowDuration(lOutsidePeak, Timers.OutsidePeak);
-        lCurrent->setText(QString::fromStdString(FormatLongTime(now)));
+        ShowText(lCurrent, QString::fromStdString(FormatLongTime(now)));
         ShowDuration(lElapsed, session_->Values().Elapsed);
         ShowDuration(lToday, Timers.Today);
         ShowDuration(lTotalTime, Timers.TotalTime);
@@ -285,7 +284,7 @@ void TfrmTimer::ShowAllTimers() {
     ShowDuration(lTotalTime, Timers.TotalTime);
     ShowDuration(lInsidePeak, Timers.InsidePeak);
     ShowDuration(lOutsidePeak, Timers.OutsidePeak);
-    lCharges->setText(FormatCharges());
+    ShowText(lCharges, FormatCharges());
     ShowDataTotals();
 }
 

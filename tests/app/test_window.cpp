@@ -8,6 +8,7 @@
 #include "core/regional.h"
 
 #include <QApplication>
+#include <QGlyphRun>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -21,6 +22,7 @@
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 
@@ -541,6 +543,45 @@ TEST_F(Window, CurrencyLabelFollowsTheRegionalSettings) {
     Regional().currencyString = "€";
     TfrmTimer w;
     EXPECT_EQ(w.lCurrency->text(), QString::fromUtf8("€"));
+}
+
+// The window lays its own captions out without the OpenType shaper (it measures hundreds of them
+// at start); a text that needs the shaper keeps it. Arabic without it comes out unjoined: typed
+// into a field, shown as the locale's currency, it must come out as with the shaper.
+TEST_F(Window, ArabicIsJoinedWhereTheCaptionsGoWithoutTheShaper) {
+    const QString arabic = QString::fromUtf8("مرحبا");
+    const auto glyphs = [](const QString& text, const QFont& font) {
+        QTextLayout layout(text, font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        QList<quint32> indexes;
+        for (const QGlyphRun& run : layout.glyphRuns())
+            indexes += run.glyphIndexes();
+        return indexes;
+    };
+    QFont withoutShaper = QApplication::font();
+    withoutShaper.setStyleStrategy(QFont::PreferNoShaping);
+    const QList<quint32> joined = glyphs(arabic, QApplication::font());
+    if (joined == glyphs(arabic, withoutShaper))
+        GTEST_SKIP() << "no font on this machine has Arabic's joined forms";
+
+    Regional().currencyString = "ر.س";
+    TfrmTimer w;
+    EXPECT_TRUE(w.Label11->font().styleStrategy() & QFont::PreferNoShaping);
+    EXPECT_TRUE(w.ckSetAsDefault->font().styleStrategy() & QFont::PreferNoShaping);
+    EXPECT_TRUE(w.cbProvider->lineEdit()->font().styleStrategy() & QFont::PreferNoShaping);
+
+    w.cbProvider->setEditText(arabic);
+    EXPECT_EQ(glyphs(arabic, w.cbProvider->lineEdit()->font()), joined);
+    w.eLogFile->setText(QStringLiteral("/home/") + arabic + QStringLiteral(".log"));
+    EXPECT_EQ(glyphs(arabic, w.eLogFile->font()), joined);
+    const QString currency = QString::fromUtf8("ر.س");
+    EXPECT_EQ(w.lCurrency->text(), currency);
+    EXPECT_EQ(glyphs(currency, w.lCurrency->font()), glyphs(currency, QApplication::font()));
+    // A Latin name again: the field goes back to the cheaper layout.
+    w.cbProvider->setEditText(QStringLiteral("Northern Lights"));
+    EXPECT_TRUE(w.cbProvider->lineEdit()->font().styleStrategy() & QFont::PreferNoShaping);
 }
 
 QRgb CentreOf(const QPixmap& pixmap) {
