@@ -2,8 +2,12 @@
 // A combo box whose list is read afresh each time the user comes to it (it drops down, or takes
 // the focus for the arrow keys), not before: what it lists can change meanwhile (interfaces come
 // and go, dial-up connections are made), and reading it may cost a look into the store or the
-// system that a window which stays minimised never needs.
+// system that a window which stays minimised never needs. Without a fill it is a plain box. Its
+// drop-down list lays out with the shaper: it lists names in any script (see caption_font.h).
 
+#include "app/caption_font.h"
+
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -19,6 +23,7 @@ public:
 
     void showPopup() override {
         Fill();
+        UseShaper(view(), true);
         QComboBox::showPopup();
     }
 

@@ -261,7 +261,7 @@ void TfrmTimer::CreateProviderPage() {
         QStringLiteral("To add a new Provider, type-in their name and click the Next button."));
     Label11 = Make<QLabel>(page, "Label11");
     Label11->setText(QStringLiteral("Provider's Name"));
-    cbProvider = Make<QComboBox>(page, "cbProvider");
+    cbProvider = Make<TListOnUseCombo>(page, "cbProvider");
     MakeEditableCombo(cbProvider);
     Label11->setBuddy(cbProvider);
     btnDelete = Make<QPushButton>(page, "btnDelete");

@@ -7,10 +7,11 @@
 #include "app/timer.h"
 #include "core/regional.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
-#include <QGlyphRun>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGlyphRun>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -579,6 +580,11 @@ TEST_F(Window, ArabicIsJoinedWhereTheCaptionsGoWithoutTheShaper) {
     const QString currency = QString::fromUtf8("ر.س");
     EXPECT_EQ(w.lCurrency->text(), currency);
     EXPECT_EQ(glyphs(currency, w.lCurrency->font()), glyphs(currency, QApplication::font()));
+    // The drop-down list of names lays out with the shaper.
+    w.cbProvider->addItem(arabic);
+    w.cbProvider->showPopup();
+    EXPECT_EQ(glyphs(arabic, w.cbProvider->view()->font()), joined);
+    w.cbProvider->hidePopup();
     // A Latin name again: the field goes back to the cheaper layout.
     w.cbProvider->setEditText(QStringLiteral("Northern Lights"));
     EXPECT_TRUE(w.cbProvider->lineEdit()->font().styleStrategy() & QFont::PreferNoShaping);
