@@ -154,11 +154,12 @@ TEST_F(KilledProgram, AKillAtAnyMomentLosesOnlyTheTimeSinceTheLastTick) {
                 return seen.has_value();
             })) << session.Errors();
             // Only the moment of the kill is random, anywhere within a tick and not just after a
-            // write; what is checked below is what the session had written when it came.
+            // write; nothing below depends on how long this takes: what is checked is what the
+            // session had written when the kill came, against the clock read once it is dead.
             std::this_thread::sleep_for(
                 std::chrono::milliseconds(std::uniform_int_distribution(0, 999)(random)));
-            killed = SystemNow();
             session.Kill();
+            killed = SystemNow();
         }
         last = ReadSessionStateFile().state;
         ASSERT_TRUE(seen && last);

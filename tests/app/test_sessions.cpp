@@ -570,7 +570,7 @@ TEST_F(Sessions, ClosingTheWindowStopsTheSessionSavesLogsAndEnds) {
 TEST_F(Sessions, TheSeekTextsListIsTheStoresConnectionsThenPppPeersAndTheTextStays) {
     std::filesystem::create_directories(home_ / "peers");
     for (const char* peer : {"myisp", "Campus", ".hidden"})
-        std::ofstream(home_ / "peers" / peer) << "/dev/ttyS0 115200\n";
+        std::ofstream(home_ / "peers" / peer) << "115200 noauth defaultroute\n";
     const test::ScopedEnv peers("QUORVANE_PPP_PEERS", (home_ / "peers").string());
     for (const char* connection : {"Work Line", "MyISP"})
         ASSERT_TRUE(RegistryKey::Open(HKEY_CURRENT_USER,
