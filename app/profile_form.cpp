@@ -210,13 +210,16 @@ bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& time
     return load ? Load(form, timers) : Save(form, timers, savedFor.value_or(DateOf(Now())));
 }
 
-bool SaveStoredTotals(const ProfileForm& form, const TimerSet& timers) {
+bool SaveStoredTotals(const ProfileForm& form, const TimerSet& timers,
+                      std::optional<DateTime> savedFor, bool makeKey) {
     const std::string provider = Utf8(ProviderOf(form));
     const SessionStateChange change =
         form.session ? form.session->ForSave(provider) : SessionStateChange{};
     const std::optional<ProfileData> data = DataOf(form);
-    if (!SaveStoredTotals(provider, {LastSaveDateSetting(DateOf(Now()))}, TotalsOf(timers),
-                          &change, data ? &*data : nullptr))
+    if (!WithHistoryRow(form, [&] {
+            return SaveStoredTotals(provider, {LastSaveDateSetting(savedFor.value_or(DateOf(Now())))},
+                                    TotalsOf(timers), &change, data ? &*data : nullptr, makeKey);
+        }))
         return false;
     if (form.session)
         form.session->Saved(change);

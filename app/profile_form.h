@@ -78,10 +78,13 @@ QObject* FindComponent(const std::vector<QObject*>& components, const QString& n
 bool TransferProviderSettings(const ProfileForm& form, bool load, TimerSet& timers,
                               std::optional<DateTime> savedFor = std::nullopt);
 
-// The totals of the form's provider alone, with the day they count for (today) and the running
-// session's state, when that provider is stored; false when nothing was written. None of the
-// pages' fields is written, so edits the user has not saved stay unsaved.
-bool SaveStoredTotals(const ProfileForm& form, const TimerSet& timers);
+// The totals of the form's provider alone, with the day they count for (`savedFor`, or today),
+// its data totals and alerts, the running session's state and the form's history row, when
+// that provider is stored (or, with `makeKey`, made with those alone); false when nothing was
+// written. None of the pages' fields is written and "Set as Default" is left as it is, so edits
+// the user has not saved stay unsaved.
+bool SaveStoredTotals(const ProfileForm& form, const TimerSet& timers,
+                      std::optional<DateTime> savedFor = std::nullopt, bool makeKey = false);
 
 // Fills the provider box with the stored providers; with selectDefault, shows the default.
 bool FillProviderList(QComboBox* cbProvider, bool selectDefault);

@@ -748,8 +748,12 @@ void TfrmTimer::FormCreate() {
     // The decimal point needs no step here: prices and amounts are written and read through
     // Regional(), whose decimal point is always ".", whatever the locale says.
     ShowText(lCurrency, QString::fromStdString(Regional().currencyString));
-    StartUpSequence();
+    const QStringList notes = StartUpSequence();
     StartMinimised();
+    // Told only now that watching (or a manual session) has begun and the window is up: a box
+    // waits for the user in an event loop of its own, which serves the session meanwhile, so an
+    // unattended start at login counts from its first second.
+    ShowNotes(notes);
 }
 
 void TfrmTimer::StartMinimised() {

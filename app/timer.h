@@ -10,6 +10,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
@@ -149,10 +150,11 @@ public:
     // and logging choices applied, and the read-outs and the taskbar text set from the loaded
     // totals.
     void RefreshSettingsPages();
-    // The day and billing-cycle checks: each stores what it saw and shows its message; true
-    // when its clear is due (Today; all four totals), which the caller then makes.
-    bool CheckNewDay();
-    bool CheckCycleDay();
+    // The day and billing-cycle checks: each stores what it saw and adds its message to `notes`;
+    // true when its clear is due (Today; all four totals), which the caller then makes before
+    // the messages are shown.
+    bool CheckNewDay(QStringList& notes);
+    bool CheckCycleDay(QStringList& notes);
     // The charges text of the loaded provider's plan; may sound the free-hours alarm.
     QString FormatCharges();
     // Puts a session's line at the top of the log file named in eLogFile; false when it could
@@ -478,8 +480,11 @@ private:
     void LeaveWatchingForManual();
     // The provider the provider box names into the controls and the timer set, then the pages.
     void LoadProvider();
-    // Both checks with their clears and saves.
-    void RollOverTotals();
+    // Both checks with their clears and saves; their messages go to `notes`, to be shown once
+    // the clears are made (a box waits for the user while the session goes on counting).
+    void RollOverTotals(QStringList& notes);
+    // Information boxes one after the other.
+    void ShowNotes(const QStringList& notes);
     // Next run of tRollover: at the coming local midnight, and at least once a minute.
     void ArmRolloverTimer();
     void StartSessionOnTimerPage();
@@ -489,11 +494,13 @@ private:
     void StartWatchingOrSession();
     void FormCreate();
     // Recovers a session cut short, loads the default provider, brings the totals up to date
-    // and starts watching or a manual session as the provider's toggles say.
-    void StartUpSequence();
+    // and starts watching or a manual session as the provider's toggles say; answers what the
+    // user is to be told of it.
+    QStringList StartUpSequence();
     // A session's state left in the store by a kill, a crash or a power cut: its time goes into
-    // its provider's totals, its line into that provider's log, and the user is told.
-    void RecoverCutSession();
+    // its provider's totals, its line into that provider's log, and the message for the user
+    // into `notes`.
+    void RecoverCutSession(QStringList& notes);
     // What the provider forms of the window save and load, with the running session's state
     // when the save is of the session's provider; for `provider`, or the one cbProvider names.
     ProfileForm Form(std::optional<QString> provider = std::nullopt);

@@ -6,6 +6,7 @@
 #include "accounting/charges.h"
 #include "app/messages.h"
 #include "app/save_dialog.h"
+#include "settings/profiles.h"
 #include "watch/windows_list.h"
 
 #include <QCheckBox>
@@ -138,10 +139,17 @@ void TfrmTimer::nbMainPageChanged() {
 }
 
 void TfrmTimer::cbProviderClick() {
-    Guarded([this] {
+    // The box reports a pick also when it merely loses the focus holding the name of one of its
+    // entries (a restore focuses it, a button leaves it). The name the window holds already is
+    // no pick: reloading it would drop the pages' edits and end a running session.
+    const QString picked = cbProvider->currentText();
+    if (picked == profileName_)
+        return;
+    Guarded([&] {
         // A running session is its provider's; it ends with that one before the picked one
         // comes, which may start a session of its own as watching finds.
-        if (tOnLine->isActive())
+        if (tOnLine->isActive() &&
+            !SameProvider(picked.toStdString(), sessionProvider_.toStdString()))
             EndSessionForProviderChange();
         LoadProvider();
     });

@@ -53,21 +53,23 @@ ProfileForm TfrmTimer::Form(std::optional<QString> provider) {
     return form;
 }
 
-void TfrmTimer::StartUpSequence() {
+QStringList TfrmTimer::StartUpSequence() {
+    QStringList notes;
     // Each step on its own: a stored value of the wrong type ends the step it is read in.
     // A session cut short goes into its provider's totals before anything reads them, and
     // before the day and cycle checks, which may clear them.
-    Guarded([this] { RecoverCutSession(); });
+    Guarded([&] { RecoverCutSession(notes); });
     // The default provider's settings into the controls and its totals into the timer set.
     Guarded([this] {
         FillProviderList(true);
         TransferProviderSettings(true, Timers);
     });
     lastRolloverCheck_ = Now();
-    RollOverTotals();
+    RollOverTotals(notes);
     Guarded([this] { RefreshSettingsPages(); });
     StartWatchingOrSession();
     ArmRolloverTimer();
+    return notes;
 }
 
 bool TfrmTimer::TransferProviderSettings(bool load, TimerSet& timers,

@@ -66,7 +66,7 @@ SessionSoFar RecoveredStretch(const std::string& provider, const CutSession& cut
 
 } // namespace
 
-void TfrmTimer::RecoverCutSession() {
+void TfrmTimer::RecoverCutSession(QStringList& notes) {
     const std::optional<StoredSessionState> state = TakeCutSessionState();
     if (!state)
         return;
@@ -104,7 +104,7 @@ void TfrmTimer::RecoverCutSession() {
         WriteSessionLogTo(QString::fromStdString(logging.file), recovered.timers,
                           QString::fromStdString(charges), cut.lastWrite);
     }
-    ShowInformation(QString::fromStdString(RecoveredSessionMessage(provider, cut)));
+    notes << QString::fromStdString(RecoveredSessionMessage(provider, cut));
 }
 
 } // namespace quorvane

@@ -24,18 +24,17 @@ constexpr int kRolloverPollMs = 60 * 1000;
 
 } // namespace
 
-bool TfrmTimer::CheckNewDay() {
+bool TfrmTimer::CheckNewDay(QStringList& notes) {
     const DateTime today = DateOf(Now());
     const NewDayDecision decision = DecideNewDay(ReadLastDate(), today);
-    // Stored before the box: it runs its own event loop, in which the checks may run again.
     if (decision.store)
         WriteLastDate(today, decision.newDay);
     if (decision.newDay)
-        ShowInformation(QString::fromLatin1(kNewDayMessage));
+        notes << QString::fromLatin1(kNewDayMessage);
     return decision.newDay;
 }
 
-bool TfrmTimer::CheckCycleDay() {
+bool TfrmTimer::CheckCycleDay(QStringList& notes) {
     // The cycle of the provider whose totals are counted, not of a name only typed in the box.
     const std::string provider = TotalsProvider().toStdString();
     const CycleDecision decision =
@@ -43,24 +42,26 @@ bool TfrmTimer::CheckCycleDay() {
     if (decision.record)
         WriteLastCycleClear(provider, *decision.record, decision.clear);
     if (decision.clear)
-        ShowInformation(QString::fromStdString(decision.message));
+        notes << QString::fromStdString(decision.message);
     return decision.clear;
 }
 
-void TfrmTimer::RollOverTotals() {
-    // The clears store the totals alone: what the user has changed on the pages and not saved
-    // stays unsaved.
-    Guarded([this] {
+void TfrmTimer::RollOverTotals(QStringList& notes) {
+    // The clears are made and stored before any box is shown: a box runs its own event loop, in
+    // which a running session goes on ticking, and what it counts there belongs to the new day
+    // and cycle. The clears store the totals alone: what the user has changed on the pages and
+    // not saved stays unsaved.
+    Guarded([&] {
         // A running session restarts Today itself at its first tick of the new day, after
         // saving the old day's.
-        if (CheckNewDay() && !tOnLine->isActive()) {
+        if (CheckNewDay(notes) && !tOnLine->isActive()) {
             Timers.Today = 0;
             ClearData(false);
             SaveClearedTotals();
         }
     });
-    Guarded([this] {
-        if (CheckCycleDay()) {
+    Guarded([&] {
+        if (CheckCycleDay(notes)) {
             ClearTimers(Timers);
             ClearData(true);
             // A running session goes on counting from zero.
@@ -69,6 +70,11 @@ void TfrmTimer::RollOverTotals() {
             SaveClearedTotals();
         }
     });
+}
+
+void TfrmTimer::ShowNotes(const QStringList& notes) {
+    for (const QString& note : notes)
+        ShowInformation(note);
 }
 
 void TfrmTimer::ArmRolloverTimer() {
@@ -87,9 +93,11 @@ void TfrmTimer::tRolloverTimer() {
     // must not take the seconds up to now from the day and billing cycle they belong to.
     if (tOnLine->isActive())
         tOnLineTimer();
-    RollOverTotals();
+    QStringList notes;
+    RollOverTotals(notes);
     ShowAllTimers();
     UpdateMinimizedCaption();
+    ShowNotes(notes);
 }
 
 } // namespace quorvane

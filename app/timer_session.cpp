@@ -230,7 +230,11 @@ void TfrmTimer::tOnLineTimer() {
                         SessionEnd::Midnight, now, interfaceWatch_ && interfaceWatch_->Counting());
                     ProfileForm form = Form(sessionProvider_);
                     form.history = &stretch;
-                    TransferProfile(form, false, Timers, DateOf(session_->Values().SessionStart));
+                    // The session's totals alone: the pages' unsaved edits and "Set as
+                    // Default" wait for the user's own Save.
+                    if (SaveStoredTotals(form, Timers, DateOf(session_->Values().SessionStart),
+                                         true))
+                        HistoryChanged();
                 }))
                 throw OldDayNotSaved{};
         });

@@ -403,6 +403,12 @@ bool AppendSessionStretch(const SessionSoFar& session, std::string* why) {
             return write.Fail(e.what());
         }
     }
+    // A stretch that counted nothing (a session stopped at its first tick) is no session to
+    // list. A day's end keeps its row all the same: the next day's stretch starts where it ends.
+    const bool counted = row.seconds != 0 || row.insidePeak != 0 || row.outsidePeak != 0 ||
+                         row.rx.value_or(0) != 0 || row.tx.value_or(0) != 0;
+    if (!counted && row.ended != SessionEnd::Midnight)
+        return write.Finish();
     return write.Insert(row) && write.Finish();
 }
 

@@ -78,12 +78,13 @@ bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& s
 
 bool SaveStoredTotals(std::string_view provider, const std::vector<ProfileSetting>& settings,
                       const ProfileTotals& totals, const SessionStateChange* session,
-                      const ProfileData* data) {
+                      const ProfileData* data, bool makeKey) {
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
     return WriteTogether(kHive, [&] {
-        return KeyExists(kHive, key) && WriteProfile(key, settings, totals, session, data);
+        return (makeKey || KeyExists(kHive, key)) &&
+               WriteProfile(key, settings, totals, session, data);
     });
 }
 

@@ -75,10 +75,11 @@ bool SaveProfile(std::string_view provider, const std::vector<ProfileSetting>& s
 // already, with the data totals and alerts when given and the change of a running session's
 // state, in one commit. False when nothing was
 // written, also when no such provider is stored: an automatic clear never makes a provider of
-// a name that was only typed.
+// a name that was only typed. With `makeKey` a provider not stored yet is made with these
+// values alone: a running session's day is kept, whatever name it runs under.
 bool SaveStoredTotals(std::string_view provider, const std::vector<ProfileSetting>& settings,
                       const ProfileTotals& totals, const SessionStateChange* session = nullptr,
-                      const ProfileData* data = nullptr);
+                      const ProfileData* data = nullptr, bool makeKey = false);
 
 // Whether the two names lead to the same key of the store (letter case ignored as it ignores
 // it; every blank name to the one key of the unnamed provider).

@@ -2,11 +2,13 @@
 // across days, months, short months and years; the checks again at midnight and after the clock
 // jumps while the program runs, also inside a session; and a store brought from Windows with
 // quorvane-reg.
+#include "settings/history.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "settings/rollover_store.h"
 #include "tests/app/window_test.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -40,12 +42,15 @@ std::string CycleBegan(const char* date) {
 
 class Rollover : public test::WindowTest {
 protected:
-    // The default provider "Dial Net", Manual, with its cycle day and totals.
-    static void StoreProvider(int cycleDay, const TimerSet& t) {
-        ASSERT_TRUE(SaveProfile(
-            "Dial Net",
-            {{"cbDetection", Variant(2), vkInteger}, {"seCycleDay", Variant(cycleDay), vkInteger}},
-            {t.Today, t.InsidePeak, t.OutsidePeak, t.TotalTime}, true));
+    // The default provider "Dial Net", Manual unless `more` says otherwise, with its cycle day
+    // and totals.
+    static void StoreProvider(int cycleDay, const TimerSet& t,
+                              std::vector<ProfileSetting> more = {}) {
+        std::vector<ProfileSetting> settings{{"cbDetection", Variant(2), vkInteger},
+                                             {"seCycleDay", Variant(cycleDay), vkInteger}};
+        settings.insert(settings.end(), more.begin(), more.end());
+        ASSERT_TRUE(SaveProfile("Dial Net", settings,
+                                {t.Today, t.InsidePeak, t.OutsidePeak, t.TotalTime}, true));
     }
     static TimerSet StoredTotals() {
         ProfileTotals totals{};
@@ -173,23 +178,124 @@ TEST_F(Rollover, ASessionIntoTheCycleDayGoesOnFromZero) {
     EXPECT_EQ(StoredTotals(), (TimerSet{false, 0, 0, 10, 10}));
 }
 
+// A session running into the cycle day while the two boxes wait for their answers: what it
+// counts meanwhile belongs to the new day and the new cycle, whenever the boxes are answered,
+// and the history's rows agree with the totals to the second.
+TEST_F(Rollover, WhatASessionCountsWhileTheBoxesWaitStaysInTheNewCycle) {
+    struct Case {
+        const char* answered;
+        int newDayTicks; // seconds the session ticks while each box is up
+        int cycleTicks;
+    };
+    const Case cases[] = {
+        {"at once", 0, 0},
+        {"the new day's after 20 s", 20, 0},
+        {"the cycle's after 40 s", 0, 40},
+        {"both, after 15 s and 25 s", 15, 25},
+    };
+    int year = 2027;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answered);
+        ++year; // each case in a year, and so a history, of its own
+        clock_.Set(At(year, 3, 30, 23, 59, 50));
+        StoreProvider(31, {false, 0, 0, 500, H(5)});
+        ASSERT_TRUE(WriteLastDate(At(year, 3, 30, 0), true));
+        TfrmTimer w;
+        Shown(); // the years between the cases
+        w.sbManual->click();
+        Tick(w, 0);
+        Tick(w, 9);
+        Tick(w, 1); // 00:00:00: the old day is saved as that day's
+
+        clock_.AdvanceSeconds(0.5);
+        boxes_->whileShown = [&](const ModalScript::Shown& shown) {
+            const int ticks = shown.text.toStdString() == kNewDay ? c.newDayTicks : c.cycleTicks;
+            for (int second = 0; second < ticks; ++second)
+                Tick(w, 1);
+        };
+        w.tRolloverTimer();
+        boxes_->whileShown = nullptr;
+        EXPECT_EQ(Shown(), (std::vector<std::string>{kNewDay, CycleToday(31)}));
+        const Duration counted = c.newDayTicks + c.cycleTicks;
+        EXPECT_EQ(w.Timers, (TimerSet{false, 0, 0, counted, counted}));
+        EXPECT_EQ(w.lTotalTime->text(), QString::fromStdString(DurationText(counted)));
+
+        Tick(w, 1);
+        w.sbManual->click();
+        EXPECT_EQ(StoredTotals(), (TimerSet{false, 0, 0, counted + 1, counted + 1}));
+        std::string why;
+        const auto history = UsageHistory::Open(&why);
+        ASSERT_TRUE(history) << why;
+        const DateTime cycleDay = EncodeDate(year, 3, 31);
+        Duration rows = 0;
+        for (const SessionRow& row : history->Sessions("Dial Net", cycleDay, cycleDay + 1))
+            rows += row.seconds;
+        EXPECT_EQ(rows, counted + 1) << "the new cycle's rows hold what its totals hold";
+        const auto oldDay = history->Sessions("Dial Net", cycleDay - 1, cycleDay);
+        ASSERT_EQ(oldDay.size(), 1u);
+        EXPECT_EQ(oldDay[0].seconds, 10);
+    }
+}
+
+// The start's boxes come once the window is up, with watching or the manual session begun:
+// they wait for the user without holding back what an unattended start at login counts.
+TEST_F(Rollover, TheStartsBoxesWaitWithoutHoldingTheSession) {
+    const auto running = [](const TfrmTimer& w) { return w.tOnLine->isActive(); };
+    const auto watching = [](const TfrmTimer& w) { return w.tWatching->isActive(); };
+    const std::vector<std::pair<std::vector<ProfileSetting>, std::function<bool(const TfrmTimer&)>>>
+        cases = {
+            {{{"ckStartWhenRun", Variant(true), vkBool}}, running},
+            {{{"cbDetection", Variant(0), vkInteger}, {"ckWatchOnRun", Variant(true), vkBool}},
+             watching},
+        };
+    for (const auto& [settings, begun] : cases) {
+        clock_.Set(At(2027, 5, 2, 9));
+        StoreProvider(0, {false, 0, 0, 500, H(5)}, settings);
+        ASSERT_TRUE(WriteLastDate(At(2027, 5, 1, 0), true));
+        std::vector<bool> begunAtBox;
+        boxes_->whileShown = [&](const ModalScript::Shown&) {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* window = dynamic_cast<TfrmTimer*>(widget))
+                    begunAtBox.push_back(begun(*window));
+            }
+        };
+        TfrmTimer w;
+        EXPECT_EQ(Shown(), std::vector<std::string>{kNewDay});
+        boxes_->whileShown = nullptr;
+        EXPECT_EQ(begunAtBox, std::vector<bool>{true});
+        w.tWatching->stop();
+        if (w.tOnLine->isActive())
+            w.sbManual->click();
+    }
+}
+
 // What the user has typed on the pages and not saved stays out of the store at midnight: the
-// clears write the totals of the provider the window holds, and nothing else.
+// clears write the totals of the provider the window holds, and a running session's day-end save
+// its provider's totals, and nothing else.
 TEST_F(Rollover, AtMidnightOnlyTheLoadedProvidersTotalsAreStored) {
     struct Case {
         int cycleDay;
-        TimerSet stored;
+        bool session;
+        std::optional<TimerSet> stored;
     };
     const Case cases[] = {
-        {0, {false, H(2), H(3), 0, H(5)}}, // a new day: Today cleared
-        {31, TimerSet{}},                  // and the cycle day: all four
+        {0, false, TimerSet{false, H(2), H(3), 0, H(5)}}, // a new day: Today cleared
+        {31, false, TimerSet{}},                          // and the cycle day: all four
+        {0, true, std::nullopt},                          // the session's day saved at its end
+        {31, true, TimerSet{}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.cycleDay);
+        SCOPED_TRACE(testing::Message() << c.cycleDay << (c.session ? " in a session" : ""));
+        DeleteProviderProfile("Dial Net");
         clock_.Set(At(2027, 3, 30, 23, 59, 30));
         StoreProvider(c.cycleDay, {false, H(2), H(3), H(1), H(5)});
         ASSERT_TRUE(WriteLastDate(At(2027, 3, 30, 0), true));
         TfrmTimer w;
+        ASSERT_TRUE(SetDefaultProvider("Other"));
+        if (c.session) {
+            w.sbManual->click();
+            Tick(w, 0);
+        }
         // Edits never saved: another name, made the default, a price.
         w.cbProvider->setEditText(QStringLiteral("Draft"));
         w.ckSetAsDefault->setChecked(true);
@@ -197,13 +303,19 @@ TEST_F(Rollover, AtMidnightOnlyTheLoadedProvidersTotalsAreStored) {
 
         clock_.Set(At(2027, 3, 31, 0, 0, 0) + 0.5 * kOneSecond);
         w.tRolloverTimer();
-        EXPECT_EQ(StoredTotals(), c.stored);
+        if (c.stored)
+            EXPECT_EQ(StoredTotals(), *c.stored);
+        else
+            EXPECT_EQ(StoredTotals(), (TimerSet{false, H(2), H(3), H(1) + 30, H(5) + 30}));
         EXPECT_FALSE(ProviderExists("Draft"));
-        EXPECT_EQ(StoredDefaultProvider(), "Dial Net");
+        EXPECT_EQ(StoredDefaultProvider(), "Other");
         EXPECT_FALSE(ValueExistsByPath(RootKey::LocalMachine, ProviderKeyPath("Dial Net") + "ePrice"));
         EXPECT_EQ(w.cbProvider->currentText(), "Draft") << "the edits stay on the pages";
         EXPECT_EQ(w.ePrice->text(), "9.99");
+        EXPECT_TRUE(w.ckSetAsDefault->isChecked());
         Shown();
+        if (c.session)
+            w.sbManual->click();
     }
 }
 

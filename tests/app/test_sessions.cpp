@@ -11,6 +11,7 @@
 #include "serial/comm32.h"
 #include "serial/posix_port.h"
 #include "serial/serial_support.h"
+#include "settings/history.h"
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "settings/rollover_store.h"
@@ -405,6 +406,47 @@ TEST_F(Sessions, ASessionStaysWithItsProviderWhenAnotherIsPickedOrDeleted) {
         EXPECT_EQ(stored("Alpha"), c.alpha);
         EXPECT_EQ(stored("Beta"), c.beta);
     }
+}
+
+// A restore puts the focus in the provider box, and Manual then moves it to the Timer page: the
+// box leaving with the name the window holds is no pick, so the session it starts runs on. A
+// session stopped at its first tick counted nothing, and leaves no row in the history.
+TEST_F(Sessions, TheProviderBoxLeftWithItsOwnNameIsNoPick) {
+    ASSERT_TRUE(SaveProfile("Dial Net", {{"cbDetection", Variant(2), vkInteger}},
+                            {100, 0, 0, 1000}, true));
+    TfrmTimer w;
+    w.ePrice->setText(QStringLiteral("2.50")); // an edit not saved
+    w.OnRestore();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.SetActivePage(QStringLiteral("Provider"));
+    w.cbProvider->setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(w.cbProvider->hasFocus());
+
+    QTest::mouseClick(w.sbManual, Qt::LeftButton);
+    for (int round = 0; round < 10; ++round)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(w.ActivePageName(), "Timer");
+    EXPECT_FALSE(w.cbProvider->hasFocus());
+    EXPECT_TRUE(w.tOnLine->isActive()) << "the session goes on";
+    EXPECT_TRUE(w.sbManual->isChecked());
+    EXPECT_EQ(w.ePrice->text(), "2.50") << "nothing was loaded over the edit";
+
+    Tick(w, 0); // the first tick, and the session stops on it
+    QTest::mouseClick(w.sbManual, Qt::LeftButton);
+    EXPECT_FALSE(w.tOnLine->isActive());
+    std::string why;
+    const auto history = UsageHistory::Open(&why);
+    ASSERT_TRUE(history) << why;
+    EXPECT_TRUE(history->LastSessions("Dial Net", 10).empty());
+
+    w.sbManual->click();
+    Tick(w, 0);
+    Tick(w, 3);
+    w.sbManual->click();
+    const auto rows = UsageHistory::Open(&why)->LastSessions("Dial Net", 10);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].seconds, 3);
 }
 
 // The session's own provider is refused with a message, and the session runs on; deleting
