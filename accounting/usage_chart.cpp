@@ -15,21 +15,55 @@ constexpr double kSecondsPerHour = 3600;
 } // namespace
 
 UsageAxis AxisFor(double largest, UsageMeasure measure) {
-    const double unit = measure == UsageMeasure::Time ? kSecondsPerHour : 1;
-    // Less than an hour or a megabyte is drawn on the axis of one.
-    const double floor = measure == UsageMeasure::Time ? 1 : 1e6;
-    const double scaled = std::max(largest / unit, floor);
+    const bool time = measure == UsageMeasure::Time;
+    // Nothing to follow: the axis of an hour or a megabyte.
+    if (!(largest > 0))
+        largest = time ? kSecondsPerHour : 1e6;
+    // No finer than a minute or a kilobyte.
+    const double scaled = std::max(largest, time ? 60.0 : 1e3);
     // The smallest round step that needs no more than ten of them.
+    const auto fits = [scaled](double step) { return scaled / step <= 10 + 1e-9; };
     double step = 0;
-    for (double power = std::pow(10.0, std::floor(std::log10(scaled / 10))); step == 0;
+    if (time) {
+        for (const double minutes : {1.0, 2.0, 5.0, 10.0, 30.0})
+            if (step == 0 && fits(minutes * 60))
+                step = minutes * 60;
+    }
+    const double unit = time ? kSecondsPerHour : 1;
+    for (double power = time ? 1 : std::pow(10.0, std::floor(std::log10(scaled / 10))); step == 0;
          power *= 10) {
-        for (const double factor : {1.0, 2.0, 5.0}) {
-            if (step == 0 && scaled / (factor * power) <= 10 + 1e-9)
-                step = factor * power;
-        }
+        for (const double factor : {1.0, 2.0, 5.0})
+            if (step == 0 && fits(factor * power * unit))
+                step = factor * power * unit;
     }
     const double steps = std::max(1.0, std::ceil(scaled / step - 1e-9));
-    return {steps * step * unit, step * unit};
+    return {steps * step, step};
+}
+
+ChartScale ScaleFor(double largest, std::optional<double> line, UsageMeasure measure) {
+    // Nothing to flatten: the line's own axis.
+    if (line && !(largest > 0))
+        return {AxisFor(*line, measure), false};
+    const UsageAxis bars = AxisFor(largest, measure);
+    if (!line || *line <= bars.top)
+        return {bars, false};
+    const UsageAxis both = AxisFor(*line, measure);
+    if (both.top <= 2 * largest)
+        return {both, false};
+    return {bars, true};
+}
+
+std::vector<CycleName> NamesOfCycles(const std::vector<CyclePeriod>& cycles) {
+    std::vector<CycleName> names;
+    if (cycles.empty())
+        return names;
+    const bool years =
+        DecodeDate(cycles.front().start).year != DecodeDate(cycles.back().end - 1).year;
+    for (const CyclePeriod& cycle : cycles) {
+        const CivilDate first = DecodeDate(cycle.start), last = DecodeDate(cycle.end - 1);
+        names.push_back({first.month, last.month, years ? first.year : 0, years ? last.year : 0});
+    }
+    return names;
 }
 
 std::string AxisLabel(double value, UsageMeasure measure) {

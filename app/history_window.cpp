@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -58,15 +59,63 @@ std::optional<std::uint64_t> Bytes(const UsageSums& sums, bool receivedOnly) {
     return sums.rx.value_or(0) + (receivedOnly ? 0 : sums.tx.value_or(0));
 }
 
-UsageBar Bar(std::string label, const UsageSums& sums, UsageMeasure measure, bool stacked,
-             bool receivedOnly) {
-    if (measure == UsageMeasure::Data)
-        return {std::move(label), static_cast<double>(Bytes(sums, receivedOnly).value_or(0)), 0};
-    if (stacked)
-        return {std::move(label), static_cast<double>(sums.insidePeak),
-                static_cast<double>(sums.outsidePeak)};
-    return {std::move(label), static_cast<double>(sums.seconds), 0};
+// A bar of `sums` named `label` (its first line) and `below` (a second line, if any). In data,
+// a bar of which some sessions counted no bytes is marked with a "*", as quorvane-usage marks
+// such sums.
+UsageBar Bar(const QString& label, const QString& below, const UsageSums& sums,
+             UsageMeasure measure, bool stacked, bool receivedOnly) {
+    UsageBar bar;
+    if (measure == UsageMeasure::Data) {
+        bar.inside = static_cast<double>(Bytes(sums, receivedOnly).value_or(0));
+        bar.marked = sums.someCountedNoBytes();
+    } else if (stacked) {
+        bar.inside = static_cast<double>(sums.insidePeak);
+        bar.outside = static_cast<double>(sums.outsidePeak);
+    } else {
+        bar.inside = static_cast<double>(sums.seconds);
+    }
+    QString text = label;
+    if (bar.marked)
+        text += QLatin1Char('*');
+    if (!below.isEmpty())
+        text += QLatin1Char('\n') + below;
+    bar.label = text.toStdString();
+    return bar;
 }
+
+// A cycle's months as its bar names them: "Mar", or "Mar–Apr" for one that runs into the
+// next month.
+QString MonthsText(const CycleName& name, const QLocale& locale) {
+    const QString first = locale.monthName(name.firstMonth, QLocale::ShortFormat);
+    if (name.lastMonth == name.firstMonth)
+        return first;
+    return THistoryWindow::tr("%1–%2", "the first and last month of a billing cycle")
+        .arg(first, locale.monthName(name.lastMonth, QLocale::ShortFormat));
+}
+
+// Its years, when they are shown: "2026", or "2025–26" for one across the new year.
+QString YearsText(const CycleName& name) {
+    if (name.firstYear == 0)
+        return {};
+    if (name.lastYear == name.firstYear)
+        return QString::number(name.firstYear);
+    return THistoryWindow::tr("%1–%2", "the years of a billing cycle across the new year")
+        .arg(QString::number(name.firstYear),
+             QStringLiteral("%1").arg(name.lastYear % 100, 2, 10, QLatin1Char('0')));
+}
+
+// The sessions table, whose preferred height holds ten of them.
+class SessionTable : public QTableWidget {
+public:
+    using QTableWidget::QTableWidget;
+    QSize sizeHint() const override {
+        QSize size = QTableWidget::sizeHint();
+        size.setHeight(horizontalHeader()->sizeHint().height() +
+                       10 * verticalHeader()->defaultSectionSize() +
+                       horizontalScrollBar()->sizeHint().height() + 2 * frameWidth());
+        return size;
+    }
+};
 
 enum Column { colStart, colEnd, colLength, colData, colCharges };
 
@@ -98,7 +147,7 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     lProjection = new QLabel(this);
     lProjection->setObjectName(QStringLiteral("lProjection"));
     lProjection->setWordWrap(true);
-    tvSessions = new QTableWidget(0, 5, this);
+    tvSessions = new SessionTable(0, 5, this);
     tvSessions->setObjectName(QStringLiteral("tvSessions"));
     tvSessions->setHorizontalHeaderLabels({QStringLiteral("Start"), QStringLiteral("End"),
                                            QStringLiteral("Length"), QStringLiteral("Data"),
@@ -141,10 +190,24 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     bottom->addWidget(btnExport);
     auto* body = new QVBoxLayout(this);
     body->addLayout(top);
-    body->addWidget(chHistory, 3);
+    // The chart and the table share the height as their preferred heights do, so the default
+    // size gives each its own and a larger window grows both.
+    body->addWidget(chHistory, chHistory->sizeHint().height());
     body->addWidget(lProjection);
-    body->addWidget(tvSessions, 2);
+    body->addWidget(tvSessions, tvSessions->sizeHint().height());
     body->addLayout(bottom);
+
+    // Wide enough for each of the twelve cycles' bars to carry its months and each of a
+    // cycle's 31 days its number (both marked), and tall enough for ten sessions in the table.
+    const QLocale locale;
+    QStringList months;
+    for (int month = 1; month <= 12; ++month)
+        months << MonthsText({month, month % 12 + 1, 0, 0}, locale) + QLatin1Char('*');
+    const int chart = std::max(chHistory->WidthForLabels(12, months),
+                               chHistory->WidthForLabels(31, {QStringLiteral("28*")}));
+    const QMargins margins = body->contentsMargins();
+    resize(std::max(sizeHint().width(), chart + margins.left() + margins.right()),
+           sizeHint().height());
 
     connect(btnEarlier, &QToolButton::clicked, this, [this] {
         ++cyclesBack_;
@@ -182,64 +245,79 @@ void THistoryWindow::Refresh() {
     const bool stacked = measure == UsageMeasure::Time && view_.peakPeriod;
     const DateTime today = DateOf(Now());
 
-    // The cycle shown: the current one, or as many before it as the arrows have gone back.
     CycleBounds cycle = CycleAround(view_.cycleDay, today);
-    for (int i = 0; i < cyclesBack_; ++i)
-        cycle = CycleAround(view_.cycleDay, cycle.start - 1);
-    btnEarlier->setEnabled(days);
-    btnLater->setEnabled(days && cyclesBack_ > 0);
-
+    bool earlier = false;
     std::vector<UsageBar> bars;
     std::vector<SessionRow> rows;
     std::optional<double> line;
     QString lineLabel;
+    QString note;
     const double limit = measure == UsageMeasure::Time ? view_.freeSeconds
                                                        : static_cast<double>(view_.allowanceBytes);
     std::string why;
     try {
         const auto history = UsageHistory::Open(&why);
         if (!history) {
-            lProjection->setText(QStringLiteral("The usage history cannot be read: ") + Text(why));
+            lProjection->setText(tr("The usage history cannot be read: ") + Text(why));
             chHistory->SetChart({}, measure, stacked, std::nullopt);
+            chHistory->SetNote({});
+            btnEarlier->setEnabled(false);
+            btnLater->setEnabled(false);
             ShowSessions({});
             return;
         }
+        // The cycle shown: the current one, or as many before it as the arrows have gone back,
+        // but none before the first that holds a session.
+        const std::optional<DateTime> first = history->FirstDay(provider);
+        int back = 0;
+        for (; back < cyclesBack_ && first && *first < cycle.start; ++back)
+            cycle = CycleAround(view_.cycleDay, cycle.start - 1);
+        cyclesBack_ = back;
+        earlier = days && first && *first < cycle.start;
         if (days) {
             lCycle->setText(
                 Text(FormatShortDate(cycle.start) + " - " + FormatShortDate(cycle.end - 1)));
             for (const DayUsage& day : history->Days(provider, cycle.start, cycle.end))
-                bars.push_back(Bar(std::to_string(DayOfDate(day.day)), day.sums, measure, stacked,
-                                   view_.receivedOnly));
+                bars.push_back(Bar(QString::number(DayOfDate(day.day)), {}, day.sums, measure,
+                                   stacked, view_.receivedOnly));
             rows = history->Sessions(provider, cycle.start, cycle.end);
+            if (rows.empty())
+                note = tr("No sessions in this cycle.");
             if (limit > 0)
                 line = DailyShare(limit, cycle.start, cycle.end);
-            lineLabel = measure == UsageMeasure::Time ? QStringLiteral("Free hours a day")
-                                                      : QStringLiteral("Data allowance a day");
+            lineLabel =
+                measure == UsageMeasure::Time ? tr("Free hours a day") : tr("Data allowance a day");
         } else {
             const auto cycles = history->LastCycles(provider, view_.cycleDay, today, 12);
             if (!cycles.empty())
                 lCycle->setText(Text(FormatShortDate(cycles.front().bounds.start) + " - " +
                                      FormatShortDate(cycles.back().bounds.end - 1)));
+            std::vector<CyclePeriod> periods;
+            for (const CycleUsage& c : cycles)
+                periods.push_back({c.bounds.start, c.bounds.end});
+            const std::vector<CycleName> names = NamesOfCycles(periods);
             const QLocale locale;
-            for (const CycleUsage& c : cycles) {
-                const CivilDate date = DecodeDate(c.bounds.start);
-                bars.push_back(Bar(locale.monthName(date.month, QLocale::ShortFormat).toStdString(),
-                                   c.sums, measure, stacked, view_.receivedOnly));
-            }
+            for (std::size_t i = 0; i < cycles.size(); ++i)
+                bars.push_back(Bar(MonthsText(names[i], locale), YearsText(names[i]),
+                                   cycles[i].sums, measure, stacked, view_.receivedOnly));
             if (!cycles.empty())
                 rows = history->Sessions(provider, cycles.front().bounds.start,
                                          cycles.back().bounds.end);
+            if (rows.empty())
+                note = tr("No sessions in these twelve cycles.");
             if (limit > 0)
                 line = limit;
-            lineLabel = measure == UsageMeasure::Time ? QStringLiteral("Free hours")
-                                                      : QStringLiteral("Data allowance");
+            lineLabel = measure == UsageMeasure::Time ? tr("Free hours") : tr("Data allowance");
         }
     } catch (const StoreError& e) {
-        lProjection->setText(QStringLiteral("The usage history cannot be read: ") +
+        lProjection->setText(tr("The usage history cannot be read: ") +
                              QString::fromUtf8(e.what()));
         return;
     }
+    btnEarlier->setEnabled(earlier);
+    btnLater->setEnabled(days && cyclesBack_ > 0);
     chHistory->SetChart(std::move(bars), measure, stacked, line, lineLabel);
+    chHistory->SetNote(note);
 
     // Where the running cycle is heading, at the rate the charges have counted so far.
     QString projection;

@@ -115,8 +115,9 @@ public:
     }
 
     std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
+    bool Null(int column) const { return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL; }
     std::optional<std::uint64_t> Bytes(int column) const {
-        if (sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL)
+        if (Null(column))
             return std::nullopt;
         return static_cast<std::uint64_t>(sqlite3_column_int64(stmt_.get(), column));
     }
@@ -509,6 +510,18 @@ std::optional<std::string> UsageHistory::ProviderName(std::string_view provider)
     if (!q.Step())
         return std::nullopt;
     return q.Text(0);
+}
+
+std::optional<DateTime> UsageHistory::FirstDay(std::string_view provider) const {
+    if (!connection_->present)
+        return std::nullopt;
+    // The table's key finds it without a scan.
+    Statement q(connection_->db.get(),
+                "SELECT min(start_local) FROM usage_history WHERE provider_fold = ?1");
+    q.Bind(1, ProviderFold(provider));
+    if (!q.Step() || q.Null(0))
+        return std::nullopt;
+    return DayOfLocalSecond(q.Int(0));
 }
 
 std::vector<SessionRow> UsageHistory::Sessions(std::string_view provider, DateTime from,

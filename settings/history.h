@@ -110,6 +110,8 @@ struct UsageSums {
     std::optional<std::uint64_t> tx;
     bool bytesPartial = false;
 
+    // Some of the rows (or all of them) counted no bytes.
+    bool someCountedNoBytes() const { return bytesPartial || (sessions > 0 && !(rx && tx)); }
     bool operator==(const UsageSums&) const = default;
 };
 
@@ -164,6 +166,8 @@ public:
     // spells it; nullopt when it has no row.
     std::optional<std::string> ProviderName(std::string_view provider) const;
 
+    // The day of the provider's oldest row; nullopt when it has none.
+    std::optional<DateTime> FirstDay(std::string_view provider) const;
     // The provider's rows of the days from `from` up to, not including, `to`, oldest first.
     std::vector<SessionRow> Sessions(std::string_view provider, DateTime from, DateTime to) const;
     // The provider's last `count` rows, oldest first.

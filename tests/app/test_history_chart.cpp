@@ -123,6 +123,27 @@ TEST_P(HistoryChart, StackedBarsSplitInsideAndOutsideThePeakPeriod) {
     EXPECT_NEAR(ins[0], outs[1], 1);
 }
 
+TEST_P(HistoryChart, AFewSecondsStandOutUnderAFarHigherLine) {
+    THistoryChart chart;
+    // Sixteen and four seconds, under a line at ten free hours spread over 31 days (19 min).
+    chart.SetChart({{"1", 16, 0}, {"2", 4, 0}, {"3", 0, 0}}, UsageMeasure::Time, false,
+                   10 * 3600 / 31.0, QStringLiteral("Free hours a day"));
+    const QImage image = Draw(chart, GetParam());
+    const QColor bar = THistoryChart::InsideColor();
+    const int base = LowestRowOf(image, bar);
+    ASSERT_GT(base, 0);
+    const std::vector<ColourRun> bars = RunsOf(image, base, bar);
+    ASSERT_EQ(bars.size(), 2u);
+    const int tall = HeightOf(image, (bars[0].left + bars[0].right) / 2, base, bar);
+    const int small = HeightOf(image, (bars[1].left + bars[1].right) / 2, base, bar);
+    // On an axis of a minute the sixteen seconds take a good part of the chart's height.
+    EXPECT_GT(tall, image.height() / 6);
+    EXPECT_NEAR(tall, 4 * small, 4);
+    // The line lies above the chart: it crosses no bar.
+    for (int y = base - tall; y <= base; ++y)
+        EXPECT_TRUE(RunsOf(image, y, THistoryChart::LineColor()).empty()) << "row " << y;
+}
+
 INSTANTIATE_TEST_SUITE_P(Scaling, HistoryChart, ::testing::Values(1.0, 1.25, 2.0));
 
 } // namespace

@@ -211,6 +211,115 @@ TEST_F(HistoryWindowTest, TheSessionsShownAreExportedAsCsvOrJsonAndALinkIsRefuse
         << boxes_->shown.back().text.toStdString();
 }
 
+TEST_F(HistoryWindowTest, AFewSecondsAreDrawnAndTheEarlierArrowStopsAtTheFirstSession) {
+    // Three sessions of sixteen seconds in all on 2 March; one in January.
+    const DateTime march = EncodeDate(2026, 3, 1);
+    Row("Dial Net", march + 1, 8, 5);
+    Row("Dial Net", march + 1, 9, 5);
+    Row("Dial Net", march + 1, 10, 6);
+    Row("Dial Net", EncodeDate(2026, 1, 20), 9, H(1));
+    TfrmTimer w;
+    Provider(w);
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->chHistory->Bars()[1].Sum(), 16);
+    EXPECT_EQ(h->tvSessions->rowCount(), 3);
+    EXPECT_EQ(h->chHistory->Note(), "");
+    // The axis is a minute's; the ten free hours' daily share (19 min) lies above it.
+    EXPECT_EQ(h->chHistory->Scale().axis.top, 60);
+    EXPECT_TRUE(h->chHistory->Scale().lineAbove);
+
+    // February has no session, January has the first: the arrow goes no further.
+    ASSERT_TRUE(h->btnEarlier->isEnabled());
+    h->btnEarlier->click();
+    EXPECT_EQ(h->lCycle->text(), "02/01/2026 - 02/28/2026");
+    EXPECT_EQ(h->tvSessions->rowCount(), 0);
+    EXPECT_EQ(h->chHistory->Note(), "No sessions in this cycle.");
+    EXPECT_TRUE(h->btnEarlier->isEnabled());
+    h->btnEarlier->click();
+    EXPECT_EQ(h->lCycle->text(), "01/01/2026 - 01/31/2026");
+    EXPECT_EQ(h->tvSessions->rowCount(), 1);
+    EXPECT_EQ(h->chHistory->Note(), "");
+    EXPECT_FALSE(h->btnEarlier->isEnabled());
+    EXPECT_TRUE(h->btnLater->isEnabled());
+}
+
+TEST_F(HistoryWindowTest, TheCyclesAreNamedByTheirMonthsWithTheYears) {
+    TfrmTimer w;
+    Provider(w);
+    // Cycles from the 15th: on 7 March 2026 the current one runs from 15 February to 14 March.
+    w.seCycleDay->setValue(15);
+    w.btnSave->click();
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    h->cbHistoryView->setCurrentIndex(1);
+    const std::vector<UsageBar>& bars = h->chHistory->Bars();
+    ASSERT_EQ(bars.size(), 12u);
+    EXPECT_EQ(bars[0].label, "Mar\u2013Apr\n2025");
+    EXPECT_EQ(bars[9].label, "Dec\u2013Jan\n2025\u201326");
+    EXPECT_EQ(bars[11].label, "Feb\u2013Mar\n2026");
+
+    // Calendar months: each bar is its month.
+    w.seCycleDay->setValue(1);
+    w.btnSave->click();
+    ASSERT_EQ(Open(w), h);
+    ASSERT_EQ(h->chHistory->Bars().size(), 12u);
+    EXPECT_EQ(h->chHistory->Bars()[0].label, "Apr\n2025");
+    EXPECT_EQ(h->chHistory->Bars()[11].label, "Mar\n2026");
+}
+
+TEST_F(HistoryWindowTest, DaysWhereSomeSessionsCountedNoBytesAreMarked) {
+    const DateTime march = EncodeDate(2026, 3, 1);
+    Row("Dial Net", march + 2, 8, H(1), 400'000'000);
+    Row("Dial Net", march + 3, 8, H(1)); // a method that counts no bytes
+    Row("Dial Net", march + 4, 8, H(1), 100'000'000);
+    Row("Dial Net", march + 4, 9, H(1));
+    TfrmTimer w;
+    Provider(w);
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    h->cbMeasure->setCurrentIndex(1);
+    const std::vector<UsageBar>* bars = &h->chHistory->Bars();
+    EXPECT_EQ((*bars)[1].label, "2") << "a day without sessions";
+    EXPECT_EQ((*bars)[2].label, "3");
+    EXPECT_EQ((*bars)[3].label, "4*");
+    EXPECT_EQ((*bars)[4].label, "5*");
+    EXPECT_EQ((*bars)[4].Sum(), 100'000'000);
+    EXPECT_EQ(h->chHistory->LabelStep(), 1) << "every day keeps its label at the default size";
+    // Time is counted by every method.
+    h->cbMeasure->setCurrentIndex(0);
+    bars = &h->chHistory->Bars();
+    EXPECT_EQ((*bars)[3].label, "4");
+    EXPECT_EQ((*bars)[4].label, "5");
+    // The cycle of them is marked too.
+    h->cbMeasure->setCurrentIndex(1);
+    h->cbHistoryView->setCurrentIndex(1);
+    EXPECT_EQ(h->chHistory->Bars()[11].label, "Mar*\n2026");
+    EXPECT_EQ(h->chHistory->Bars()[10].label, "Feb\n2026");
+}
+
+TEST_F(HistoryWindowTest, TheDefaultSizeShowsTenSessionsAndNamesEveryCycle) {
+    const DateTime march = EncodeDate(2026, 3, 1);
+    for (int i = 0; i < 12; ++i)
+        Row("Dial Net", march + i % 6, 8 + i, 60);
+    TfrmTimer w;
+    Provider(w);
+    w.seCycleDay->setValue(15);
+    w.btnSave->click();
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    QTableWidget* table = h->tvSessions;
+    ASSERT_EQ(table->rowCount(), 12);
+    EXPECT_LE(table->rowViewportPosition(9) + table->rowHeight(9), table->viewport()->height())
+        << "the table is " << table->height() << " pixels high in a window of " << h->height();
+    // The widest names of the Cycles view, one under each bar.
+    h->cbHistoryView->setCurrentIndex(1);
+    ASSERT_EQ(h->chHistory->Bars().size(), 12u);
+    EXPECT_EQ(h->chHistory->Bars()[9].label, "Dec\u2013Jan\n2025\u201326");
+    EXPECT_EQ(h->chHistory->LabelStep(), 1)
+        << "the chart is " << h->chHistory->width() << " pixels wide";
+}
+
 TEST_F(HistoryWindowTest, AStoreWithoutHistoryShowsAnEmptyCycle) {
     TfrmTimer w;
     Provider(w);
@@ -219,6 +328,10 @@ TEST_F(HistoryWindowTest, AStoreWithoutHistoryShowsAnEmptyCycle) {
     EXPECT_EQ(Heights(*h), std::vector<double>(31, 0));
     EXPECT_EQ(h->tvSessions->rowCount(), 0);
     EXPECT_FALSE(h->btnExport->isEnabled());
+    EXPECT_EQ(h->chHistory->Note(), "No sessions in this cycle.");
+    EXPECT_FALSE(h->btnEarlier->isEnabled()) << "there is nothing earlier";
+    h->cbHistoryView->setCurrentIndex(1);
+    EXPECT_EQ(h->chHistory->Note(), "No sessions in these twelve cycles.");
 }
 
 } // namespace

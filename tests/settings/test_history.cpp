@@ -111,6 +111,7 @@ TEST_F(HistoryTest, AStoreWithoutHistoryHasNoRows) {
     const auto history = OpenHistory();
     EXPECT_TRUE(history->Providers().empty());
     EXPECT_TRUE(history->LastSessions("Dial Net", 10).empty());
+    EXPECT_EQ(history->FirstDay("Dial Net"), std::nullopt);
     const std::vector<DayUsage> days =
         history->Days("Dial Net", EncodeDate(2026, 1, 1), EncodeDate(2026, 1, 3));
     ASSERT_EQ(days.size(), 2u);
@@ -140,6 +141,12 @@ TEST_F(HistoryTest, DaysAndCyclesAreSummedFromTheRows) {
     EXPECT_EQ(days[0].sums, (UsageSums{1, 100, 0, 100, 10, 1, false}));
     EXPECT_EQ(days[1].sums, (UsageSums{2, 500, 0, 500, 30, 3, true}));
     EXPECT_EQ(days[2].sums, UsageSums{});
+    // A day is marked where some of its sessions (or all) counted no bytes.
+    EXPECT_FALSE(days[0].sums.someCountedNoBytes());
+    EXPECT_TRUE(days[1].sums.someCountedNoBytes());
+    EXPECT_FALSE(days[2].sums.someCountedNoBytes());
+    EXPECT_TRUE(history->Days("Other", EncodeDate(2026, 1, 15), EncodeDate(2026, 1, 16))[0]
+                    .sums.someCountedNoBytes());
 
     // Cycle day 15: 15 Dec - 15 Jan, 15 Jan - 15 Feb, 15 Feb - 15 Mar.
     std::vector<CycleUsage> cycles = history->LastCycles("Dial Net", 15, At(2026, 3, 1), 3);
@@ -152,6 +159,17 @@ TEST_F(HistoryTest, DaysAndCyclesAreSummedFromTheRows) {
     cycles = history->LastCycles("Dial Net", 14, At(2026, 3, 1), 2);
     EXPECT_EQ(cycles[0].sums.seconds, 600);
     EXPECT_EQ(cycles[1].sums.seconds, 400);
+}
+
+TEST_F(HistoryTest, TheFirstDayIsThatOfTheProvidersOldestRow) {
+    Append(Row("Dial Net", At(2026, 2, 20, 12, 0), 400));
+    // Half past midnight local time, which is the evening before in UTC.
+    Append(Row("dial net", At(2026, 1, 15, 0, 30), 100));
+    Append(Row("Other", At(2025, 6, 1, 9, 0), 100));
+    const auto history = OpenHistory();
+    EXPECT_EQ(history->FirstDay("DIAL NET"), EncodeDate(2026, 1, 15));
+    EXPECT_EQ(history->FirstDay("Other"), EncodeDate(2025, 6, 1));
+    EXPECT_EQ(history->FirstDay("Nobody"), std::nullopt);
 }
 
 TEST(HistoryCycles, TheCycleDayMovesToTheEndOfShorterMonths) {
