@@ -15,7 +15,7 @@ std::uint64_t Gained(std::uint64_t last, std::uint64_t now) {
 void SessionDataCount::Begin(const std::vector<CounterReading>& readings) {
     last_.clear();
     for (const CounterReading& reading : readings)
-        last_[{reading.bootId, reading.index}] = reading.counters;
+        last_[{reading.bootId, reading.index, reading.instance}] = reading.counters;
     counted_ = {};
     running_ = true;
 }
@@ -25,11 +25,13 @@ DataBytes SessionDataCount::Take(const std::vector<CounterReading>& readings) {
     if (!running_)
         return added;
     for (const CounterReading& reading : readings) {
-        // A key without a baseline belongs to an interface made during the session.
-        const auto [it, fresh] = last_.try_emplace({reading.bootId, reading.index});
-        DataBytes& last = it->second;
-        added.rx += Gained(fresh ? 0 : last.rx, reading.counters.rx);
-        added.tx += Gained(fresh ? 0 : last.tx, reading.counters.tx);
+        // A key without a baseline belongs to an interface that came during the session: it
+        // counts from what it arrived with.
+        DataBytes& last =
+            last_.try_emplace({reading.bootId, reading.index, reading.instance}, reading.arrived)
+                .first->second;
+        added.rx += Gained(last.rx, reading.counters.rx);
+        added.tx += Gained(last.tx, reading.counters.tx);
         last = reading.counters;
     }
     counted_ += added;

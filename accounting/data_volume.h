@@ -2,13 +2,18 @@
 // The bytes a session sends and receives, counted from the kernel's 64-bit counters of the
 // interfaces it watches, and the running data totals of a provider.
 //
-// Every reading of a counter is keyed by the boot and the interface's index. Under one key the
-// counter only grows, so what it gained since the last reading of that key is new traffic, and
-// a counter that falls is one that was reset: all of its new value is new traffic (64-bit
-// counters never wrap). A key met for the first time after the session's start belongs to an
-// interface created since (a new index, or a new boot): its counter started from zero with the
-// session running, so all of it is new. Each reading moves the key's last value on, so nothing
-// is counted twice, however many readings of one moment arrive.
+// Every reading of a counter is keyed by the boot and the interface: its index and which of the
+// interfaces that held that index it is (an interface made again under its old index, or moved
+// in from another namespace, is another interface under the same index; the watcher tells them
+// apart). Under one key the counter only grows, so what it gained since the last reading of that
+// key is new traffic, and a counter that falls is one that was reset: all of its new value is
+// new traffic (64-bit counters never wrap). A key met for the first time after the session's
+// start belongs to an interface that came since: made (its counters started from zero with the
+// session running, so all of them are new) or moved in from another namespace with the counters
+// it carried there (that namespace's traffic, not this session's). Either way it counts from
+// the counters it arrived with. Each reading moves the key's last value on, so nothing is
+// counted twice, however many readings of one moment arrive, and nothing of one interface is
+// set against another's.
 //
 // Use from the window:
 //   the session's start:  data.Begin(readings of every interface there is)
@@ -55,6 +60,10 @@ struct CounterReading {
     std::string bootId;
     int index = 0;
     DataBytes counters;
+    // Which interface under the index (NetInterface::instance), and the counters it came into
+    // sight with: zero for one made here.
+    std::uint64_t instance = 0;
+    DataBytes arrived{};
 };
 
 class SessionDataCount {
@@ -75,6 +84,7 @@ private:
     struct Key {
         std::string bootId;
         int index = 0;
+        std::uint64_t instance = 0;
         auto operator<=>(const Key&) const = default;
     };
     std::map<Key, DataBytes> last_;

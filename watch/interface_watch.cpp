@@ -1,17 +1,23 @@
 #include "watch/interface_watch.h"
 
+#include <algorithm>
+
 namespace quorvane {
 
 DataBytes InterfaceWatch::TakeChanges() {
     DataBytes added;
     for (const InterfaceRemoval& removal : source_.TakeChanges()) {
-        if (!Counting())
+        if (!Counting() || goneAtStart_.erase(removal.instance) != 0)
             continue;
-        if (counted_.erase(removal.index) == 0 &&
-            !InterfaceNamed(text_, removal.name, connections_))
+        // Counted when it was read during the session, or is one the text names; another
+        // interface under the same index is not it.
+        const auto read = counted_.find(removal.index);
+        if (read != counted_.end() && read->second.instance == removal.instance)
+            counted_.erase(read);
+        else if (!InterfaceNamed(text_, removal.name, connections_))
             continue;
-        added += count_.Take({source_.BootId(), removal.index, {removal.counters.rx,
-                                                                removal.counters.tx}});
+        added += count_.Take(
+            Reading(removal.index, {removal.instance, removal.arrived}, removal.counters));
     }
     return added;
 }
@@ -20,23 +26,36 @@ bool InterfaceWatch::Online() {
     return NamedInterfaceOnline(text_, source_.Interfaces(), connections_);
 }
 
-std::vector<CounterReading> InterfaceWatch::Read(const std::vector<int>& indexes) {
+CounterReading InterfaceWatch::Reading(int index, const Seen& seen,
+                                       const InterfaceCounters& counters) {
+    return {source_.BootId(), index, {counters.rx, counters.tx}, seen.instance,
+            {seen.arrived.rx, seen.arrived.tx}};
+}
+
+std::vector<CounterReading> InterfaceWatch::Read(const std::map<int, Seen>& interfaces) {
     std::vector<CounterReading> readings;
-    const std::string boot = source_.BootId();
-    for (const int index : indexes) {
-        // One that has just gone has its final counters in its removal, still to be taken in.
-        if (const auto counters = source_.ReadCounters(index))
-            readings.push_back({boot, index, {counters->rx, counters->tx}});
+    for (const auto& [index, seen] : interfaces) {
+        // One that has just gone has its final counters in its removal, still to be taken in;
+        // one that has taken its index since is read as itself once it is seen.
+        if (const auto counters = source_.ReadCounters(index, seen.instance))
+            readings.push_back(Reading(index, seen, *counters));
     }
     return readings;
 }
 
 void InterfaceWatch::StartCounting() {
-    std::vector<int> all;
+    std::map<int, Seen> all;
     for (const NetInterface& interface : source_.Interfaces())
-        all.push_back(interface.index);
+        all[interface.index] = {interface.instance, interface.arrived};
+    const std::vector<CounterReading> baselines = Read(all);
+    goneAtStart_.clear();
+    for (const auto& [index, seen] : all)
+        if (std::none_of(baselines.begin(), baselines.end(), [&](const CounterReading& reading) {
+                return reading.instance == seen.instance;
+            }))
+            goneAtStart_.insert(seen.instance);
     counted_.clear();
-    count_.Begin(Read(all));
+    count_.Begin(baselines);
 }
 
 DataBytes InterfaceWatch::Count() {
@@ -44,14 +63,15 @@ DataBytes InterfaceWatch::Count() {
         return {};
     for (const NetInterface& interface : source_.Interfaces())
         if (InterfaceNamed(text_, interface.name, connections_))
-            counted_.insert(interface.index);
-    return count_.Take(Read({counted_.begin(), counted_.end()}));
+            counted_[interface.index] = {interface.instance, interface.arrived};
+    return count_.Take(Read(counted_));
 }
 
 DataBytes InterfaceWatch::StopCounting() {
     const DataBytes added = Count();
     count_.End();
     counted_.clear();
+    goneAtStart_.clear();
     return added;
 }
 

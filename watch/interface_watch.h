@@ -15,6 +15,8 @@
 #include "accounting/data_volume.h"
 #include "watch/net_interfaces.h"
 
+#include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -51,14 +53,23 @@ public:
     const DataBytes& Counted() const { return count_.Counted(); }
 
 private:
-    std::vector<CounterReading> Read(const std::vector<int>& indexes);
+    // The interfaces read during this session, by index: which one under it, and what it
+    // arrived with.
+    struct Seen {
+        std::uint64_t instance = 0;
+        InterfaceCounters arrived;
+    };
+    CounterReading Reading(int index, const Seen& seen, const InterfaceCounters& counters);
+    std::vector<CounterReading> Read(const std::map<int, Seen>& interfaces);
 
     NetInterfaceSource& source_;
     std::string text_;
     std::vector<NmConnection> connections_;
     SessionDataCount count_;
-    // The interfaces read during this session.
-    std::set<int> counted_;
+    std::map<int, Seen> counted_;
+    // Interfaces there at the start that went before they could be read: the bytes of their
+    // removal are from before the session.
+    std::set<std::uint64_t> goneAtStart_;
 };
 
 } // namespace quorvane

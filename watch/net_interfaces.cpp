@@ -71,19 +71,27 @@ void FakeNetInterfaces::Changed() {
     [[maybe_unused]] const ssize_t written = ::write(eventFd_, &one, sizeof one);
 }
 
-int FakeNetInterfaces::Add(const std::string& name) {
-    const int index = nextIndex_++;
-    interfaces_[index] = {index, name, 0, 0};
-    counters_[index] = {};
-    Changed();
-    return index;
+int FakeNetInterfaces::Add(const std::string& name, int index) {
+    return MoveIn(name, {}, index);
 }
 
-int FakeNetInterfaces::AddOnline(const std::string& name, InterfaceCounters counters) {
-    const int index = Add(name);
+int FakeNetInterfaces::AddOnline(const std::string& name, InterfaceCounters counters, int index) {
+    index = Add(name, index);
     SetCounters(index, counters);
     SetGlobalAddresses(index, 1);
     SetUp(index, true);
+    return index;
+}
+
+int FakeNetInterfaces::MoveIn(const std::string& name, InterfaceCounters carried, int index) {
+    if (index == 0)
+        index = nextIndex_;
+    if (interfaces_.count(index) != 0)
+        throw std::invalid_argument("the index is taken");
+    nextIndex_ = std::max(nextIndex_, index + 1);
+    interfaces_[index] = {index, name, 0, 0, nextInstance_++, carried};
+    counters_[index] = carried;
+    Changed();
     return index;
 }
 
@@ -103,7 +111,9 @@ void FakeNetInterfaces::SetCounters(int index, InterfaceCounters counters) {
 }
 
 void FakeNetInterfaces::Remove(int index) {
-    removed_.push_back({index, interfaces_.at(index).name, counters_.at(index)});
+    const NetInterface& interface = interfaces_.at(index);
+    removed_.push_back(
+        {index, interface.name, counters_.at(index), interface.instance, interface.arrived});
     interfaces_.erase(index);
     counters_.erase(index);
     Changed();
@@ -122,11 +132,12 @@ std::vector<NetInterface> FakeNetInterfaces::Interfaces() {
     return list;
 }
 
-std::optional<InterfaceCounters> FakeNetInterfaces::ReadCounters(int index) {
-    const auto it = counters_.find(index);
-    if (it == counters_.end())
+std::optional<InterfaceCounters> FakeNetInterfaces::ReadCounters(int index,
+                                                                 std::uint64_t instance) {
+    const auto it = interfaces_.find(index);
+    if (it == interfaces_.end() || it->second.instance != instance)
         return std::nullopt;
-    return it->second;
+    return counters_.at(index);
 }
 
 } // namespace quorvane

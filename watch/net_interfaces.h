@@ -26,21 +26,33 @@ struct InterfaceCounters {
 };
 
 // One interface as last seen.
+//
+// An index is not an interface: one made again with the index it had ("ip link add ... index
+// 77"), or one moved in from another network namespace, takes an index that another interface
+// held before. `instance` tells them apart: it is new each time an interface comes into sight
+// under an index (unique for the source's life), and stays while it stays. `arrived` are the
+// counters it came with: zero for an interface made here, what it had carried elsewhere for one
+// moved in from another namespace (the kernel keeps a moved interface's counters).
 struct NetInterface {
     int index = 0;
     std::string name;
     unsigned flags = 0; // IFF_*
     // How many of its addresses (IPv4 and IPv6) have global scope and are usable (not tentative).
     int globalAddresses = 0;
+    std::uint64_t instance = 0;
+    InterfaceCounters arrived{};
 
     bool operator==(const NetInterface&) const = default;
 };
 
-// An interface that went away, with the counters the kernel's removal message carried.
+// An interface that went away (deleted, or moved to another namespace), with the counters the
+// kernel's removal message carried.
 struct InterfaceRemoval {
     int index = 0;
     std::string name;
     InterfaceCounters counters;
+    std::uint64_t instance = 0;
+    InterfaceCounters arrived{};
 
     bool operator==(const InterfaceRemoval&) const = default;
 };
@@ -77,8 +89,10 @@ public:
     virtual std::vector<InterfaceRemoval> TakeChanges() = 0;
     // Every interface as the changes taken in leave it, in index order.
     virtual std::vector<NetInterface> Interfaces() = 0;
-    // The interface's counters as the kernel has them now; nullopt when it is gone.
-    virtual std::optional<InterfaceCounters> ReadCounters(int index) = 0;
+    // The counters of the interface `instance` under `index` as the kernel has them now; nullopt
+    // when it is gone, also when another interface has taken its index meanwhile. Changes that
+    // the read brings to light wait for TakeChanges, and the descriptor says so.
+    virtual std::optional<InterfaceCounters> ReadCounters(int index, std::uint64_t instance) = 0;
     // The boot the counters belong to; they start again from zero with the next.
     virtual std::string BootId() = 0;
     // What went wrong when the state cannot be read at all ("" when it can).
@@ -94,21 +108,28 @@ public:
     FakeNetInterfaces(const FakeNetInterfaces&) = delete;
     FakeNetInterfaces& operator=(const FakeNetInterfaces&) = delete;
 
-    // A new interface, down, with no address and zero counters; answers its index.
-    int Add(const std::string& name);
-    // A new interface, up and running with a global address and these counters.
-    int AddOnline(const std::string& name, InterfaceCounters counters);
+    // A new interface, down, with no address and zero counters; answers its index. `index` 0
+    // takes one never used; another is the index of an interface gone.
+    int Add(const std::string& name, int index = 0);
+    // A new interface, up and running with a global address and these counters (the traffic
+    // it carried before it was looked at).
+    int AddOnline(const std::string& name, InterfaceCounters counters, int index = 0);
+    // An interface moved in from another namespace, down, with no address and the counters it
+    // carried there.
+    int MoveIn(const std::string& name, InterfaceCounters carried, int index = 0);
     // Up and running, or not.
     void SetUp(int index, bool up);
     void SetGlobalAddresses(int index, int count);
     void SetCounters(int index, InterfaceCounters counters);
-    // Gone, with its counters as they stand.
+    // Gone (deleted, or moved to another namespace), with its counters as they stand.
     void Remove(int index);
+    // The interface under the index now.
+    std::uint64_t Instance(int index) const { return interfaces_.at(index).instance; }
 
     int ChangeDescriptor() override { return eventFd_; }
     std::vector<InterfaceRemoval> TakeChanges() override;
     std::vector<NetInterface> Interfaces() override;
-    std::optional<InterfaceCounters> ReadCounters(int index) override;
+    std::optional<InterfaceCounters> ReadCounters(int index, std::uint64_t instance) override;
     std::string BootId() override { return "fake-boot"; }
     std::string Problem() override { return {}; }
 
@@ -117,6 +138,7 @@ private:
 
     int eventFd_ = -1;
     int nextIndex_ = 2; // 1 is the loopback's
+    std::uint64_t nextInstance_ = 1;
     std::map<int, NetInterface> interfaces_;
     std::map<int, InterfaceCounters> counters_;
     std::vector<InterfaceRemoval> removed_;

@@ -11,10 +11,15 @@
 #include <netlink/route/link.h>
 #include <netlink/socket.h>
 
+#include <cerrno>
+#include <cstring>
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 namespace quorvane {
@@ -135,6 +140,19 @@ NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(quorvane::Boot
     }
     // A message larger than a page is read whole, not cut.
     Nl().nl_socket_enable_msg_peek(events_.get());
+    changes_.reset(::epoll_create1(EPOLL_CLOEXEC));
+    waiting_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    epoll_event readable{};
+    readable.events = EPOLLIN;
+    if (!changes_ || !waiting_ ||
+        ::epoll_ctl(changes_.get(), EPOLL_CTL_ADD, Nl().nl_socket_get_fd(events_.get()),
+                    &readable) != 0 ||
+        ::epoll_ctl(changes_.get(), EPOLL_CTL_ADD, waiting_.get(), &readable) != 0) {
+        problem_ = std::string("rtnetlink: ") + std::strerror(errno);
+        events_.reset();
+        requests_.reset();
+        return;
+    }
     // Subscribed first, then read: a change made meanwhile comes as an event after the read.
     ReadAll();
 }
@@ -142,7 +160,7 @@ NetlinkInterfaces::NetlinkInterfaces(int receiveBuffer) : bootId_(quorvane::Boot
 NetlinkInterfaces::~NetlinkInterfaces() = default;
 
 int NetlinkInterfaces::ChangeDescriptor() {
-    return events_ ? Nl().nl_socket_get_fd(events_.get()) : -1;
+    return events_ ? changes_.get() : -1;
 }
 
 int NetlinkInterfaces::OnMessage(nl_msg* message, void* self) {
@@ -150,6 +168,7 @@ int NetlinkInterfaces::OnMessage(nl_msg* message, void* self) {
         NetlinkInterfaces* self;
         int type;
     } parsed{static_cast<NetlinkInterfaces*>(self), Nl().nlmsg_hdr(message)->nlmsg_type};
+    ++parsed.self->messages_;
     Nl().nl_msg_parse(
         message,
         [](nl_object* object, void* arg) {
@@ -172,17 +191,37 @@ int NetlinkInterfaces::OnMessage(nl_msg* message, void* self) {
     return NL_OK;
 }
 
-void NetlinkInterfaces::LinkSeen(rtnl_link* link, bool removed) {
+void NetlinkInterfaces::LinkSeen(rtnl_link* link, bool removed,
+                                 const std::map<int, NetInterface>* before) {
     if (!IsInterfaceMessage(link))
         return;
     const int index = Nl().rtnl_link_get_ifindex(link);
     if (removed) {
-        removed_.push_back({index, NameOf(link), CountersOf(link)});
+        // One whose coming was lost in an overrun is taken as made here.
+        const auto gone = links_.find(index);
+        removed_.push_back({index, NameOf(link), CountersOf(link),
+                            gone != links_.end() ? gone->second.instance : nextInstance_++,
+                            gone != links_.end() ? gone->second.arrived : InterfaceCounters{}});
         links_.erase(index);
         addresses_.erase(index);
         return;
     }
-    NetInterface& interface = links_[index];
+    const auto [it, fresh] = links_.try_emplace(index);
+    NetInterface& interface = it->second;
+    if (fresh) {
+        const NetInterface* known = nullptr;
+        if (before)
+            if (const auto held = before->find(index); held != before->end())
+                known = &held->second;
+        if (known) {
+            interface.instance = known->instance;
+            interface.arrived = known->arrived;
+        } else {
+            interface.instance = nextInstance_++;
+            // A full read cannot tell a moved interface from one made and used meanwhile.
+            interface.arrived = before ? InterfaceCounters{} : CountersOf(link);
+        }
+    }
     interface.index = index;
     interface.name = NameOf(link);
     interface.flags = Nl().rtnl_link_get_flags(link);
@@ -212,20 +251,21 @@ bool NetlinkInterfaces::ReadAll() {
         problem_ = std::string("rtnetlink: ") + Nl().nl_geterror(error);
         return false;
     }
-    links_.clear();
+    const std::map<int, NetInterface> before = std::exchange(links_, {});
     addresses_.clear();
     for (nl_object* o = Nl().nl_cache_get_first(addressCache); o; o = Nl().nl_cache_get_next(o))
         AddressSeen(reinterpret_cast<rtnl_addr*>(o), false);
     for (nl_object* o = Nl().nl_cache_get_first(linkCache); o; o = Nl().nl_cache_get_next(o))
-        LinkSeen(reinterpret_cast<rtnl_link*>(o), false);
+        LinkSeen(reinterpret_cast<rtnl_link*>(o), false, &before);
     ++fullReads_;
     problem_.clear();
     return true;
 }
 
-std::vector<InterfaceRemoval> NetlinkInterfaces::TakeChanges() {
+bool NetlinkInterfaces::ReadEvents() {
     if (!events_)
-        return {};
+        return false;
+    const int before = messages_;
     bool lost = false;
     for (;;) {
         pollfd waiting{Nl().nl_socket_get_fd(events_.get()), POLLIN, 0};
@@ -241,6 +281,15 @@ std::vector<InterfaceRemoval> NetlinkInterfaces::TakeChanges() {
     }
     if (lost)
         ReadAll();
+    return lost || messages_ != before;
+}
+
+std::vector<InterfaceRemoval> NetlinkInterfaces::TakeChanges() {
+    if (!events_)
+        return {};
+    ReadEvents();
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t read = ::read(waiting_.get(), &count, sizeof count);
     return std::exchange(removed_, {});
 }
 
@@ -252,13 +301,25 @@ std::vector<NetInterface> NetlinkInterfaces::Interfaces() {
     return list;
 }
 
-std::optional<InterfaceCounters> NetlinkInterfaces::ReadCounters(int index) {
-    if (!requests_)
+std::optional<InterfaceCounters> NetlinkInterfaces::ReadCounters(int index,
+                                                                 std::uint64_t instance) {
+    const auto holds = [&] {
+        const auto it = links_.find(index);
+        return it != links_.end() && it->second.instance == instance;
+    };
+    if (!requests_ || !holds())
         return std::nullopt;
     rtnl_link* link = nullptr;
-    if (Nl().rtnl_link_get_kernel(requests_.get(), index, nullptr, &link) < 0 || !link)
-        return std::nullopt;
+    const int error = Nl().rtnl_link_get_kernel(requests_.get(), index, nullptr, &link);
     const std::unique_ptr<rtnl_link, LinkPut> held(link);
+    // Every change made before the kernel answered is queued by now: the index may have changed
+    // hands since the interfaces were last read.
+    if (ReadEvents()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(waiting_.get(), &one, sizeof one);
+    }
+    if (error < 0 || !link || !holds())
+        return std::nullopt;
     return CountersOf(link);
 }
 

@@ -8,6 +8,12 @@
 //     an address taken away and given back, the interface deleted and made again, traffic both
 //     ways, session ticks), a session started and stopped whenever the interface goes online and
 //     offline, and the bytes counted set against the kernel's own deltas over every exchange.
+//     Two steps keep the session running through an interface's going and coming back, all of it
+//     done before the watcher takes the changes in, and half of the time a session tick reads
+//     first: the interface deleted and made again under the index it had, and the interface
+//     moved to a third namespace and back (under its index, or under another when its index was
+//     taken meanwhile), carrying traffic there half of the time, which is that namespace's and
+//     not counted.
 #include "bench/support/netlink_kernel.h"
 #include "support/net_namespace.h"
 #include "watch/interface_watch.h"
@@ -82,6 +88,9 @@ void Latency(int rounds) {
 
 void Accuracy(int steps, unsigned seed) {
     bench::QuietModem ns;
+    test::NetNamespace away;
+    bench::Must(away, "echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6 && "
+                      "echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6");
     std::unique_ptr<test::Inside> inside = std::make_unique<test::Inside>(ns.here);
     NetlinkInterfaces source;
     InterfaceWatch watch(source);
@@ -139,10 +148,57 @@ void Accuracy(int steps, unsigned seed) {
             break;
         }
     };
+    const std::string neighbour =
+        "ip neigh replace 10.0.0.2 lladdr 02:00:00:00:00:02 dev wwan0 nud permanent";
+    const std::string address =
+        "ip addr add 10.0.0.1/24 dev wwan0 && ip link set wwan0 up && " + neighbour;
+    DataBytes carriedAway;
+    int again = 0, moved = 0, movedNewIndex = 0;
+    // Goes and comes back in one step: made again under its index, or moved away and back.
+    const auto comeBack = [&](bool move) {
+        const int index = [&] {
+            const test::Inside in(ns.here);
+            return kernel.Index("wwan0");
+        }();
+        if (!move) {
+            std::string modem = bench::kModem;
+            modem.replace(0, std::strlen("ip link add wwan0 "),
+                          "ip link add wwan0 index " + std::to_string(index) + " ");
+            bench::Must(ns.here, "ip link del wwan0 && " + modem);
+            ++again;
+        } else {
+            bench::Must(ns.here, "ip link set wwan0 netns " + std::to_string(away.Pid()));
+            if (carrier && random() % 2 == 0) {
+                bench::Must(away, "ip addr add 10.0.0.1/24 dev wwan0 && ip link set wwan0 up && " +
+                                      neighbour);
+                const UniqueFd there = test::UdpSocket(away, "10.0.0.1", 9000);
+                const std::size_t out = 1 + random() % 1400, in = 1 + random() % 1400;
+                if (!test::SendAndReceive(there.get(), peerSocket.get(), "10.0.0.2", 9000, out) ||
+                    !test::SendAndReceive(peerSocket.get(), there.get(), "10.0.0.1", 9000, in))
+                    throw std::runtime_error("an exchange in the other namespace was lost");
+                carriedAway += DataBytes{in, out};
+            }
+            const bool hold = random() % 2 == 0;
+            if (hold)
+                bench::Must(ns.here, "ip link add hold index " + std::to_string(index) +
+                                         " link v0 type macvlan mode bridge");
+            bench::Must(away, "ip link set wwan0 netns " + std::to_string(ns.here.Pid()));
+            bench::Must(ns.here, address + (hold ? " && ip link del hold" : ""));
+            ++moved;
+            movedNewIndex += hold;
+        }
+        up = addressed = true;
+        // A tick served before the socket's events.
+        if (random() % 2 == 0 && watch.Counting())
+            counted += watch.Count();
+    };
     int changes = 0, ticks = 0;
     for (int step = 0; step < steps; ++step) {
-        const unsigned kind = random() % 20;
-        if (kind < 9) {
+        const unsigned kind = random() % 22;
+        if (kind >= 20) {
+            if (exists)
+                comeBack(kind == 21);
+        } else if (kind < 9) {
             ++changes;
             const bool online = exists && up && carrier && addressed;
             const bool breaking = online || random() % 4 == 0;
@@ -182,6 +238,10 @@ void Accuracy(int steps, unsigned seed) {
     };
     std::printf("%d random steps (seed %u): %d changes, %d ticks, %d exchanges, %d sessions\n",
                 steps, seed, changes, ticks, exchanges, sessions);
+    std::printf("  made again under its index %d times, moved to another namespace and back %d "
+                "times (%d under a new index), carrying %llu bytes there (not counted)\n",
+                again, moved, movedNewIndex,
+                static_cast<unsigned long long>(carriedAway.rx + carriedAway.tx));
     std::printf("  received: counted %llu, kernel %llu, off %lld bytes\n",
                 static_cast<unsigned long long>(counted.rx),
                 static_cast<unsigned long long>(kernelDelta.rx), off(counted.rx, kernelDelta.rx));

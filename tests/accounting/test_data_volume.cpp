@@ -1,5 +1,6 @@
 // The counting of a session's bytes from counter readings keyed by the boot and the interface
-// index, and how data volumes are written; the data allowance's field, share, alerts and days.
+// (its index, and which interface holds it), and how data volumes are written; the data
+// allowance's field, share, alerts and days.
 #include "accounting/data_allowance.h"
 #include "accounting/data_volume.h"
 #include "core/regional.h"
@@ -17,6 +18,11 @@ constexpr const char* kNextBoot = "0b7a13c4-7e55-4a0e-8f1d-6e2c9b8a7f10";
 
 CounterReading At(int index, std::uint64_t rx, std::uint64_t tx, const char* boot = kBoot) {
     return {boot, index, {rx, tx}};
+}
+// A reading of the interface `instance` under `index`, which came into sight with `arrived`.
+CounterReading Of(std::uint64_t instance, int index, std::uint64_t rx, std::uint64_t tx,
+                  DataBytes arrived = {}) {
+    return {kBoot, index, {rx, tx}, instance, arrived};
 }
 
 TEST(DataVolume, ASessionCountsEachReadingsNewBytesOnce) {
@@ -52,6 +58,23 @@ TEST(DataVolume, ASessionCountsEachReadingsNewBytesOnce) {
          {{{At(4, 1200, 1100), At(7, 50, 50)}, {250, 150}},
           {{At(4, 1900, 1300)}, {700, 200}}, // the removal's final counters
           {{At(7, 60, 60)}, {10, 10}}}},
+        {"made again under the same index: another interface, from zero, whatever the last "
+         "one's count",
+         {Of(1, 77, 5000, 5000)},
+         {{{Of(1, 77, 5200, 5100)}, {200, 100}},
+          {{Of(1, 77, 5900, 5300)}, {700, 200}}, // the removal's final counters
+          {{Of(2, 77, 8000, 300)}, {8000, 300}},
+          {{Of(2, 77, 8100, 400)}, {100, 100}}}},
+        {"the new one read before the old one's removal is taken in",
+         {Of(1, 77, 5000, 5000)},
+         {{{Of(2, 77, 40, 9000)}, {40, 9000}},
+          {{Of(1, 77, 5900, 5300)}, {900, 300}},
+          {{Of(2, 77, 60, 9100)}, {20, 100}}}},
+        {"moved to another namespace and back: counted from what it came back with",
+         {Of(1, 22, 1000, 1000), Of(2, 23, 0, 0)},
+         {{{Of(1, 22, 1500, 1200)}, {500, 200}}, // moved away: a removal
+          {{Of(3, 24, 2100, 1900, {2000, 1800})}, {100, 100}},
+          {{Of(3, 24, 2600, 1900, {2000, 1800})}, {500, 0}}}},
         {"several interfaces at once",
          {At(2, 10, 10), At(3, 20, 20)},
          {{{At(2, 15, 10), At(3, 20, 29)}, {5, 9}}}},

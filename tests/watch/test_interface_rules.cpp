@@ -86,13 +86,23 @@ TEST(InterfaceRules, TheChoicesAreTheInterfacesThenTheConnections) {
 TEST(InterfaceRules, TheStandInTellsEachChangeThroughItsDescriptor) {
     FakeNetInterfaces fake;
     const int index = fake.AddOnline("usb0", {500, 300});
+    const std::uint64_t instance = fake.Instance(index);
     EXPECT_TRUE(NamedInterfaceOnline("usb0", fake.Interfaces(), {}));
-    EXPECT_EQ(fake.ReadCounters(index), (InterfaceCounters{500, 300}));
+    EXPECT_EQ(fake.ReadCounters(index, instance), (InterfaceCounters{500, 300}));
     fake.Remove(index);
-    EXPECT_EQ(fake.TakeChanges(), (std::vector<InterfaceRemoval>{{index, "usb0", {500, 300}}}));
+    EXPECT_EQ(fake.TakeChanges(),
+              (std::vector<InterfaceRemoval>{{index, "usb0", {500, 300}, instance, {0, 0}}}));
     EXPECT_TRUE(fake.TakeChanges().empty());
-    EXPECT_FALSE(fake.ReadCounters(index));
+    EXPECT_FALSE(fake.ReadCounters(index, instance));
     EXPECT_NE(fake.Add("usb0"), index);
+    // Another interface under the same index is not the one asked about.
+    EXPECT_EQ(fake.MoveIn("usb1", {70, 80}, index), index);
+    EXPECT_FALSE(fake.ReadCounters(index, instance));
+    EXPECT_EQ(fake.ReadCounters(index, fake.Instance(index)), (InterfaceCounters{70, 80}));
+    for (const NetInterface& interface : fake.Interfaces())
+        EXPECT_EQ(interface.arrived,
+                  (interface.index == index ? InterfaceCounters{70, 80} : InterfaceCounters{}))
+            << interface.name;
 }
 
 } // namespace

@@ -52,6 +52,40 @@ TEST_F(InterfaceWatchTest, TheNamedInterfacesBytesAreCountedOnceThroughRemovalAn
     EXPECT_EQ(watch_.TakeChanges(), DataBytes{});
 }
 
+// An index is not an interface: one made again under the index it had counts from zero, one
+// moved in from another namespace from the counters it came with, and the old one's removal,
+// taken in after the new one was read, is still the old one's.
+TEST_F(InterfaceWatchTest, AnIndexUsedAgainIsAnotherInterface) {
+    watch_.SetText("wwan*");
+    fake_.AddOnline("wwan1", {0, 0}); // keeps the session
+    const int wwan = fake_.AddOnline("wwan0", {1000, 1000});
+    watch_.TakeChanges();
+    watch_.StartCounting();
+    fake_.SetCounters(wwan, {1500, 1200});
+    EXPECT_EQ(watch_.Count(), (DataBytes{500, 200}));
+
+    // Made again under its index between two ticks, read before the changes are taken in.
+    fake_.SetCounters(wwan, {1600, 1300});
+    fake_.Remove(wwan);
+    EXPECT_EQ(fake_.AddOnline("wwan0", {2000, 2000}, wwan), wwan);
+    EXPECT_EQ(watch_.Count(), (DataBytes{2000, 2000}));
+    EXPECT_EQ(watch_.TakeChanges(), (DataBytes{100, 100}));
+    fake_.SetCounters(wwan, {2500, 2100});
+    EXPECT_EQ(watch_.Count(), (DataBytes{500, 100}));
+
+    // Moved to another namespace, and back under another index with what it carried there.
+    fake_.SetCounters(wwan, {2600, 2200});
+    fake_.Remove(wwan);
+    EXPECT_EQ(watch_.TakeChanges(), (DataBytes{100, 100}));
+    const int back = fake_.MoveIn("wwan0", {3000, 2900});
+    fake_.SetGlobalAddresses(back, 1);
+    fake_.SetUp(back, true);
+    EXPECT_EQ(watch_.Count(), DataBytes{});
+    fake_.SetCounters(back, {3300, 3000});
+    EXPECT_EQ(watch_.StopCounting(), (DataBytes{300, 100}));
+    EXPECT_EQ(watch_.Counted(), (DataBytes{3500, 2600}));
+}
+
 TEST_F(InterfaceWatchTest, AConnectionsInterfaceIsReadToTheStopAfterItIsNoLongerActive) {
     const int wwan = fake_.AddOnline("wwan0", {500, 500});
     watch_.SetText("");

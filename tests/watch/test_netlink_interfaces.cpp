@@ -19,6 +19,9 @@ void PrintTo(const InterfaceRemoval& removal, std::ostream* out) {
     *out << removal.index << " " << removal.name << " rx " << removal.counters.rx << " tx "
          << removal.counters.tx;
 }
+void PrintTo(const DataBytes& bytes, std::ostream* out) {
+    *out << "rx " << bytes.rx << " tx " << bytes.tx;
+}
 } // namespace quorvane
 
 namespace {
@@ -173,14 +176,15 @@ TEST_F(NetlinkWatch, ARemovalCarriesTheFinalCountersAndTheInterfaceComesBackUnde
     ASSERT_TRUE(
         WaitUntil(*watch, [&] { return NamedInterfaceOnline("wwan0", watch->Interfaces(), {}); }));
     const int index = Find(*watch, "wwan0")->index;
+    const std::uint64_t instance = Find(*watch, "wwan0")->instance;
     const UniqueFd here = test::UdpSocket(here_, "10.0.0.1", 9000);
     const UniqueFd peer = test::UdpSocket(peer_, "10.0.0.2", 9000);
 
-    const InterfaceCounters before = *watch->ReadCounters(index);
+    const InterfaceCounters before = *watch->ReadCounters(index, instance);
     EXPECT_EQ(before, IpCounters("wwan0"));
     ASSERT_TRUE(test::SendAndReceive(here.get(), peer.get(), "10.0.0.2", 9000, 1200));
     ASSERT_TRUE(test::SendAndReceive(peer.get(), here.get(), "10.0.0.1", 9000, 1400));
-    const InterfaceCounters after = *watch->ReadCounters(index);
+    const InterfaceCounters after = *watch->ReadCounters(index, instance);
     EXPECT_EQ(after, IpCounters("wwan0"));
     // Payload and the UDP, IP and Ethernet headers, each way (one frame each: below the MTU).
     EXPECT_EQ(after.tx - before.tx, 1200u + 8 + 20 + 14);
@@ -194,15 +198,17 @@ TEST_F(NetlinkWatch, ARemovalCarriesTheFinalCountersAndTheInterfaceComesBackUnde
     std::vector<InterfaceRemoval> removals;
     Here("ip link del wwan0");
     ASSERT_TRUE(WaitUntil(*watch, [&] { return !removals.empty(); }, &removals));
-    EXPECT_EQ(removals, (std::vector<InterfaceRemoval>{{index, "wwan0", last}}));
-    EXPECT_FALSE(watch->ReadCounters(index));
+    EXPECT_EQ(removals, (std::vector<InterfaceRemoval>{{index, "wwan0", last, instance, {}}}));
+    EXPECT_FALSE(watch->ReadCounters(index, instance));
     EXPECT_FALSE(Find(*watch, "wwan0"));
 
     MakeModem();
     ASSERT_TRUE(WaitUntil(*watch, [&] { return Find(*watch, "wwan0").has_value(); }));
-    const int again = Find(*watch, "wwan0")->index;
-    EXPECT_NE(again, index);
-    EXPECT_EQ(*watch->ReadCounters(again), (InterfaceCounters{0, 0}));
+    const NetInterface again = *Find(*watch, "wwan0");
+    EXPECT_NE(again.index, index);
+    EXPECT_NE(again.instance, instance);
+    EXPECT_EQ(again.arrived, (InterfaceCounters{0, 0}));
+    EXPECT_EQ(*watch->ReadCounters(again.index, again.instance), (InterfaceCounters{0, 0}));
     EXPECT_FALSE(watch->BootId().empty());
 }
 
@@ -247,6 +253,149 @@ TEST_F(NetlinkWatch, ASessionCountsWhatTheKernelCountedThroughARemovalAndAReturn
     counted += watch.StopCounting();
     EXPECT_EQ(counted, (DataBytes{gone.rx - start.rx + back.rx, gone.tx - start.tx + back.tx}));
     EXPECT_EQ(watch.Counted(), counted);
+}
+
+// An interface that goes and comes back while a second one that the text names keeps the
+// session running: made again under the index it had (its counters start from zero), or moved
+// to another namespace and back (the kernel keeps its counters, and what it carries there is
+// that namespace's). The session counts what the kernel counted in this namespace: nothing of
+// the old interface is taken off the new one, and nothing is counted twice.
+TEST_F(NetlinkWatch, ASessionCountsWhatTheKernelCountedThroughTheSameIndexAndANamespaceMove) {
+    enum How { kMadeAgain, kMovedBack, kMovedBackUnderANewIndex };
+    struct Case {
+        const char* name;
+        How how;
+        // A session tick reads the interface after it came back, before its changes are taken
+        // in (a tick served before the socket's event).
+        bool readFirst;
+    };
+    const Case cases[] = {
+        {"made again under its index", kMadeAgain, false},
+        {"made again under its index, read before the changes are taken in", kMadeAgain, true},
+        {"moved to another namespace and back", kMovedBack, false},
+        {"moved away and back under a new index", kMovedBackUnderANewIndex, false},
+        {"moved away and back under a new index, read first", kMovedBackUnderANewIndex, true},
+    };
+    MakePair(true);
+    PeerUp();
+    // Keeps the session while wwan0 is away: addressed and up, and silent.
+    Here("ip link add wwan1 link v0 address 02:00:00:00:00:04 type macvlan mode bridge && "
+         "ip addr add 10.0.9.1/24 dev wwan1 && ip link set wwan1 up");
+    const std::string neighbour =
+        "ip neigh replace 10.0.0.2 lladdr 02:00:00:00:00:02 dev wwan0 nud permanent";
+    const std::string address =
+        "ip addr add 10.0.0.1/24 dev wwan0 && ip link set wwan0 up && " + neighbour;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeModem();
+        test::NetNamespace away;
+        ASSERT_TRUE(away.Made()) << away.Why();
+        auto source = Watch();
+        InterfaceWatch watch(*source);
+        watch.SetText("wwan*");
+        DataBytes counted;
+        const auto waitUntil = [&](const std::function<bool()>& done) {
+            return WaitForEvents(source->ChangeDescriptor(), [&] {
+                counted += watch.TakeChanges();
+                return done();
+            });
+        };
+        const auto wwan0Online = [&] {
+            const auto wwan0 = Find(*source, "wwan0");
+            return wwan0 && InterfaceOnline(*wwan0);
+        };
+        const auto exchange = [&](const test::NetNamespace& ns, std::size_t out, std::size_t in) {
+            const UniqueFd here = test::UdpSocket(ns, "10.0.0.1", 9000);
+            const UniqueFd peer = test::UdpSocket(peer_, "10.0.0.2", 9000);
+            return test::SendAndReceive(here.get(), peer.get(), "10.0.0.2", 9000, out) &&
+                   test::SendAndReceive(peer.get(), here.get(), "10.0.0.1", 9000, in);
+        };
+        ASSERT_TRUE(waitUntil(wwan0Online));
+        ASSERT_TRUE(watch.Online());
+        watch.StartCounting();
+        const InterfaceCounters start = IpCounters("wwan0");
+        const InterfaceCounters keeperStart = IpCounters("wwan1");
+        ASSERT_TRUE(exchange(here_, 1000, 1300));
+        counted += watch.Count();
+        ASSERT_TRUE(exchange(here_, 500, 700));
+        const InterfaceCounters gone = IpCounters("wwan0");
+        const int index = Find(*source, "wwan0")->index;
+
+        InterfaceCounters arrived{0, 0};
+        if (c.how == kMadeAgain) {
+            if (!c.readFirst) {
+                Here("ip link del wwan0");
+                ASSERT_TRUE(waitUntil([&] { return !Find(*source, "wwan0"); }));
+            }
+            Here((c.readFirst ? "ip link del wwan0 && " : "") +
+                 std::string("ip link add wwan0 index ") + std::to_string(index) +
+                 " link v0 address 02:00:00:00:00:03 type macvlan mode bridge && " + address);
+        } else {
+            Here("ip link set wwan0 netns " + std::to_string(away.Pid()));
+            // Traffic while it is away: the other namespace's, not this session's.
+            Run(away, "ip addr add 10.0.0.1/24 dev wwan0 && ip link set wwan0 up && "
+                      "ip neigh replace 10.0.0.2 lladdr 02:00:00:00:00:02 dev wwan0 nud permanent");
+            ASSERT_TRUE(exchange(away, 900, 1100));
+            // Its index taken meanwhile: it comes back under another.
+            if (c.how == kMovedBackUnderANewIndex)
+                Here("ip link add hold index " + std::to_string(index) +
+                     " link v0 type macvlan mode bridge");
+            Run(away, "ip link set wwan0 netns " + std::to_string(here_.Pid()));
+            arrived = IpCounters("wwan0");
+            Here(address);
+        }
+        if (c.readFirst)
+            counted += watch.Count();
+        ASSERT_TRUE(waitUntil(wwan0Online));
+        const int back = Find(*source, "wwan0")->index;
+        EXPECT_EQ(back == index, c.how != kMovedBackUnderANewIndex) << index << " " << back;
+        if (c.how == kMovedBackUnderANewIndex)
+            Here("ip link del hold");
+        // More than the old interface carried: a count that took its last value off the new
+        // one's would lose it.
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(exchange(here_, 1400, 1400));
+        const InterfaceCounters end = IpCounters("wwan0");
+        const InterfaceCounters keeperEnd = IpCounters("wwan1");
+        ASSERT_GT(end.tx - arrived.tx, gone.tx);
+        counted += watch.StopCounting();
+        const DataBytes kernel{
+            gone.rx - start.rx + end.rx - arrived.rx + keeperEnd.rx - keeperStart.rx,
+            gone.tx - start.tx + end.tx - arrived.tx + keeperEnd.tx - keeperStart.tx};
+        EXPECT_EQ(counted, kernel);
+        EXPECT_EQ(watch.Counted(), counted);
+        Here("ip link del wwan0");
+    }
+}
+
+// A session that starts while an interface's removal waits to be taken in: what it carried was
+// before the session. The removal that the start's reading brought to light still makes the
+// descriptor readable, so the window hears of it.
+TEST_F(NetlinkWatch, AnInterfaceGoneAsTheSessionStartsAddsNothing) {
+    MakePair(true);
+    MakeModem();
+    PeerUp();
+    auto source = Watch();
+    InterfaceWatch watch(*source);
+    watch.SetText("wwan*");
+    ASSERT_TRUE(WaitForEvents(source->ChangeDescriptor(), [&] {
+        watch.TakeChanges();
+        return watch.Online();
+    }));
+    {
+        const UniqueFd here = test::UdpSocket(here_, "10.0.0.1", 9000);
+        const UniqueFd peer = test::UdpSocket(peer_, "10.0.0.2", 9000);
+        ASSERT_TRUE(test::SendAndReceive(here.get(), peer.get(), "10.0.0.2", 9000, 1000));
+    }
+    Here("ip link del wwan0");
+    ASSERT_TRUE(watch.Online()); // the removal is not taken in yet
+    watch.StartCounting();
+    pollfd waiting{source->ChangeDescriptor(), POLLIN, 0};
+    EXPECT_EQ(::poll(&waiting, 1, 0), 1);
+    EXPECT_EQ(watch.TakeChanges(), DataBytes{});
+    EXPECT_FALSE(watch.Online());
+    EXPECT_EQ(::poll(&waiting, 1, 0), 0);
+    EXPECT_EQ(watch.StopCounting(), DataBytes{});
 }
 
 TEST_F(NetlinkWatch, EventsLostToAFullBufferBringAFullRead) {
