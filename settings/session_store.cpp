@@ -111,13 +111,15 @@ bool ApplySessionStateChange(const SessionStateChange& change) {
     }
 }
 
-bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
-                          DateTime savedFor, const ProfileDataTotals* data) {
+namespace {
+
+bool SaveSessionTotals(std::string_view provider, const ProfileTotals& totals, DateTime savedFor,
+                       const ProfileDataTotals* data, bool makeKey) {
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
     return WriteTogether(kHive, [&] {
-        if (!KeyExists(kHive, key))
+        if (!makeKey && !KeyExists(kHive, key))
             return false;
         bool ok = true;
         for (std::size_t i = 0; ok && i < totals.size(); ++i)
@@ -127,6 +129,18 @@ bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals
         const ProfileSetting day = LastSaveDateSetting(savedFor);
         return ok && WriteValueByPath(kHive, key + day.name, day.value, day.kind) && RemoveState();
     });
+}
+
+} // namespace
+
+bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
+                          DateTime savedFor, const ProfileDataTotals* data) {
+    return SaveSessionTotals(provider, totals, savedFor, data, false);
+}
+
+bool SaveStoppedSession(std::string_view provider, const ProfileTotals& totals, DateTime savedFor,
+                        const ProfileDataTotals* data) {
+    return SaveSessionTotals(provider, totals, savedFor, data, true);
 }
 
 } // namespace quorvane

@@ -80,5 +80,9 @@ bool ApplySessionStateChange(const SessionStateChange& change);
 // longer stored, or a name that cannot be stored).
 bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
                           DateTime savedFor, const ProfileDataTotals* data = nullptr);
+// The same for a stopped session whose save could not be made when it stopped: its provider's
+// key is made when it is not there, as the stop's save would have made it.
+bool SaveStoppedSession(std::string_view provider, const ProfileTotals& totals, DateTime savedFor,
+                        const ProfileDataTotals* data = nullptr);
 
 } // namespace quorvane
