@@ -31,8 +31,8 @@ private:
 };
 
 std::int32_t StateCount(std::int64_t value) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        value, 0, std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(value, 0, std::numeric_limits<std::int32_t>::max()));
 }
 
 } // namespace
@@ -82,8 +82,8 @@ bool TSessionKeeper::StopNotSaved(const SessionSoFar& stretch) {
         row.provider,
         firstTick_,
         stretch.end,
-        {StateCount(row.seconds), StateCount(row.insidePeak), StateCount(row.outsidePeak), saved_.seconds,
-         saved_.insidePeak, saved_.outsidePeak},
+        {StateCount(row.seconds), StateCount(row.insidePeak), StateCount(row.outsidePeak),
+         saved_.seconds, saved_.insidePeak, saved_.outsidePeak},
         {row.rx.value_or(0), row.tx.value_or(0), savedBytes_.rx, savedBytes_.tx}};
     pending_.push_back({state, stretch});
     if (pending_.size() > 1)
@@ -142,8 +142,7 @@ void TSessionKeeper::Loaded(const std::string& provider, TimerSet& timers, DataT
             continue;
         // The loaded Today counts for today.
         const DataTotals loaded = data ? *data : DataTotals{};
-        RecoveredTotals added =
-            RecoverCutSession(CutSessionOf(stop.state), timers, today, loaded);
+        RecoveredTotals added = RecoverCutSession(CutSessionOf(stop.state), timers, today, loaded);
         if (added.savedFor != today) {
             added.timers.Today = timers.Today;
             added.data.today = loaded.today;

@@ -24,8 +24,7 @@ bool RemoveState() {
 
 } // namespace
 
-std::optional<std::string> ImplausibleSessionState(const StoredSessionState& state,
-                                                   DateTime now) {
+std::optional<std::string> ImplausibleSessionState(const StoredSessionState& state, DateTime now) {
     if (!std::isfinite(state.firstTick) || !std::isfinite(state.lastWrite))
         return "holds a moment that is no date";
     const DateTime latest = now + kStateAheadSeconds * kOneSecond;

@@ -64,8 +64,7 @@ inline constexpr int kStateAheadSeconds = 60;
 // two peak sides are each held to that, not their sum to Seconds: the side a tick does not
 // write lags behind, and after a clock set back it may stay ahead of the seconds until the next
 // save.
-std::optional<std::string> ImplausibleSessionState(const StoredSessionState& state,
-                                                   DateTime now);
+std::optional<std::string> ImplausibleSessionState(const StoredSessionState& state, DateTime now);
 
 // nullopt when no state is stored (a key without "Provider" is none).
 std::optional<StoredSessionState> ReadSessionState();

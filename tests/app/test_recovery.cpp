@@ -329,7 +329,8 @@ TEST_F(Recovery, AStopRefusedByAHeldStoreIsToldKeptAndSavedOnceTheLockGoes) {
     w->sbManual->click();
     const std::vector<QString> told = Shown();
     ASSERT_EQ(told.size(), 1u);
-    EXPECT_TRUE(told[0].startsWith("The session's time could not be saved")) << told[0].toStdString();
+    EXPECT_TRUE(told[0].startsWith("The session's time could not be saved"))
+        << told[0].toStdString();
     EXPECT_EQ(Stored("Dial Net"), kTotals);
     const std::optional<StoredSessionState> kept = ReadSessionStateFile().state;
     ASSERT_TRUE(kept);
@@ -371,7 +372,7 @@ TEST_F(Recovery, AStopRefusedByAHeldStoreIsToldKeptAndSavedOnceTheLockGoes) {
     EXPECT_EQ(rows[0].ended, SessionEnd::Stopped);
     EXPECT_EQ(rows[0].end, MomentOf(first + 75 * kOneSecond));
     EXPECT_EQ(LogText("Dial Net"), "03/07/2026  10:01:15 AM  In Peak: 000:01:25  Out Peak: "
-                                    "000:00:20  Total: 000:17:55  Charges: $0.00\r\n");
+                                   "000:00:20  Total: 000:17:55  Charges: $0.00\r\n");
     EXPECT_TRUE(Shown().empty());
 
     // Nothing is left for a later start, nor added twice.

@@ -43,10 +43,11 @@ int Hold() {
 
 int HoldExclusive() {
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(HiveFile(HKEY_LOCAL_MACHINE).c_str(), &raw,
-                                   SQLITE_OPEN_READWRITE, nullptr);
+    const int rc =
+        sqlite3_open_v2(HiveFile(HKEY_LOCAL_MACHINE).c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
     const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
-    if (rc != SQLITE_OK || sqlite3_exec(raw, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (rc != SQLITE_OK ||
+        sqlite3_exec(raw, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return 3;
     if (::write(STDOUT_FILENO, "held\n", 5) != 5)
         return 5;

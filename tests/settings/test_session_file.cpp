@@ -9,8 +9,8 @@
 #include "support/files.h"
 #include "tests/settings/store_fixture.h"
 
-#include <fcntl.h>
 #include <cmath>
+#include <fcntl.h>
 #include <functional>
 #include <limits>
 #include <linux/magic.h>
@@ -226,8 +226,8 @@ TEST_F(SessionFileTest, AStateThatNoSessionCouldHaveWrittenIsPassedOver) {
             EXPECT_EQ(recovered, std::nullopt);
             EXPECT_EQ(ReadSessionState(), std::nullopt);
             EXPECT_FALSE(fs::exists(file));
-            const std::string where =
-                inFile ? "Session state file " + file.string() : std::string("Session state in the store");
+            const std::string where = inFile ? "Session state file " + file.string()
+                                             : std::string("Session state in the store");
             EXPECT_EQ(said, where + " passed over: it " + c.said + ".\n");
         }
     }
