@@ -9,7 +9,9 @@
 //   at each later tick:            if (SessionStateDue(last, now)) { write the state; last = now }
 //   with every save of the totals while the session runs: the state too, in the same commit,
 //                                  its saved counts then equal to its counted ones
-//   when the session stops:        the save of the totals removes the state in the same commit
+//   when the session stops:        the save of the totals removes the state in the same commit;
+//                                  a save that cannot be made leaves the state, final now, until
+//                                  a later commit adds the session as r below adds a cut one
 //   at start-up, before the day and cycle checks, when a state is left:
 //                                  r = RecoverCutSession(cut, stored totals, their day);
 //                                  store r with the state removed, in one commit; then the log

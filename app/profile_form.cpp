@@ -53,15 +53,32 @@ std::optional<ProfileData> DataOf(const ProfileForm& form) {
     return ProfileData{DataTotalsOf(*form.data), form.dataAlerts ? *form.dataAlerts : 0};
 }
 
-// The save, with the row of the session's stretch that it ends in the same commit. A row the
-// history refuses (one of a newer version, say) is lost; the totals never are for it.
-bool WithHistoryRow(const ProfileForm& form, const std::function<bool()>& save) {
-    if (!form.history)
+// The save, with what goes into the same commit before it: the stopped sessions whose save is
+// still to be made, and the row of the session's stretch that it ends. A row the history refuses
+// (one of a newer version, say) is lost; the totals never are for it.
+bool WithSessionWrites(const ProfileForm& form, const std::function<bool()>& save) {
+    ProfileSaveSession* const session = form.session;
+    const bool stops = session && session->StopsPending();
+    if (!form.history && !stops)
         return save();
-    return WriteTogether(HKEY_LOCAL_MACHINE, [&] {
-        AppendSessionStretch(*form.history);
+    const auto writes = [&] {
+        if (stops && !session->WritePendingStops())
+            return false;
+        if (form.history)
+            AppendSessionStretch(*form.history);
         return save();
-    });
+    };
+    if (!stops)
+        return WriteTogether(HKEY_LOCAL_MACHINE, writes);
+    bool done = false;
+    try {
+        done = WriteTogether(HKEY_LOCAL_MACHINE, writes);
+    } catch (...) {
+        session->PendingStopsWritten(false);
+        throw;
+    }
+    session->PendingStopsWritten(done);
+    return done;
 }
 
 bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
@@ -94,7 +111,7 @@ bool Save(const ProfileForm& form, TimerSet& timers, DateTime savedFor) {
     const SessionStateChange change =
         form.session ? form.session->ForSave(provider) : SessionStateChange{};
     const std::optional<ProfileData> data = DataOf(form);
-    if (!WithHistoryRow(form, [&] {
+    if (!WithSessionWrites(form, [&] {
             return SaveProfile(provider, settings, TotalsOf(timers), TakeSetAsDefault(form),
                                &change, data ? &*data : nullptr);
         }))
@@ -167,6 +184,8 @@ bool Load(const ProfileForm& form, TimerSet& timers) {
         if (form.data)
             form.data->today = {};
     }
+    if (form.session)
+        form.session->Loaded(provider, timers, form.data);
     if (TakeSetAsDefault(form))
         SetDefaultProvider(provider);
     return true;
@@ -216,8 +235,9 @@ bool SaveStoredTotals(const ProfileForm& form, const TimerSet& timers,
     const SessionStateChange change =
         form.session ? form.session->ForSave(provider) : SessionStateChange{};
     const std::optional<ProfileData> data = DataOf(form);
-    if (!WithHistoryRow(form, [&] {
-            return SaveStoredTotals(provider, {LastSaveDateSetting(savedFor.value_or(DateOf(Now())))},
+    if (!WithSessionWrites(form, [&] {
+            return SaveStoredTotals(provider,
+                                    {LastSaveDateSetting(savedFor.value_or(DateOf(Now())))},
                                     TotalsOf(timers), &change, data ? &*data : nullptr, makeKey);
         }))
         return false;

@@ -29,6 +29,18 @@ public:
     virtual SessionStateChange ForSave(const std::string& provider) = 0;
     virtual void Saved(const SessionStateChange& change) = 0;
 
+    // Stopped sessions whose save could not be made yet go into the commit of the next save of
+    // the totals, before anything else of it: the totals saved already hold their time, and
+    // their rows come before those of later sessions. WritePendingStops runs inside the commit
+    // (false: it is not to be made), PendingStopsWritten after it, told whether it was made.
+    virtual bool StopsPending() const { return false; }
+    virtual bool WritePendingStops() { return true; }
+    virtual void PendingStopsWritten(bool /*committed*/) {}
+    // A provider's totals just loaded: what its pending stops add to them, as that commit will,
+    // so that the loaded totals hold the stopped sessions as the window's did.
+    virtual void Loaded(const std::string& /*provider*/, TimerSet& /*timers*/,
+                        DataTotals* /*data*/) {}
+
 protected:
     ~ProfileSaveSession() = default;
 };

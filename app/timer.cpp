@@ -193,6 +193,7 @@ TfrmTimer::TfrmTimer(QWidget* parent)
     connect(Ask4Help, &QToolButton::clicked, this, &TfrmTimer::Ask4HelpClick);
     connect(AboutUs, &QToolButton::clicked, this, &TfrmTimer::AboutUsClick);
     connect(tRollover, &QTimer::timeout, this, &TfrmTimer::tRolloverTimer);
+    connect(tSaveRetry, &QTimer::timeout, this, &TfrmTimer::tSaveRetryTimer);
     ConnectProviderHandlers();
     ConnectSessionHandlers();
     ConnectPageHandlers();
@@ -717,6 +718,9 @@ void TfrmTimer::CreateNonVisual() {
     tRollover->setSingleShot(true);
     // Midnight itself, not a few seconds either side of it.
     tRollover->setTimerType(Qt::PreciseTimer);
+    tSaveRetry = makeTimer("tSaveRetry");
+    tSaveRetry->setSingleShot(true);
+    tSaveRetry->setInterval(kSaveRetryMs);
 
     sdBrowse = new TSaveDialog(this);
     sdBrowse->setObjectName(QStringLiteral("sdBrowse"));
@@ -832,6 +836,9 @@ void TfrmTimer::changeEvent(QEvent* event) {
 }
 
 void TfrmTimer::LeaveClick() {
+    // A stopped session's save still to be made has its last try, with the store's own wait;
+    // should it fail, the session's state stays for the next start to recover.
+    keeper_->SavePendingStops();
     // Exit drops a running session: its state goes too, or the next start would recover it.
     keeper_->Discard();
     // exit(), not quit(): quit() would first close every window, and closing the main window

@@ -64,6 +64,11 @@ inline constexpr char kHelpMissingMessage[] =
     "Help file was not found in the Quorvane folder.\r\nPlease re-install Quorvane or contact "
     "the author for a new file.";
 
+// A stopped session whose save could not be made is tried again this often, each try waiting
+// this long for another program's write lock, so the window is never held for longer.
+inline constexpr int kSaveRetryMs = 10 * 1000;
+inline constexpr int kSaveRetryWaitMs = 200;
+
 // A component's tag, kept in its dynamic property "tag" (0 when never set). The Toggles page's
 // four check boxes carry 99; `tOnLine`'s tag is the first-tick flag of a session.
 int Tag(const QObject* component);
@@ -112,7 +117,8 @@ public:
     // Ends a session (or none): the buttons' states, the lamp, tOnLine stopped, the provider
     // saved with its totals, the log line written when logging is on, and the program ended
     // when "Close Quorvane on disconnect" is checked. A session's totals go to the provider it
-    // started with, whatever name the provider box shows by then.
+    // started with, whatever name the provider box shows by then. A save that cannot be made is
+    // told once, and the session is kept until a later save makes it (tSaveRetry).
     void StopSession();
     // The four totals and the charges into their read-outs.
     void ShowAllTimers();
@@ -343,6 +349,9 @@ public:
     // Runs the day and cycle checks again at each local midnight, and within a minute of the
     // wall clock jumping to another day (a resume from suspend, the clock set).
     QTimer* tRollover;
+    // Runs while a stopped session's save is still to be made (the store held by another
+    // program when it stopped): each run tries it once, briefly, and comes again while it fails.
+    QTimer* tSaveRetry;
     TSaveDialog* sdBrowse;
     TAlarmPlayer* mpWav;
     // The serial port component of the COM Port probe.
@@ -413,6 +422,8 @@ public slots:
     void AboutUsClick();
     // tRollover: the checks run again when the local date has changed since the last run.
     void tRolloverTimer();
+    // tSaveRetry: the stopped sessions' save, tried again.
+    void tSaveRetryTimer();
     // The interfaces' source has changes, or NetworkManager has: sessions start and stop at
     // once while watching with the Network Interface method.
     void InterfacesChanged();
@@ -501,6 +512,9 @@ private:
     // its provider's totals, its line into that provider's log, and the message for the user
     // into `notes`.
     void RecoverCutSession(QStringList& notes);
+    // A stop's save could not be made: the session is kept for a later save, tSaveRetry runs,
+    // and the first such stop since the last save was made is told.
+    void KeepUnsavedStop(const SessionSoFar& stretch);
     // What the provider forms of the window save and load, with the running session's state
     // when the save is of the session's provider; for `provider`, or the one cbProvider names.
     ProfileForm Form(std::optional<QString> provider = std::nullopt);

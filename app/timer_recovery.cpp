@@ -1,5 +1,6 @@
 // The main window's side of a session cut short by a kill, a crash or a power cut: at start-up
 // the state it left in the store goes into its provider's totals and log, and the user is told.
+// And of a session whose save at its stop could not be made: kept, told, and tried again.
 #include "app/timer.h"
 
 #include "accounting/charges.h"
@@ -12,6 +13,9 @@
 #include "settings/session_file.h"
 #include "settings/session_store.h"
 
+#include <QTimer>
+
+#include <chrono>
 #include <functional>
 #include <map>
 
@@ -78,16 +82,7 @@ void TfrmTimer::RecoverCutSession(QStringList& notes) {
         return;
     }
     const CutSession cut = CutSessionOf(*state);
-    TimerSet stored;
-    ProfileTotals totals = TotalsOf(stored);
-    LoadProfileTotals(provider, totals);
-    SetTotals(stored, totals);
-    ProfileData storedData;
-    LoadProfileData(provider, storedData);
-    DataTotals data;
-    SetDataTotals(data, storedData.totals);
-    RecoveredTotals recovered =
-        quorvane::RecoverCutSession(cut, stored, ReadLastSaveDate(provider), data);
+    RecoveredTotals recovered = StoredTotalsWith(*state);
     const StoredLogging logging = ReadLogging(provider);
     const std::string charges = quorvane::FormatCharges(logging.billing, recovered.timers, {});
     // A store that refuses keeps the state for the next start. The session's last stretch goes
@@ -105,6 +100,28 @@ void TfrmTimer::RecoverCutSession(QStringList& notes) {
                           QString::fromStdString(charges), cut.lastWrite);
     }
     notes << QString::fromStdString(RecoveredSessionMessage(provider, cut));
+}
+
+void TfrmTimer::KeepUnsavedStop(const SessionSoFar& stretch) {
+    const bool first = keeper_->StopNotSaved(stretch);
+    if (!keeper_->StopsPending())
+        return; // a name that cannot be stored: no save will ever make it
+    tSaveRetry->start();
+    if (!first)
+        return;
+    ShowError(tr("The session's time could not be saved: the store could not be written (another "
+                 "program may be holding it).\r\n\r\nQuorvane keeps the session and saves it "
+                 "as soon as the store can be written again. Should Quorvane end before that, the "
+                 "session is recovered when it next starts."));
+}
+
+void TfrmTimer::tSaveRetryTimer() {
+    if (keeper_->SavePendingStops(std::chrono::milliseconds(kSaveRetryWaitMs))) {
+        // The history has the stopped sessions' rows now.
+        HistoryChanged();
+        return;
+    }
+    tSaveRetry->start();
 }
 
 } // namespace quorvane

@@ -101,7 +101,8 @@ void TfrmTimer::EndSession(bool mayEndProgram, SessionEnd how) {
     if (ticked)
         stretch = SessionStretch(how, Now(), bytesCounted);
     form.history = stretch ? &*stretch : nullptr;
-    TransferProfile(form, false, Timers);
+    if (!TransferProfile(form, false, Timers) && stretch)
+        KeepUnsavedStop(*stretch);
     if (ckEnableLogging->isChecked())
         WriteSessionLog(Timers, FormatCharges());
     if (mayEndProgram && ckCloseOnDisconnect->isChecked())
@@ -337,6 +338,9 @@ void TfrmTimer::closeEvent(QCloseEvent* event) {
             TransferProfile(Form(provider), false, Timers);
         }
     });
+    // A stopped session's save still to be made has its last try; should it fail, the next
+    // start recovers the session.
+    keeper_->SavePendingStops();
     OnRestore();
     event->accept();
     // Closing the main window ends the program, also while the tray icon would keep it alive.

@@ -1,5 +1,6 @@
 #include "settings/session_file.h"
 
+#include "core/clock.h"
 #include "core/fd.h"
 #include "core/file_replace.h"
 #include "core/host.h"
@@ -212,7 +213,18 @@ std::optional<std::string> FileStateLoses(const std::optional<StoredSessionState
 }
 
 std::optional<StoredSessionState> TakeCutSessionState() {
+    const DateTime now = Now();
     std::optional<StoredSessionState> stored = ReadSessionState();
+    if (const auto why = stored ? ImplausibleSessionState(*stored, now) : std::nullopt) {
+        DebugOutput("Session state in the store passed over: it " + *why + ".");
+        // Left, it would be weighed again at every start.
+        if (!RemoveSessionState()) {
+            DebugOutput("Session state in the store cannot be removed: nothing is recovered "
+                        "before it is.");
+            return std::nullopt;
+        }
+        stored.reset();
+    }
     const SessionStateFileRead file = ReadSessionStateFile();
     if (!file.state && file.why.empty())
         return stored;
@@ -220,6 +232,8 @@ std::optional<StoredSessionState> TakeCutSessionState() {
     std::optional<std::string> why;
     if (!file.state)
         why = file.why;
+    else if (const auto implausible = ImplausibleSessionState(*file.state, now))
+        why = implausible;
     else if (!ProviderStored(file.state->provider))
         why = "names the provider " + file.state->provider + ", which is no longer stored";
     else

@@ -19,8 +19,11 @@
 // At start-up it is read beside the store's state and wins where it holds a later moment of the
 // same session (same provider and first tick) or a session the store has no state of. A file
 // that is damaged, cut short, not a regular file of this user (a link is never followed), of
-// another boot, naming a provider that has gone, or at odds with the store's state of the same
-// session is never trusted over the store; the debug output says why it was passed over.
+// another boot, naming a provider that has gone, holding what no session could have written
+// (ImplausibleSessionState: a count below zero, a moment after now, more seconds than the
+// session's time), or at odds with the store's state of the same session is never trusted over
+// the store; the debug output says why it was passed over. A store's state that no session could
+// have written is passed over and removed, with its reason on the debug output too.
 
 #include "core/fd.h"
 #include "settings/session_store.h"

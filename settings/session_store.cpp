@@ -2,6 +2,10 @@
 
 #include "settings/rollover_store.h"
 
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
 namespace quorvane {
 
 namespace {
@@ -19,6 +23,33 @@ bool RemoveState() {
 }
 
 } // namespace
+
+std::optional<std::string> ImplausibleSessionState(const StoredSessionState& state, DateTime now) {
+    if (!std::isfinite(state.firstTick) || !std::isfinite(state.lastWrite))
+        return "holds a moment that is no date";
+    const DateTime latest = now + kStateAheadSeconds * kOneSecond;
+    if (state.firstTick > latest)
+        return "has its first tick after the present moment";
+    if (state.lastWrite > latest)
+        return "was last written after the present moment";
+    // The session's seconds are whole ones, counted as this counts them (milliseconds rounded,
+    // then floored); one more covers the moments' arithmetic.
+    const double span =
+        std::floor(std::round(std::abs(state.lastWrite - state.firstTick) * 86400000.0) / 1000.0) +
+        1.0;
+    for (std::size_t i = 0; i < state.counts.size(); ++i) {
+        if (state.counts[i] < 0)
+            return std::string("holds ") + kSessionCountNames[i] + " below zero";
+        if (state.counts[i] > span)
+            return std::string("holds more ") + kSessionCountNames[i] +
+                   " than the time from its first tick to its last write";
+    }
+    for (std::size_t i = 0; i < state.bytes.size(); ++i) {
+        if (state.bytes[i] > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return std::string("holds ") + kSessionByteNames[i] + " below zero";
+    }
+    return std::nullopt;
+}
 
 std::optional<StoredSessionState> ReadSessionState() {
     const std::string& key = StateKey();
@@ -79,13 +110,15 @@ bool ApplySessionStateChange(const SessionStateChange& change) {
     }
 }
 
-bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
-                          DateTime savedFor, const ProfileDataTotals* data) {
+namespace {
+
+bool SaveSessionTotals(std::string_view provider, const ProfileTotals& totals, DateTime savedFor,
+                       const ProfileDataTotals* data, bool makeKey) {
     if (!IsStorableProviderName(provider))
         return false;
     const std::string key = ProviderKeyPath(provider);
     return WriteTogether(kHive, [&] {
-        if (!KeyExists(kHive, key))
+        if (!makeKey && !KeyExists(kHive, key))
             return false;
         bool ok = true;
         for (std::size_t i = 0; ok && i < totals.size(); ++i)
@@ -95,6 +128,18 @@ bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals
         const ProfileSetting day = LastSaveDateSetting(savedFor);
         return ok && WriteValueByPath(kHive, key + day.name, day.value, day.kind) && RemoveState();
     });
+}
+
+} // namespace
+
+bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
+                          DateTime savedFor, const ProfileDataTotals* data) {
+    return SaveSessionTotals(provider, totals, savedFor, data, false);
+}
+
+bool SaveStoppedSession(std::string_view provider, const ProfileTotals& totals, DateTime savedFor,
+                        const ProfileDataTotals* data) {
+    return SaveSessionTotals(provider, totals, savedFor, data, true);
 }
 
 } // namespace quorvane

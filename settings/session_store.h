@@ -49,6 +49,23 @@ struct SessionStateChange {
     StoredSessionState state; // for Write
 };
 
+// How far after the present a state's moments may lie and still be trusted. Time sync steps
+// the clock by seconds at a boot or a resume; a minute also leaves room for a clock that ran a
+// little ahead while the machine was off. A state further ahead was written by a wrong clock or
+// by hand, and recovered it would give the totals a Today for a day that has not come and the
+// history a row that ends later than now.
+inline constexpr int kStateAheadSeconds = 60;
+
+// Why `state` cannot be one that a session of this program wrote by `now` (worded to follow
+// "it "); nullopt when it can. No count is below zero (nor a byte count that is one read as
+// unsigned), no moment lies more than kStateAheadSeconds after now, and no count of seconds is
+// longer than the time between the first tick and the last write (give or take a second; the
+// distance either way, as the session counts it on a clock set back below its first tick). The
+// two peak sides are each held to that, not their sum to Seconds: the side a tick does not
+// write lags behind, and after a clock set back it may stay ahead of the seconds until the next
+// save.
+std::optional<std::string> ImplausibleSessionState(const StoredSessionState& state, DateTime now);
+
 // nullopt when no state is stored (a key without "Provider" is none).
 std::optional<StoredSessionState> ReadSessionState();
 // Each false when nothing was written. Removing a state that is not there succeeds.
@@ -62,5 +79,9 @@ bool ApplySessionStateChange(const SessionStateChange& change);
 // longer stored, or a name that cannot be stored).
 bool SaveRecoveredSession(std::string_view provider, const ProfileTotals& totals,
                           DateTime savedFor, const ProfileDataTotals* data = nullptr);
+// The same for a stopped session whose save could not be made when it stopped: its provider's
+// key is made when it is not there, as the stop's save would have made it.
+bool SaveStoppedSession(std::string_view provider, const ProfileTotals& totals, DateTime savedFor,
+                        const ProfileDataTotals* data = nullptr);
 
 } // namespace quorvane

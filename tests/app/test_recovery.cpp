@@ -3,7 +3,8 @@
 // totals, in the runtime folder's state file at every tick, both removed by a normal stop and by
 // Exit), and what the next start makes of a state left behind. A kill is the window going away
 // without any of its close steps; a power cut is a kill that takes the runtime folder (a tmpfs)
-// with it.
+// with it. And a stop whose save is refused while a second process holds the store's write lock:
+// the session kept, and saved once the lock goes.
 #include "settings/profiles.h"
 #include "settings/registry.h"
 #include "settings/rollover_store.h"
@@ -11,10 +12,13 @@
 #include "settings/session_store.h"
 #include "support/files.h"
 #include "tests/app/window_test.h"
+#include "tests/settings/store_fixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -24,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 using namespace quorvane;
 using quorvane::test::H;
@@ -35,6 +40,27 @@ DateTime At(int day, int hour, int minute = 0, int second = 0) {
 }
 
 const TimerSet kTotals{false, 10, 20, 100, 1000};
+
+// Another program holding the store's write lock (BEGIN EXCLUSIVE on the machine hive's
+// database), a second process of its own, from its making until it is let go.
+class HeldStore {
+public:
+    HeldStore() {
+        peer_.start(QStringLiteral(QUORVANE_STORE_PEER), {QStringLiteral("exclusive")});
+        EXPECT_TRUE(peer_.waitForReadyRead(-1));
+        EXPECT_EQ(peer_.readLine(), "held\n");
+    }
+    ~HeldStore() {
+        peer_.closeWriteChannel();
+        EXPECT_TRUE(peer_.waitForFinished(-1));
+        EXPECT_EQ(peer_.exitCode(), 0);
+    }
+    HeldStore(const HeldStore&) = delete;
+    HeldStore& operator=(const HeldStore&) = delete;
+
+private:
+    QProcess peer_;
+};
 
 class Recovery : public test::WindowTest {
 protected:
@@ -285,6 +311,143 @@ TEST_F(Recovery, TheSessionsOwnProviderTakesItsTime) {
     EXPECT_EQ(Stored("Budget Line"), (TimerSet{false, 40, 20, 130, 1030}));
     EXPECT_NE(LogText("Budget Line").find("Total: 000:17:10"), std::string::npos);
     EXPECT_EQ(LogText("Dial Net"), "");
+}
+
+// The stop comes while another program holds the store for longer than a save waits: the user
+// is told once, the session is kept (the state file holds it as it stopped), a try while the
+// lock is still held fails quietly and comes again, and the try after the lock has gone saves
+// the session whole, its row with it. Time lost: none.
+TEST_F(Recovery, AStopRefusedByAHeldStoreIsToldKeptAndSavedOnceTheLockGoes) {
+    const test::ShortBusyTimeout shortWait;
+    StoreProvider("Dial Net", true);
+    const DateTime first = At(7, 10, 0, 0);
+    auto w = StartSession(first);
+    RunTo(*w, first, 40);
+    Shown();
+    std::optional<HeldStore> held{std::in_place};
+    RunTo(*w, first, 75); // the store's write at 60 s is refused; the file's go on
+    w->sbManual->click();
+    const std::vector<QString> told = Shown();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].startsWith("The session's time could not be saved"))
+        << told[0].toStdString();
+    EXPECT_EQ(Stored("Dial Net"), kTotals);
+    const std::optional<StoredSessionState> kept = ReadSessionStateFile().state;
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->counts, (SessionStateCounts{75, 75, 0, 0, 0, 0}));
+    EXPECT_NEAR(kept->lastWrite, first + 75 * kOneSecond, kOneSecond / 1000);
+    EXPECT_EQ(ReadSessionState()->counts[0], 30) << "the store's state as last written";
+    // Tried again by a timer that comes once, not in a loop.
+    EXPECT_TRUE(w->tSaveRetry->isActive());
+    EXPECT_TRUE(w->tSaveRetry->isSingleShot());
+    EXPECT_EQ(w->tSaveRetry->interval(), kSaveRetryMs);
+
+    clock_.AdvanceSeconds(60);
+    w->tSaveRetryTimer(); // still held
+    EXPECT_TRUE(Shown().empty());
+    EXPECT_TRUE(w->tSaveRetry->isActive());
+    EXPECT_EQ(Stored("Dial Net"), kTotals);
+    EXPECT_TRUE(ReadSessionStateFile().state);
+
+    held.reset(); // a minute after the stop, the other program lets go
+    // The program's event loop runs until the retry's next run, brought forward, has been.
+    const QMetaObject::Connection done = QObject::connect(
+        w->tSaveRetry, &QTimer::timeout, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    w->tSaveRetry->start(0);
+    EXPECT_EQ(QApplication::exec(), 0);
+    QObject::disconnect(done);
+    const TimerSet whole{false, 10 + 75, 20, 100 + 75, 1000 + 75};
+    EXPECT_EQ(Stored("Dial Net"), whole);
+    EXPECT_EQ(w->Timers, whole);
+    EXPECT_EQ(ReadSessionState(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(SessionStateFilePath()));
+    EXPECT_FALSE(w->tSaveRetry->isActive());
+    std::string why;
+    const auto history = UsageHistory::Open(&why);
+    ASSERT_TRUE(history) << why;
+    const std::vector<SessionRow> rows = history->LastSessions("Dial Net", 10);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].seconds, 75);
+    EXPECT_EQ(rows[0].insidePeak, 75);
+    EXPECT_EQ(rows[0].ended, SessionEnd::Stopped);
+    EXPECT_EQ(rows[0].end, MomentOf(first + 75 * kOneSecond));
+    EXPECT_EQ(LogText("Dial Net"), "03/07/2026  10:01:15 AM  In Peak: 000:01:25  Out Peak: "
+                                   "000:00:20  Total: 000:17:55  Charges: $0.00\r\n");
+    EXPECT_TRUE(Shown().empty());
+
+    // Nothing is left for a later start, nor added twice.
+    w.reset();
+    w = std::make_unique<TfrmTimer>();
+    EXPECT_EQ(w->Timers, whole);
+    EXPECT_TRUE(Shown().empty());
+}
+
+// Exit while the store is still held: the last try fails, and the session's state stays, in
+// the file as it stopped, for the next start to recover whole.
+TEST_F(Recovery, ExitWhileTheStoreIsHeldLeavesTheStoppedSessionToTheNextStart) {
+    const test::ShortBusyTimeout shortWait;
+    StoreProvider("Dial Net", true);
+    const DateTime first = At(7, 10, 0, 0);
+    auto w = StartSession(first);
+    RunTo(*w, first, 40);
+    std::optional<HeldStore> held{std::in_place};
+    RunTo(*w, first, 75);
+    w->sbManual->click();
+    Shown();
+    w->LeaveClick();
+    EXPECT_TRUE(ReadSessionStateFile().state);
+    EXPECT_TRUE(ReadSessionState());
+    w.reset();
+    held.reset();
+
+    clock_.Set(At(7, 10, 5));
+    w = std::make_unique<TfrmTimer>();
+    const TimerSet whole{false, 10 + 75, 20, 100 + 75, 1000 + 75};
+    EXPECT_EQ(w->Timers, whole);
+    EXPECT_EQ(Stored("Dial Net"), whole);
+    EXPECT_EQ(ReadSessionState(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(SessionStateFilePath()));
+    EXPECT_EQ(Shown().size(), 1u);
+}
+
+// A session stopped under a held store, then the provider loaded again and a second session of
+// it run: the loaded totals hold the first session, and the second's stop, once the lock has
+// gone, saves both, the first session's row before the second's.
+TEST_F(Recovery, AStopStillToBeSavedGoesWithTheNextSave) {
+    const test::ShortBusyTimeout shortWait;
+    StoreProvider("Dial Net", true);
+    const DateTime first = At(7, 10, 0, 0);
+    auto w = StartSession(first);
+    std::optional<HeldStore> held{std::in_place};
+    RunTo(*w, first, 50);
+    w->sbManual->click();
+    EXPECT_EQ(Shown().size(), 1u);
+    w->cbProvider->setEditText(QStringLiteral("Dial Net"));
+    w->cbProviderClick();
+    EXPECT_EQ(w->Timers, (TimerSet{false, 10 + 50, 20, 100 + 50, 1000 + 50}));
+
+    w->sbManual->click();
+    const DateTime second = clock_.Get() + 10 * kOneSecond;
+    Tick(*w, 10);
+    RunTo(*w, second, 20);
+    EXPECT_EQ(ReadSessionStateFile().state->counts[0], 50) << "the file keeps the stopped one";
+    held.reset();
+    w->sbManual->click();
+    EXPECT_TRUE(Shown().empty());
+    const TimerSet both{false, 10 + 70, 20, 100 + 70, 1000 + 70};
+    EXPECT_EQ(Stored("Dial Net"), both);
+    EXPECT_EQ(w->Timers, both);
+    EXPECT_EQ(ReadSessionState(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(SessionStateFilePath()));
+    std::string why;
+    const auto history = UsageHistory::Open(&why);
+    ASSERT_TRUE(history) << why;
+    const std::vector<SessionRow> rows = history->LastSessions("Dial Net", 10);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].seconds, 50);
+    EXPECT_EQ(rows[1].seconds, 20);
+    w->tSaveRetryTimer(); // nothing left to save
+    EXPECT_EQ(Stored("Dial Net"), both);
 }
 
 } // namespace

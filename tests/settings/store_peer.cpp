@@ -3,6 +3,8 @@
 //                                   prints each number on its own line once its write returned
 //   store_peer hold                 takes the machine hive's write lock, prints "held" and keeps
 //                                   it until its standard input ends
+//   store_peer exclusive            the same through SQLite alone, as another program holds it:
+//                                   BEGIN EXCLUSIVE on the machine hive's database file
 //   store_peer open                 opens the machine hive and prints "opened", stopping before
 //                                   each SQL statement that the store runs: it prints the
 //                                   statement on a line of its own and goes on when a line comes
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -35,6 +38,23 @@ int Hold() {
     char buffer[256];
     while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
     }
+    return 0;
+}
+
+int HoldExclusive() {
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2(HiveFile(HKEY_LOCAL_MACHINE).c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+    if (rc != SQLITE_OK ||
+        sqlite3_exec(raw, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return 3;
+    if (::write(STDOUT_FILENO, "held\n", 5) != 5)
+        return 5;
+    char buffer[256];
+    while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+    }
+    sqlite3_exec(raw, "ROLLBACK", nullptr, nullptr, nullptr);
     return 0;
 }
 
@@ -73,6 +93,8 @@ int Open() {
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "hold")
         return Hold();
+    if (argc == 2 && std::string(argv[1]) == "exclusive")
+        return HoldExclusive();
     if (argc == 2 && std::string(argv[1]) == "open")
         return Open();
     if (argc != 4 || std::string(argv[1]) != "write")

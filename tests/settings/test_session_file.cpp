@@ -2,14 +2,17 @@
 // store's state (which one is recovered, what is left of either, what the debug output says),
 // and how the running session writes it. Against a real store and the test's own runtime folder.
 
+#include "core/clock.h"
 #include "core/fd.h"
 #include "core/host.h"
 #include "settings/session_file.h"
 #include "support/files.h"
 #include "tests/settings/store_fixture.h"
 
+#include <cmath>
 #include <fcntl.h>
 #include <functional>
+#include <limits>
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -58,6 +61,9 @@ protected:
     static std::string FileText(const StoredSessionState& state) {
         return SessionStateFileText(state, BootId());
     }
+
+    // Ten minutes into the session of kStored and kLater.
+    ManualClock clock_{kFirst + 600 * kOneSecond};
 };
 
 TEST_F(SessionFileTest, TheFileWinsOnlyWithALaterMomentOfTheStoresSessionOrOneItHasNoneOf) {
@@ -138,6 +144,93 @@ TEST_F(SessionFileTest, TheFileWinsOnlyWithALaterMomentOfTheStoresSessionOrOneIt
             EXPECT_EQ(said, "");
     }
     EXPECT_EQ(ReadBytes(file.string() + ".elsewhere"), later) << "a link's target is left alone";
+}
+
+// A state whose check holds but whose values no session of this program could have written
+// (edited by hand, or written by a wrong clock) is passed over, from the file as from the store:
+// recovered, it would add what it says to the totals and the history.
+TEST_F(SessionFileTest, AStateThatNoSessionCouldHaveWrittenIsPassedOver) {
+    const fs::path file = SessionStateFilePath();
+    const DateTime now = clock_.Get();
+    using Change = std::function<void(StoredSessionState&)>;
+    struct Case {
+        const char* name;
+        Change change;
+        const char* said; // "" for a state that is trusted
+    };
+    const Case cases[] = {
+        {"two thousand million seconds", [](auto& s) { s.counts[0] = 2000000000; },
+         "holds more Seconds than the time from its first tick to its last write"},
+        {"seconds below zero", [](auto& s) { s.counts[0] = -500; }, "holds Seconds below zero"},
+        {"saved seconds below zero", [](auto& s) { s.counts[3] = -1; },
+         "holds SavedSeconds below zero"},
+        {"a peak side below zero", [](auto& s) { s.counts[2] = -30; },
+         "holds OutsidePeak below zero"},
+        {"a peak side longer than the session", [](auto& s) { s.counts[1] = 120; },
+         "holds more InsidePeak than the time from its first tick to its last write"},
+        {"saved seconds longer than the session", [](auto& s) { s.counts[3] = 100000; },
+         "holds more SavedSeconds than the time from its first tick to its last write"},
+        {"bytes below zero", [](auto& s) { s.bytes[0] = static_cast<std::uint64_t>(-500); },
+         "holds Rx below zero"},
+        {"a last write in the year 2173",
+         [](auto& s) { s.lastWrite = EncodeDate(2173, 1, 1) + EncodeTime(12, 0, 0); },
+         "was last written after the present moment"},
+        {"a first tick after the present", [now](auto& s) { s.firstTick = now + 0.5; },
+         "has its first tick after the present moment"},
+        {"a moment that is no date",
+         [](auto& s) { s.lastWrite = std::numeric_limits<double>::quiet_NaN(); },
+         "holds a moment that is no date"},
+        // Within the slack for a clock set a little back since the last write.
+        {"a last write a few seconds ahead of now",
+         [now](auto& s) {
+             s.lastWrite = now + 50 * kOneSecond;
+             s.counts[0] = 650;
+         },
+         ""},
+        {"a minute and more ahead of now", [now](auto& s) { s.lastWrite = now + 70 * kOneSecond; },
+         "was last written after the present moment"},
+        // The session counts the distance on the program's clock, so a clock set back below the
+        // first tick leaves a last write before it.
+        {"a clock set back below the first tick",
+         [](auto& s) {
+             s.lastWrite = s.firstTick - 200 * kOneSecond;
+             s.counts = {200, 0, 200, 0, 0, 0};
+         },
+         ""},
+    };
+    for (const bool inFile : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (inFile ? " in the file" : " in the store"));
+            fs::remove_all(file);
+            StoredSessionState state = kLater;
+            c.change(state);
+            if (inFile) {
+                ASSERT_TRUE(RemoveSessionState());
+                PutFile(file, FileText(state));
+                if (std::isnan(state.lastWrite)) {
+                    ASSERT_TRUE(ReadSessionStateFile().state) << "the file reads as a state";
+                }
+            } else {
+                ASSERT_TRUE(WriteSessionState(state));
+            }
+            testing::internal::CaptureStderr();
+            const std::optional<StoredSessionState> recovered = TakeCutSessionState();
+            const std::string said = testing::internal::GetCapturedStderr();
+            const bool trusted = !*c.said;
+            if (trusted) {
+                EXPECT_EQ(recovered, state);
+                continue;
+            }
+            // One in the store goes, as a file that is passed over goes: nothing is recovered,
+            // nor left to be recovered at a later start.
+            EXPECT_EQ(recovered, std::nullopt);
+            EXPECT_EQ(ReadSessionState(), std::nullopt);
+            EXPECT_FALSE(fs::exists(file));
+            const std::string where = inFile ? "Session state file " + file.string()
+                                             : std::string("Session state in the store");
+            EXPECT_EQ(said, where + " passed over: it " + c.said + ".\n");
+        }
+    }
 }
 
 TEST_F(SessionFileTest, AnotherUsersFileIsPassedOverAndLeftAlone) {
