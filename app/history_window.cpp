@@ -24,6 +24,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cstring>
 #include <string>
 
 namespace quorvane {
@@ -356,19 +357,64 @@ void THistoryWindow::ShowSessions(const std::vector<SessionRow>& rows) {
     btnExport->setEnabled(!rows.empty());
 }
 
+// Why an export was not written, for the user.
+QString THistoryWindow::ExportRefusalText(const ExportTarget& target) {
+    const QString system = QString::fromLocal8Bit(std::strerror(target.error));
+    switch (target.refusal) {
+    case ExportRefusal::None:
+        break;
+    case ExportRefusal::StoreFile:
+        return tr("It is one of the store's own files. Export to another file.");
+    case ExportRefusal::Link:
+        return tr("It is a symbolic link. An export replaces only a regular file.");
+    case ExportRefusal::Folder:
+        return tr("It is a folder, not a file.");
+    case ExportRefusal::NotRegularFile:
+        return tr("It is not a regular file.");
+    case ExportRefusal::ReadOnlyFile:
+        return tr("The file is read-only for you (%1), so it is not replaced.").arg(system);
+    case ExportRefusal::ReadOnlyFolder:
+        return tr("You may not make files in its folder (%1).").arg(system);
+    case ExportRefusal::NoFolder:
+        return tr("Its folder does not exist (%1).").arg(system);
+    case ExportRefusal::WriteFailed:
+        return tr("It could not be written: %1.").arg(system);
+    }
+    return {};
+}
+
 void THistoryWindow::btnExportClick() {
-    if (!sdExport->Execute(this))
-        return;
-    const QString name = sdExport->FileName;
+    // The dialog's own overwrite question is off (the log file's "Browse" keeps logging into a
+    // file named again), so an existing file is asked about here. "No" chooses another name.
+    QString name;
+    for (;;) {
+        if (!sdExport->Execute(this))
+            return;
+        name = sdExport->FileName;
+        const ExportTarget target = CheckExportFile(name.toStdString());
+        if (!target.ok()) {
+            ShowError(tr("The usage history could not be exported to %1:\r\n\r\n%2")
+                          .arg(name, ExportRefusalText(target)));
+            return;
+        }
+        if (!target.exists)
+            break;
+        const int answer =
+            AskConfirm(tr("%1 already exists.\r\n\r\nDo you want to replace it?").arg(name));
+        if (answer == mrYes)
+            break;
+        if (answer != mrNo)
+            return;
+    }
     const bool json =
         QFileInfo(name).suffix().compare(QLatin1String("json"), Qt::CaseInsensitive) == 0;
-    std::string why;
     const std::string text =
         json ? UsageJson({view_.provider.toStdString(), view_.cycleDay, shown_, {}, {}})
              : SessionsCsv(shown_);
-    if (!WriteExportFile(name.toStdString(), text, &why))
-        ShowError(QStringLiteral("The usage history could not be exported to ") + name +
-                  QStringLiteral(":\r\n\r\n") + Text(why));
+    const ExportTarget written = WriteExportFile(name.toStdString(), text);
+    if (!written.ok())
+        ShowError(tr("The usage history could not be exported to %1:\r\n\r\n%2")
+                      .arg(name, ExportRefusalText(written)));
 }
 
 } // namespace quorvane

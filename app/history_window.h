@@ -7,6 +7,7 @@
 
 #include "accounting/usage_chart.h"
 #include "settings/history.h"
+#include "settings/history_export.h"
 
 #include <QString>
 #include <QWidget>
@@ -64,6 +65,7 @@ public:
 
 private:
     void btnExportClick();
+    static QString ExportRefusalText(const ExportTarget& target);
     void ShowSessions(const std::vector<SessionRow>& rows);
 
     HistoryView view_;

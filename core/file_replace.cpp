@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvane {
@@ -40,6 +41,42 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& base) 
 }
 
 } // namespace
+
+ReplaceCheck CheckReplaceRight(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : target.substr(0, slash);
+    const bool root = ::geteuid() == 0;
+    // The effective ids decide, as they decide the open and the rename.
+    const auto mayWrite = [root](const std::string& path, int how, const struct stat& st) {
+        if (::faccessat(AT_FDCWD, path.c_str(), how, AT_EACCESS) != 0)
+            return errno;
+        return root && (st.st_mode & 0222) == 0 ? EACCES : 0;
+    };
+    struct stat folderStat {};
+    if (::stat(folder.c_str(), &folderStat) != 0)
+        return {ReplaceRight::NoFolder, errno};
+    if (!S_ISDIR(folderStat.st_mode))
+        return {ReplaceRight::NoFolder, ENOTDIR};
+    struct stat fileStat {};
+    if (::lstat(target.c_str(), &fileStat) == 0 && S_ISREG(fileStat.st_mode)) {
+        if (const int error = mayWrite(target, W_OK, fileStat))
+            return {ReplaceRight::FileReadOnly, error};
+    }
+    if (const int error = mayWrite(folder, W_OK | X_OK, folderStat))
+        return {ReplaceRight::FolderReadOnly, error};
+    return {};
+}
+
+bool FileReplacement::KeepOwnerAndModeOf(const struct stat& old) {
+    if (!fd_)
+        return false;
+    if (::geteuid() == 0 && ::fchown(fd_.get(), old.st_uid, old.st_gid) != 0)
+        return Fail();
+    // After the owner: a change of owner clears the set-id bits.
+    return ::fchmod(fd_.get(), old.st_mode & 07777) == 0 || Fail();
+}
 
 FileReplacement::FileReplacement(const std::string& target, mode_t mode) : target_(target) {
     const std::size_t slash = target.rfind('/');

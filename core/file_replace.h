@@ -6,6 +6,7 @@
 #include "core/fd.h"
 
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace quorvane {
@@ -36,6 +37,11 @@ public:
     // failure the target is untouched, the temporary file removed, and error() tells why.
     bool Commit(Flush flush = Flush::ToDisk);
 
+    // Gives the new contents the mode of the file they replace (`old`, as stat read it) and, when
+    // this process may (root), its owner and group: replacing a file must not change who may
+    // read it. False, with error(), when that cannot be done.
+    bool KeepOwnerAndModeOf(const struct stat& old);
+
 private:
     bool Fail();
 
@@ -44,5 +50,22 @@ private:
     UniqueFd fd_;
     int error_ = 0;
 };
+
+// Whether this process may replace `target` through a FileReplacement, decided before anything
+// is written. The rename needs only the folder's write permission, so the file's own is checked
+// apart: a file the user may not write is not replaced either. Root passes the kernel's
+// permission checks whatever the mode says, so for root a file or folder whose mode grants write
+// to nobody (0444, 0555) counts as read-only; one that grants it to anyone is root's to write.
+enum class ReplaceRight {
+    Granted,
+    FileReadOnly,   // the existing file may not be written (or is on a read-only file system)
+    FolderReadOnly, // no file may be made in its folder
+    NoFolder,       // its folder does not exist, or is no folder
+};
+struct ReplaceCheck {
+    ReplaceRight right = ReplaceRight::Granted;
+    int error = 0; // the errno behind a refusal
+};
+ReplaceCheck CheckReplaceRight(const std::string& target);
 
 } // namespace quorvane

@@ -152,6 +152,62 @@ std::string FoldCase(std::string_view name) {
     return out;
 }
 
+std::string ReplacingInvalidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        const std::size_t len = DecodeUtf8(text, i, cp);
+        if (len == 0 || cp == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, len));
+        i += len;
+    }
+    return out;
+}
+
+std::string EscapedForTerminal(std::string_view text) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    const auto byteEscape = [&](unsigned char b) {
+        out += "\\x";
+        out += digits[b >> 4];
+        out += digits[b & 0xF];
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        const std::size_t len = DecodeUtf8(text, i, cp);
+        if (len == 0) {
+            byteEscape(static_cast<unsigned char>(text[i]));
+            ++i;
+            continue;
+        }
+        if (cp == '\\') {
+            out += "\\\\";
+        } else if (cp == '\t') {
+            out += "\\t";
+        } else if (cp == '\n') {
+            out += "\\n";
+        } else if (cp == '\r') {
+            out += "\\r";
+        } else if (cp < 0x20 || cp == 0x7F) {
+            byteEscape(static_cast<unsigned char>(cp));
+        } else if (In(cp, 0x80, 0x9F) || In(cp, 0x2028, 0x202E) || In(cp, 0x2066, 0x2069)) {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += digits[(cp >> shift) & 0xF];
+        } else {
+            out.append(text.substr(i, len));
+        }
+        i += len;
+    }
+    return out;
+}
+
 bool IsValidUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp;

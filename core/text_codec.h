@@ -23,6 +23,17 @@ bool IsValidUtf8(std::string_view text);
 // (overlong forms, surrogates and values above U+10FFFF count as not valid).
 std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp);
 
+// The text with each byte that is not part of valid UTF-8, and each NUL, as U+FFFD: what a file
+// read by other programs (CSV) can carry, where a NUL cuts a text short.
+std::string ReplacingInvalidUtf8(std::string_view text);
+
+// The text as a terminal shows it without being steered by it: the backslash doubled; tab, line
+// feed and carriage return as \t, \n, \r; the other control characters (C0 and DEL) and bytes
+// that are not UTF-8 as \xNN; C1 controls, line and paragraph separators and the bidirectional
+// embeddings, overrides and isolates (which reorder what follows them) as \uNNNN. Everything else,
+// and so every letter of every script, is kept.
+std::string EscapedForTerminal(std::string_view text);
+
 // UTF-8 to UTF-16LE bytes. A byte that is not part of valid UTF-8 becomes the lone surrogate
 // U+DC80..U+DCFF, so any byte string survives the trip there and back.
 std::vector<std::uint8_t> Utf8ToUtf16Le(std::string_view text);

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 namespace quorvane {
 
@@ -114,6 +115,7 @@ public:
         sqlite3_clear_bindings(stmt_.get());
     }
 
+    sqlite3_stmt* get() const { return stmt_.get(); }
     std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
     bool Null(int column) const { return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL; }
     std::optional<std::uint64_t> Bytes(int column) const {
@@ -139,21 +141,122 @@ private:
     std::unique_ptr<sqlite3_stmt, StmtFinalizer> stmt_;
 };
 
-// The history's version in this database; 0 when it has no history yet.
+[[noreturn]] void Damaged(const std::string& what) {
+    throw HistoryDamaged("the usage history is damaged: " + what);
+}
+
+// The history's version in this database; 0 when it has no history yet. A history whose tables
+// or version row are not as this program writes them is damaged (HistoryDamaged), not empty:
+// its rows must not read as none.
 int HistoryVersion(sqlite3* db) {
-    Statement exists(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND "
-                         "name = 'usage_history_version'");
-    if (!exists.Step())
+    Statement tables(db, "SELECT name FROM sqlite_schema WHERE type = 'table' AND "
+                         "name IN ('usage_history', 'usage_history_version')");
+    bool versionTable = false, rowTable = false;
+    while (tables.Step())
+        (tables.Text(0) == "usage_history" ? rowTable : versionTable) = true;
+    if (!versionTable && !rowTable)
         return 0;
-    Statement version(db, "SELECT max(version) FROM usage_history_version");
-    return version.Step() ? static_cast<int>(version.Int(0)) : 0;
+    // Says how much the damage keeps from being read.
+    const auto damaged = [&](std::string what) {
+        if (rowTable) {
+            Statement count(db, "SELECT count(*) FROM usage_history");
+            if (count.Step())
+                what += " (it holds " + std::to_string(count.Int(0)) + " rows)";
+        }
+        Damaged(what);
+    };
+    if (!versionTable)
+        damaged("its version table is missing");
+    Statement version(db, "SELECT version, typeof(version) FROM usage_history_version");
+    std::optional<std::int64_t> highest;
+    while (version.Step()) {
+        if (version.Text(1) != "integer")
+            damaged("its version is \"" + EscapedForTerminal(version.Text(0)) +
+                    "\", not a whole number");
+        highest = std::max(highest.value_or(version.Int(0)), version.Int(0));
+    }
+    if (!highest)
+        damaged("its version row is missing");
+    if (*highest < 1)
+        damaged("its version is " + std::to_string(*highest));
+    if (!rowTable)
+        Damaged("its table of rows is missing");
+    return static_cast<int>(std::min<std::int64_t>(*highest, std::numeric_limits<int>::max()));
 }
 
 constexpr const char* kRowColumns =
     "seq, provider, start_local, start_offset, end_local, end_offset, seconds, inside_peak, "
     "outside_peak, rx, tx, charges, ended";
 
+// A row that this program did not write as it stands: a column of whole numbers holding
+// anything else (SQLite keeps a text in an INTEGER column, and sums it as 0), a negative count of
+// bytes, an end that is none of the four. RowOf() says what is wrong with such a row.
+constexpr const char* kDamagedRow =
+    "(typeof(start_local) != 'integer' OR typeof(start_offset) != 'integer' OR "
+    "typeof(end_local) != 'integer' OR typeof(end_offset) != 'integer' OR "
+    "typeof(seconds) != 'integer' OR typeof(inside_peak) != 'integer' OR "
+    "typeof(outside_peak) != 'integer' OR typeof(rx) NOT IN ('integer', 'null') OR "
+    "typeof(tx) NOT IN ('integer', 'null') OR ifnull(rx, 0) < 0 OR ifnull(tx, 0) < 0 OR "
+    "ended NOT IN ('stopped', 'closed', 'midnight', 'recovered'))";
+
+// Whether the rows of a sum (kSumColumns) hold a damaged value in a column that is summed: SQLite
+// sums a text as 0, but then gives a floating point sum, which a sum of whole numbers never is.
+// Checked on the sums rather than on every row, which would cost the window's reads of a cycle
+// half as much again. RefuseDamagedRow() then finds the row.
+constexpr const char* kDamagedSums =
+    "(typeof(sum(seconds)) = 'real' OR typeof(sum(inside_peak)) = 'real' OR "
+    "typeof(sum(outside_peak)) = 'real' OR typeof(sum(rx)) = 'real' OR "
+    "typeof(sum(tx)) = 'real' OR min(rx) < 0 OR min(tx) < 0)";
+
+// What a column holds, as a message shows it.
+std::string Shown(sqlite3_stmt* stmt, int column) {
+    switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_NULL:
+        return "nothing";
+    case SQLITE_BLOB:
+        return "a blob";
+    default: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+        return "\"" +
+               EscapedForTerminal(
+                   std::string_view(text ? text : "",
+                                    static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)))) +
+               "\"";
+    }
+    }
+}
+
+// The row of kRowColumns; HistoryDamaged when it is damaged (see kDamagedRow).
 SessionRow RowOf(const Statement& q) {
+    sqlite3_stmt* stmt = q.get();
+    const auto whole = [&](int column) {
+        return sqlite3_column_type(stmt, column) == SQLITE_INTEGER;
+    };
+    const auto where = [&] {
+        const std::string provider = "\"" + EscapedForTerminal(q.Text(1)) + "\"";
+        if (!whole(2) || !whole(3))
+            return "a row of " + provider;
+        return "the row of " + provider + " that starts " +
+               Iso8601({q.Int(2) - q.Int(3), static_cast<std::int32_t>(q.Int(3))});
+    };
+    const auto refuse = [&](int column, const char* takes) {
+        Damaged(where() + " holds " + Shown(stmt, column) + " in " +
+                sqlite3_column_name(stmt, column) + ", which takes " + takes);
+    };
+    for (int column = 2; column <= 8; ++column)
+        if (!whole(column))
+            refuse(column, "a whole number");
+    for (const int column : {9, 10}) {
+        const int type = sqlite3_column_type(stmt, column);
+        if (type != SQLITE_NULL && type != SQLITE_INTEGER)
+            refuse(column, "a whole number");
+        if (type == SQLITE_INTEGER && q.Int(column) < 0)
+            refuse(column, "a count of bytes (0 or more)");
+    }
+    const std::optional<SessionEnd> ended = ParseSessionEnd(q.Text(12));
+    if (!ended)
+        refuse(12, "stopped, closed, midnight or recovered");
+
     SessionRow row;
     row.provider = q.Text(1);
     row.start = {q.Int(2) - q.Int(3), static_cast<std::int32_t>(q.Int(3))};
@@ -164,8 +267,23 @@ SessionRow RowOf(const Statement& q) {
     row.rx = q.Bytes(9);
     row.tx = q.Bytes(10);
     row.charges = q.Text(11);
-    row.ended = ParseSessionEnd(q.Text(12)).value_or(SessionEnd::Stopped);
+    row.ended = *ended;
     return row;
+}
+
+// Reads the first damaged row of the provider's rows from `from` up to, not including, `to`
+// (local seconds), and so throws what is wrong with it.
+[[noreturn]] void RefuseDamagedRow(sqlite3* db, const std::string& fold, std::int64_t from,
+                                   std::int64_t to) {
+    Statement q(db, (std::string("SELECT ") + kRowColumns +
+                     " FROM usage_history WHERE provider_fold = ?1 AND start_local >= ?2 AND "
+                     "start_local < ?3 AND " +
+                     kDamagedRow + " ORDER BY start_local, seq LIMIT 1")
+                        .c_str());
+    q.Bind(1, fold).Bind(2, from).Bind(3, to);
+    if (q.Step())
+        RowOf(q);
+    Damaged("a row is not as Quorvane writes it");
 }
 
 std::vector<SessionRow> RowsOf(Statement& q) {
@@ -455,6 +573,9 @@ std::unique_ptr<UsageHistory> UsageHistory::Open(std::string* why) {
             return nullptr;
         }
         connection->present = version > 0;
+    } catch (const HistoryDamaged& e) {
+        *why = e.what();
+        return nullptr;
     } catch (const StoreError& e) {
         *why = std::string("cannot read the store: ") + e.what();
         return nullptr;
@@ -564,13 +685,17 @@ std::vector<DayUsage> UsageHistory::Days(std::string_view provider, DateTime fro
     if (!connection_->present || days.empty())
         return days;
     Statement q(connection_->db.get(),
-                (std::string("SELECT (start_local - ?2) / 86400 AS day, ") +
-                 kSumColumns +
+                (std::string("SELECT (start_local - ?2) / 86400 AS day, ") + kSumColumns + ", " +
+                 kDamagedSums +
                  " FROM usage_history WHERE provider_fold = ?1 AND start_local >= ?2 "
                  "AND start_local < ?3 GROUP BY day ORDER BY day")
                     .c_str());
-    q.Bind(1, ProviderFold(provider)).Bind(2, LocalSecondOfDay(from)).Bind(3, LocalSecondOfDay(to));
+    const std::string fold = ProviderFold(provider);
+    q.Bind(1, fold).Bind(2, LocalSecondOfDay(from)).Bind(3, LocalSecondOfDay(to));
     while (q.Step()) {
+        if (q.Int(9) > 0)
+            RefuseDamagedRow(connection_->db.get(), fold, LocalSecondOfDay(from),
+                             LocalSecondOfDay(to));
         const std::int64_t index = q.Int(0);
         if (index >= 0 && static_cast<std::size_t>(index) < days.size())
             days[static_cast<std::size_t>(index)].sums = SumsOf(q, 1);
@@ -587,17 +712,20 @@ std::vector<CycleUsage> UsageHistory::Cycles(std::string_view provider,
         return usage;
     const Snapshot snapshot(connection_->db.get());
     Statement q(connection_->db.get(),
-                (std::string("SELECT ") + kSumColumns +
+                (std::string("SELECT ") + kSumColumns + ", " + kDamagedSums +
                  " FROM usage_history WHERE provider_fold = ?1 AND start_local >= ?2 "
                  "AND start_local < ?3")
                     .c_str());
     const std::string fold = ProviderFold(provider);
     for (CycleUsage& cycle : usage) {
-        q.Bind(1, fold)
-            .Bind(2, LocalSecondOfDay(cycle.bounds.start))
-            .Bind(3, LocalSecondOfDay(cycle.bounds.end));
-        if (q.Step())
+        const std::int64_t from = LocalSecondOfDay(cycle.bounds.start);
+        const std::int64_t to = LocalSecondOfDay(cycle.bounds.end);
+        q.Bind(1, fold).Bind(2, from).Bind(3, to);
+        if (q.Step()) {
+            if (q.Int(8) > 0)
+                RefuseDamagedRow(connection_->db.get(), fold, from, to);
             cycle.sums = SumsOf(q, 0);
+        }
         q.Reset();
     }
     return usage;

@@ -15,6 +15,7 @@
 // offset of local time at each, so a row written in summer time stays on its day in winter.
 
 #include "core/datetime.h"
+#include "settings/store.h"
 
 #include <cstdint>
 #include <memory>
@@ -137,20 +138,33 @@ struct CycleUsage {
 // nothing, counts calendar months.
 CycleBounds CycleAround(int cycleDay, DateTime day);
 
+// The history is not as this program writes it (a hand edit, a damaged file): its version cannot
+// be read, or a row holds what its column does not take (a text where a count of seconds goes).
+// what() says what is wrong and in which row; such a history is refused, never read as empty or
+// summed as if the text were 0.
+class HistoryDamaged : public StoreError {
+public:
+    explicit HistoryDamaged(const std::string& what) : StoreError(what, kCorrupt) {}
+
+private:
+    static constexpr int kCorrupt = 11; // SQLITE_CORRUPT
+};
+
 // The history as it stands, read from one snapshot per call. Open() reads the current store
 // folder's machine.db read-only: it never creates, changes or locks anything for writing, so it
 // neither waits for the running program nor holds it up, and it refuses what the store refuses
 // (a link, a file that is not a regular file, another program's database). A store without the
-// history's table reads as an empty history.
+// history's tables reads as an empty history; a damaged history (HistoryDamaged) is refused.
 class UsageHistory {
 public:
-    // nullptr with `why` set when the store cannot be read.
+    // nullptr with `why` set when the store cannot be read or its history is damaged.
     static std::unique_ptr<UsageHistory> Open(std::string* why);
     ~UsageHistory();
     UsageHistory(const UsageHistory&) = delete;
     UsageHistory& operator=(const UsageHistory&) = delete;
 
-    // Queries throw StoreError (settings/store.h) when the database fails underneath.
+    // Queries throw StoreError (settings/store.h) when the database fails underneath, and
+    // HistoryDamaged when a row they read, or sum, is damaged.
 
     // The provider the program loads at its start ("DefaultProvider"); nullopt when none is
     // set.

@@ -4,9 +4,7 @@
 #include "core/text_codec.h"
 #include "settings/store.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <sys/stat.h>
 
 namespace quorvane {
@@ -23,8 +21,8 @@ DateTime LastDay(const CycleBounds& bounds) {
 }
 
 // RFC 4180: quoted when it holds a separator, a quote or a line break.
-std::string CsvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+std::string CsvField(std::string_view text, bool quote = false) {
+    if (!quote && text.find_first_of(",\"\r\n") == std::string_view::npos)
         return std::string(text);
     std::string out = "\"";
     for (const char c : text) {
@@ -35,12 +33,22 @@ std::string CsvField(std::string_view text) {
     return out + '"';
 }
 
+// A text field as a spreadsheet reads it back as the same text: valid UTF-8, and never a formula.
+std::string CsvText(std::string_view text) {
+    const std::string valid = ReplacingInvalidUtf8(text);
+    if (!valid.empty() &&
+        std::string_view("=+-@\t\r").find(valid.front()) != std::string_view::npos)
+        return CsvField("'" + valid, true);
+    return CsvField(valid);
+}
+
+// The fields are written already (CsvText for texts, numbers as they are).
 std::string CsvLine(const std::vector<std::string>& fields) {
     std::string line;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i > 0)
             line += ',';
-        line += CsvField(fields[i]);
+        line += fields[i];
     }
     return line + "\r\n";
 }
@@ -87,7 +95,7 @@ std::vector<std::pair<const char*, std::string>> SumFields(const UsageSums& sums
 std::vector<std::pair<const char*, std::string>> SessionFields(const SessionRow& row,
                                                                bool json) {
     const auto text = [json](std::string_view value) {
-        return json ? JsonString(value) : std::string(value);
+        return json ? JsonString(value) : CsvText(value);
     };
     const char* unknown = json ? "null" : "";
     return {{"provider", text(row.provider)},
@@ -150,7 +158,7 @@ void AppendJsonArray(std::string& out, const std::vector<Item>& items, const Fie
 std::vector<std::pair<const char*, std::string>> DayFields(const DayUsage& day, bool json) {
     auto fields = SumFields(day.sums, json ? "null" : "");
     const std::string date = IsoDate(day.day);
-    fields.insert(fields.begin(), {"date", json ? JsonString(date) : date});
+    fields.insert(fields.begin(), {"date", json ? JsonString(date) : CsvText(date)});
     return fields;
 }
 
@@ -158,8 +166,8 @@ std::vector<std::pair<const char*, std::string>> CycleFields(const CycleUsage& c
     auto fields = SumFields(cycle.sums, json ? "null" : "");
     const std::string first = IsoDate(cycle.bounds.start);
     const std::string last = IsoDate(LastDay(cycle.bounds));
-    fields.insert(fields.begin(), {{"start", json ? JsonString(first) : first},
-                                   {"end", json ? JsonString(last) : last}});
+    fields.insert(fields.begin(), {{"start", json ? JsonString(first) : CsvText(first)},
+                                   {"end", json ? JsonString(last) : CsvText(last)}});
     return fields;
 }
 
@@ -211,27 +219,51 @@ std::string UsageJson(const UsageReport& report) {
     return out;
 }
 
-bool WriteExportFile(const std::string& path, std::string_view text, std::string* why) {
-    const auto refuse = [&](const std::string& reason) {
-        if (why)
-            *why = reason;
-        return false;
+ExportTarget CheckExportFile(const std::string& path) {
+    ExportTarget target;
+    const auto refuse = [&](ExportRefusal refusal, int error = 0) {
+        target.refusal = refusal;
+        target.error = error;
+        return target;
     };
-    if (IsStoreFile(path))
-        return refuse(path + " is one of the store's own files; export to another file");
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
+    target.exists = ::lstat(path.c_str(), &st) == 0;
+    if (IsStoreFile(path))
+        return refuse(ExportRefusal::StoreFile);
+    if (target.exists) {
         if (S_ISLNK(st.st_mode))
-            return refuse(path + " is a symbolic link; an export replaces only a regular file");
+            return refuse(ExportRefusal::Link);
         if (S_ISDIR(st.st_mode))
-            return refuse(path + " is a folder, not a file");
+            return refuse(ExportRefusal::Folder);
         if (!S_ISREG(st.st_mode))
-            return refuse(path + " is not a regular file");
+            return refuse(ExportRefusal::NotRegularFile);
     }
+    switch (const ReplaceCheck right = CheckReplaceRight(path); right.right) {
+    case ReplaceRight::Granted:
+        break;
+    case ReplaceRight::FileReadOnly:
+        return refuse(ExportRefusal::ReadOnlyFile, right.error);
+    case ReplaceRight::FolderReadOnly:
+        return refuse(ExportRefusal::ReadOnlyFolder, right.error);
+    case ReplaceRight::NoFolder:
+        return refuse(ExportRefusal::NoFolder, right.error);
+    }
+    return target;
+}
+
+ExportTarget WriteExportFile(const std::string& path, std::string_view text) {
+    ExportTarget target = CheckExportFile(path);
+    if (!target.ok())
+        return target;
+    struct stat old {};
+    const bool replacing = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     FileReplacement out(path, 0644);
-    if (!out.ok() || !out.Write(text.data(), text.size()) || !out.Commit())
-        return refuse("cannot write " + path + ": " + std::strerror(out.error()));
-    return true;
+    if (!out.ok() || (replacing && !out.KeepOwnerAndModeOf(old)) ||
+        !out.Write(text.data(), text.size()) || !out.Commit()) {
+        target.refusal = ExportRefusal::WriteFailed;
+        target.error = out.error();
+    }
+    return target;
 }
 
 } // namespace quorvane

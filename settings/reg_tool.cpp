@@ -493,12 +493,27 @@ int Export(const Args& args) {
     const RegistryKey key = OpenKey(name, false, code);
     if (!key)
         return code;
+    // The rename that replaces the file needs only its folder writable: a file its user may not
+    // write is refused here, before anything is asked.
+    const ReplaceCheck right = CheckReplaceRight(file);
+    const std::string reason = std::strerror(right.error);
+    switch (right.right) {
+    case ReplaceRight::Granted:
+        break;
+    case ReplaceRight::FileReadOnly:
+        return Failed("cannot write " + file + ": it is read-only (" + reason + ")");
+    case ReplaceRight::FolderReadOnly:
+        return Failed("cannot write " + file + ": no file may be made in its folder (" + reason +
+                      ")");
+    case ReplaceRight::NoFolder:
+        return Failed("cannot write " + file + ": its folder does not exist (" + reason + ")");
+    }
     struct stat st {};
-    if (!args.overwrite && ::stat(file.c_str(), &st) == 0 &&
-        !Ask("File " + file + " already exists. Overwrite"))
+    const bool exists = ::stat(file.c_str(), &st) == 0;
+    if (!args.overwrite && exists && !Ask("File " + file + " already exists. Overwrite"))
         return kFailed;
     FileReplacement out(file, 0600);
-    bool written = out.ok();
+    bool written = out.ok() && (!exists || !S_ISREG(st.st_mode) || out.KeepOwnerAndModeOf(st));
     ExportRegFile(key, [&](std::span<const std::uint8_t> part) {
         written = written && out.Write(part.data(), part.size());
     });

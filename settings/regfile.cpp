@@ -195,7 +195,9 @@ bool IsCommentOrBlank(std::string_view line) {
     return line.empty() || line.front() == ';' || line.front() == '#';
 }
 
-void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
+// A value line (its continued lines joined). `cutShort`: the end of the file came where the line
+// went on; then only hex data is kept (what was read of it), and false says the value is dropped.
+bool ParseValue(std::string_view line, RegOp& op, bool unicodeFile, bool cutShort) {
     std::string_view rest = line;
     if (rest.front() == '@') {
         rest.remove_prefix(1);
@@ -206,9 +208,12 @@ void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
     if (rest.empty() || rest.front() != '=')
         throw ParseError("\"=\" expected after the value name");
     rest = TrimBlanks(rest.substr(1));
+    const bool hex = StartsWithNoCase(rest, "hex:") || StartsWithNoCase(rest, "hex(");
+    if (cutShort && !hex)
+        return false;
     if (rest == "-") {
         op.kind = RegOpKind::DeleteValue;
-        return;
+        return true;
     }
     op.kind = RegOpKind::SetValue;
     if (!rest.empty() && rest.front() == '"') {
@@ -218,7 +223,7 @@ void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
         op.type = REG_SZ;
         op.data.assign(text.begin(), text.end());
         op.data.push_back(0);
-        return;
+        return true;
     }
     if (StartsWithNoCase(rest, "dword:")) {
         const auto value = ParseHex32(TrimBlanks(rest.substr(6)));
@@ -226,12 +231,12 @@ void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
             throw ParseError("a dword needs 1 to 8 hex digits");
         op.type = REG_DWORD;
         op.data = LittleEndianBytes(*value, 4);
-        return;
+        return true;
     }
     if (StartsWithNoCase(rest, "hex:")) {
         op.type = REG_BINARY;
         op.data = ParseHexBytes(rest.substr(4));
-        return;
+        return true;
     }
     if (StartsWithNoCase(rest, "hex(")) {
         const std::size_t close = rest.find("):");
@@ -251,7 +256,7 @@ void ParseValue(std::string_view line, RegOp& op, bool unicodeFile) {
         if (op.type == REG_MULTI_SZ && op.data.size() % 2 == 0 &&
             (op.data.empty() || op.data.end()[-1] != 0 || op.data.end()[-2] != 0))
             op.data.insert(op.data.end(), {0, 0});
-        return;
+        return true;
     }
     throw ParseError("unknown data: expected \"text\", dword:, hex:, hex(N): or -");
 }
@@ -462,15 +467,16 @@ RegFileParse ParseRegFile(std::span<const std::uint8_t> content) {
             }
             if (state == Current::None)
                 throw ParseError("a value must follow the [key] it belongs to");
-            // The file ends before the value does: Windows drops that value and imports the
-            // rest. A part of a value is never stored.
-            if (cutShort)
+            // The file ends before the value does. regedit keeps the bytes of a hex list read so
+            // far when the cut comes after a byte's comma ("20,\"), and drops the value when it
+            // comes right after a byte ("20\", where the next line would have gone on with that
+            // byte) or inside any other data. The rest of the file is imported either way.
+            if (cutShort && !TrimTrailingBlanks(line).ends_with(','))
                 continue;
             RegOp op;
             op.line = lineNo;
             op.key.root = currentRoot;
-            ParseValue(line, op, unicodeFile);
-            if (state == Current::Key)
+            if (ParseValue(line, op, unicodeFile, cutShort) && state == Current::Key)
                 result.ops.push_back(std::move(op));
         }
     } catch (const ParseError& e) {

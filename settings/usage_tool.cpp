@@ -2,11 +2,15 @@
 // only reads the store, through a connection that takes no lock a writer waits for, so it runs
 // beside the program at any moment.
 // Exit codes: 0 done, 1 no such provider (or the report could not be written out), 2 the command
-// line is wrong, 3 the store cannot be read.
+// line is wrong, 3 the store cannot be read or its history is damaged.
+//
+// Texts from the store (names, charges) reach the terminal escaped (EscapedForTerminal): a newline
+// in one would split a table, an ESC sequence steer the terminal.
 
 #include "core/clock.h"
 #include "core/regional.h"
 #include "core/text.h"
+#include "core/text_codec.h"
 #include "settings/history.h"
 #include "settings/history_export.h"
 #include "settings/store.h"
@@ -45,8 +49,9 @@ constexpr const char* kHelp = R"(quorvane-usage: the time and data Quorvane has 
                    and "cycles" arrays for those views
   --csv            the view's rows as CSV (RFC 4180), one view at a time
 
-The store is only read, also while Quorvane runs. Exit status: 0 done, 1 no such provider,
-2 the command line is wrong, 3 the store cannot be read.
+The store is only read, also while Quorvane runs. Texts are shown with control characters and
+bytes that are not UTF-8 escaped (\n, \x1b). Exit status: 0 done, 1 no such provider, 2 the
+command line is wrong, 3 the store cannot be read or its usage history is damaged.
 )";
 
 // Beyond these a view says nothing a person could read.
@@ -339,7 +344,7 @@ void PrintSessions(const std::vector<SessionRow>& sessions) {
             cells.insert(cells.end(), {Hours(row.insidePeak), Hours(row.outsidePeak)});
         if (shown.bytes)
             cells.insert(cells.end(), {Volume(row.rx, false), Volume(row.tx, false)});
-        cells.insert(cells.end(), {row.charges, SessionEndName(row.ended)});
+        cells.insert(cells.end(), {EscapedForTerminal(row.charges), SessionEndName(row.ended)});
         rows.push_back(std::move(cells));
     }
     std::vector<std::string> totals{"total", std::to_string(total.sessions) + " sessions",
@@ -377,24 +382,26 @@ int Run(const Args& args) {
         std::cerr << "quorvane-usage: no default provider is set; name one with --provider\n";
         return kNoProvider;
     }
-    // Shown as the history last wrote it (a deleted provider has no other spelling left).
+    // Shown as the history last wrote it (a deleted provider has no other spelling left). The
+    // rows are still found by the name given: they are stored under its folded bytes, which a
+    // spelling edited by hand need not fold to.
     const std::optional<std::string> spelled = history->ProviderName(provider);
-    if (spelled)
-        provider = *spelled;
     const std::optional<int> storedCycleDay = history->StoredCycleDay(provider);
     if (!storedCycleDay && !spelled) {
-        std::cerr << "quorvane-usage: no such provider: \"" << provider << "\"";
+        std::cerr << "quorvane-usage: no such provider: \"" << EscapedForTerminal(provider) << "\"";
         const std::vector<std::string> known = history->Providers();
         for (std::size_t i = 0; i < known.size(); ++i)
-            std::cerr << (i == 0 ? " (the history has " : ", ") << '"' << known[i] << '"';
+            std::cerr << (i == 0 ? " (the history has " : ", ") << '"'
+                      << EscapedForTerminal(known[i]) << '"';
         std::cerr << (known.empty() ? "\n" : ")\n");
         return kNoProvider;
     }
+    const std::string shownName = spelled.value_or(provider);
     const int cycleDay = storedCycleDay.value_or(0);
     const bool summary = !args.days && !args.cycles && !args.sessions;
 
     UsageReport report;
-    report.provider = provider;
+    report.provider = shownName;
     report.cycleDay = cycleDay;
     // The sessions a JSON report or the summary's CSV holds: those of the days and cycles shown.
     DateTime from = *today;
@@ -425,7 +432,7 @@ int Run(const Args& args) {
                       : args.cycles ? CyclesCsv(*report.cycles)
                                     : SessionsCsv(report.sessions));
     } else {
-        std::cout << provider << ", billing cycle "
+        std::cout << EscapedForTerminal(shownName) << ", billing cycle "
                   << (cycleDay >= 1 && cycleDay <= 31
                           ? "from day " + std::to_string(cycleDay) + " of the month"
                           : std::string("by calendar month"))
@@ -473,6 +480,9 @@ int main(int argc, char** argv) {
         Regional() = *regional;
     try {
         return Run(args);
+    } catch (const HistoryDamaged& e) {
+        std::cerr << "quorvane-usage: " << e.what() << '\n';
+        return kUnreadable;
     } catch (const StoreError& e) {
         std::cerr << "quorvane-usage: cannot read the store: " << e.what() << '\n';
         return kUnreadable;

@@ -22,6 +22,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 
+#include <algorithm>
 #include <fstream>
 
 namespace quorvane {
@@ -318,6 +319,79 @@ TEST_F(HistoryWindowTest, TheDefaultSizeShowsTenSessionsAndNamesEveryCycle) {
     EXPECT_EQ(h->chHistory->Bars()[9].label, "Dec\u2013Jan\n2025\u201326");
     EXPECT_EQ(h->chHistory->LabelStep(), 1)
         << "the chart is " << h->chHistory->width() << " pixels wide";
+}
+
+// An existing file is replaced only when the user says so: "No" goes back to the file dialog,
+// "Cancel" leaves it. A file whose mode says read-only is refused without the question, root or
+// not, and stays as it was. A text cell that a spreadsheet would run as a formula is written as
+// text.
+TEST_F(HistoryWindowTest, AnExportAsksBeforeReplacingAndNeverReplacesAReadOnlyFile) {
+    SessionRow formula;
+    formula.provider = "Dial Net";
+    formula.start = MomentOf(EncodeDate(2026, 3, 3) + EncodeTime(8, 0, 0));
+    formula.end = MomentOf(EncodeDate(2026, 3, 3) + EncodeTime(8, 1, 0));
+    formula.seconds = formula.outsidePeak = 60;
+    formula.charges = "=HYPERLINK(\"http://x\")";
+    ASSERT_TRUE(AppendSessionRow(formula));
+    TfrmTimer w;
+    Provider(w);
+    THistoryWindow* h = Open(w);
+    ASSERT_NE(h, nullptr);
+    FileDialogScript dialog;
+    const std::string exported =
+        "provider,start,end,seconds,inside_peak,outside_peak,rx,tx,charges,ended\r\n"
+        "Dial Net,2026-03-03T08:00:00+00:00,2026-03-03T08:01:00+00:00,60,0,60,,,"
+        "\"'=HYPERLINK(\"\"http://x\"\")\",stopped\r\n";
+
+    const auto file = home_ / "march.csv";
+    std::ofstream(file) << "old";
+    const auto confirms = [&] {
+        return std::count_if(
+            boxes_->shown.begin(), boxes_->shown.end(),
+            [](const ModalScript::Shown& box) { return box.caption == "Confirm"; });
+    };
+    // No: the dialog comes again (and is cancelled here).
+    dialog.Answer(QString::fromStdString(file.string()));
+    boxes_->Answer(mrNo);
+    h->btnExport->click();
+    ASSERT_EQ(confirms(), 1);
+    EXPECT_TRUE(boxes_->shown.back().text.contains(QString::fromStdString(file.string())));
+    EXPECT_TRUE(boxes_->shown.back().text.contains("already exists"))
+        << boxes_->shown.back().text.toStdString();
+    EXPECT_EQ(dialog.shown.size(), 2u);
+    EXPECT_EQ(test::ReadBytes(file), "old");
+    // Cancel: nothing more is asked.
+    dialog.Answer(QString::fromStdString(file.string()));
+    boxes_->Answer(mrCancel);
+    h->btnExport->click();
+    EXPECT_EQ(confirms(), 2);
+    EXPECT_EQ(dialog.shown.size(), 3u);
+    EXPECT_EQ(test::ReadBytes(file), "old");
+    // Yes.
+    dialog.Answer(QString::fromStdString(file.string()));
+    boxes_->Answer(mrYes);
+    h->btnExport->click();
+    EXPECT_EQ(confirms(), 3);
+    EXPECT_EQ(test::ReadBytes(file), exported);
+    // A new file is not asked about.
+    dialog.Answer(QString::fromStdString((home_ / "new.csv").string()));
+    h->btnExport->click();
+    EXPECT_EQ(confirms(), 3);
+    EXPECT_EQ(test::ReadBytes(home_ / "new.csv"), exported);
+
+    // Read-only: refused with a message that says so, nothing asked.
+    const auto readOnly = home_ / "read-only.csv";
+    std::ofstream(readOnly) << "keep";
+    std::filesystem::permissions(readOnly, std::filesystem::perms(0444));
+    const std::size_t boxes = boxes_->shown.size();
+    dialog.Answer(QString::fromStdString(readOnly.string()));
+    h->btnExport->click();
+    ASSERT_EQ(boxes_->shown.size(), boxes + 1);
+    EXPECT_EQ(boxes_->shown.back().caption, "Error");
+    EXPECT_TRUE(boxes_->shown.back().text.contains("read-only"))
+        << boxes_->shown.back().text.toStdString();
+    EXPECT_EQ(test::ReadBytes(readOnly), "keep");
+    EXPECT_EQ(std::filesystem::status(readOnly).permissions(), std::filesystem::perms(0444));
 }
 
 TEST_F(HistoryWindowTest, AStoreWithoutHistoryShowsAnEmptyCycle) {

@@ -1,6 +1,7 @@
 #include "core/datetime.h"
 #include "core/lazy_library.h"
 #include "core/text.h"
+#include "core/text_codec.h"
 
 #include <cstring>
 
@@ -54,6 +55,31 @@ TEST(TextHelpers, TrimsFoldsAndHexDigits) {
     EXPECT_FALSE(EqualsIgnoringAsciiCase("HKLM", "HKLM "));
     EXPECT_EQ(HexDigitValue('f'), 15);
     EXPECT_EQ(HexDigitValue('G'), -1);
+}
+
+// What a terminal is given of a stored text, and what a CSV file is.
+TEST(TextHelpers, EscapedForTheTerminalAndMadeValidUtf8) {
+    struct Case {
+        std::string text;
+        std::string terminal;
+        std::string valid;
+    };
+    const Case cases[] = {
+        {"Dial Net \xC3\xA9\xE4\xB8\xAD", "Dial Net \xC3\xA9\xE4\xB8\xAD",
+         "Dial Net \xC3\xA9\xE4\xB8\xAD"},
+        {"a\tb\nc\rd", "a\\tb\\nc\\rd", "a\tb\nc\rd"},
+        {"\x1B[2J\x07\x7F", "\\x1b[2J\\x07\\x7f", "\x1B[2J\x07\x7F"},
+        {std::string("a\0b", 3), "a\\x00b", "a\uFFFDb"},
+        {"C:\\x", "C:\\\\x", "C:\\x"},
+        {"Caf\xE9 \xC0\xAF", "Caf\\xe9 \\xc0\\xaf", "Caf\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD"},
+        // C1 CSI, the line separator, a right-to-left override and an isolate.
+        {"\u009B1m \u2028 \u202Eabc \u2066", "\\u009b1m \\u2028 \\u202eabc \\u2066",
+         "\u009B1m \u2028 \u202Eabc \u2066"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EscapedForTerminal(c.text), c.terminal);
+        EXPECT_EQ(ReplacingInvalidUtf8(c.text), c.valid);
+    }
 }
 
 #define TEST_CALLS(X) X(strlen)

@@ -73,4 +73,30 @@ inline ProcessResult Reg(std::vector<std::string> args, const std::string& input
 }
 #endif
 
+// Runs `steps` in a child process; answers what they answer, and says so when the child crashed.
+inline std::string InChildProcess(const std::function<std::string()>& steps) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const std::string answer = steps();
+        (void)!::write(fds[1], answer.data(), answer.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string answer;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        answer.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status))
+        answer += "the child process crashed";
+    return answer;
+}
+
 } // namespace quorvane::test

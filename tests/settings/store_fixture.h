@@ -8,9 +8,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,6 +91,19 @@ inline std::vector<KeyContent> Tree(RootKey root, const std::string& path) {
     WalkKeyTree(RegistryKey::Open(root, path, false),
                 [&](const RegistryKey& key) { out.push_back({key.path(), key.Values()}); });
     return out;
+}
+
+// Runs SQL on a hive's database as a hand edit would; answers SQLite's complaint, "" when none.
+inline std::string EditByHand(const char* file, const std::string& sql) {
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2((StoreFolder() / file).c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+    if (rc != SQLITE_OK)
+        return "cannot open";
+    return sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK
+               ? ""
+               : sqlite3_errmsg(raw);
 }
 
 } // namespace quorvane::test

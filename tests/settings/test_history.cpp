@@ -2,6 +2,7 @@
 // through the read-only connection, and summed by day and by billing cycle.
 #include "settings/history.h"
 #include "settings/history_export.h"
+#include "settings/process.h"
 #include "settings/profiles.h"
 #include "settings/store.h"
 #include "settings/store_fixture.h"
@@ -11,7 +12,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
+#include <grp.h>
 #include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quorvane::test {
 namespace {
@@ -247,29 +252,273 @@ TEST_F(HistoryTest, AnExportReplacesOnlyARegularFile) {
     }
     struct Case {
         fs::path path;
-        std::string refusal; // "" when written
+        ExportRefusal refusal;
+        bool exists;
     };
     const Case cases[] = {
-        {folder / "new.csv", ""},
-        {folder / "old.csv", ""},
-        {folder / "link.csv", "is a symbolic link"},
-        {folder / "a folder", "is a folder"},
-        {HiveFile(HKEY_LOCAL_MACHINE), "one of the store's own files"},
+        {folder / "new.csv", ExportRefusal::None, false},
+        {folder / "old.csv", ExportRefusal::None, true},
+        {folder / "link.csv", ExportRefusal::Link, true},
+        {folder / "a folder", ExportRefusal::Folder, true},
+        {"/dev/null", ExportRefusal::NotRegularFile, true},
+        {folder / "no such folder" / "new.csv", ExportRefusal::NoFolder, false},
+        {HiveFile(HKEY_LOCAL_MACHINE), ExportRefusal::StoreFile, false}, // nothing stored yet
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.string());
-        std::string why;
-        EXPECT_EQ(WriteExportFile(c.path.string(), "a,b\r\n", &why), c.refusal.empty());
-        if (c.refusal.empty()) {
+        const ExportTarget before = CheckExportFile(c.path.string());
+        EXPECT_EQ(before.refusal, c.refusal);
+        EXPECT_EQ(before.exists, c.exists);
+        const ExportTarget written = WriteExportFile(c.path.string(), "a,b\r\n");
+        EXPECT_EQ(written.refusal, c.refusal);
+        if (c.refusal == ExportRefusal::None) {
             std::ifstream in(c.path, std::ios::binary);
             EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a,b\r\n");
-        } else {
-            EXPECT_THAT(why, testing::HasSubstr(c.refusal));
         }
     }
     std::ifstream in(kept);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
     EXPECT_TRUE(fs::is_symlink(folder / "link.csv"));
+}
+
+mode_t ModeOf(const std::filesystem::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+std::string Contents(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file whose mode grants nobody write is read-only for everyone, root too: an export does not
+// put a new file in its place because the folder would let it. A file the user may write is
+// replaced with its mode kept, so an export over a private file stays private.
+TEST_F(HistoryTest, AReadOnlyFileIsNeverReplacedAndAWritableOneKeepsItsMode) {
+    namespace fs = std::filesystem;
+    const fs::path folder = StoreFolder().parent_path() / "exports";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path readOnly = folder / "read-only.csv";
+    std::ofstream(readOnly) << "keep";
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    const fs::path personal = folder / "personal.csv";
+    std::ofstream(personal) << "old";
+    ASSERT_EQ(::chmod(personal.c_str(), 0600), 0);
+
+    EXPECT_EQ(CheckExportFile(readOnly.string()).refusal, ExportRefusal::ReadOnlyFile);
+    EXPECT_EQ(WriteExportFile(readOnly.string(), "new").refusal, ExportRefusal::ReadOnlyFile);
+    EXPECT_EQ(Contents(readOnly), "keep");
+    EXPECT_EQ(ModeOf(readOnly), 0444u);
+
+    EXPECT_TRUE(WriteExportFile(personal.string(), "new").ok());
+    EXPECT_EQ(Contents(personal), "new");
+    EXPECT_EQ(ModeOf(personal), 0600u);
+    // Nothing is left beside them.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+}
+
+// An ordinary user (the test drops to "nobody" when it runs as root) may not replace another
+// user's file, neither in a folder of its own, where the rename would go through, nor in one it
+// may not write; nor make a file where it may not. Its own file is replaced.
+TEST_F(HistoryTest, AnOrdinaryUserReplacesOnlyWhatItMayWrite) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to make files of two users";
+    namespace fs = std::filesystem;
+    constexpr uid_t kNobody = 65534;
+    const fs::path base = StoreFolder().parent_path() / "users";
+    fs::remove_all(base);
+    fs::create_directories(base / "nobody's");
+    fs::create_directories(base / "root's");
+    ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
+    ASSERT_EQ(::chown((base / "nobody's").c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod((base / "nobody's").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((base / "root's").c_str(), 0755), 0);
+    const auto make = [](const fs::path& file, uid_t owner, mode_t mode) {
+        std::ofstream(file) << "before";
+        EXPECT_EQ(::chown(file.c_str(), owner, owner), 0);
+        EXPECT_EQ(::chmod(file.c_str(), mode), 0);
+    };
+    make(base / "nobody's" / "root's.csv", 0, 0644);
+    make(base / "nobody's" / "own.csv", kNobody, 0600);
+    make(base / "root's" / "root's.csv", 0, 0644);
+    make(base / "root's" / "everyone's.csv", 0, 0666);
+    struct Case {
+        fs::path path;
+        ExportRefusal refusal;
+    };
+    const Case cases[] = {
+        {base / "nobody's" / "root's.csv", ExportRefusal::ReadOnlyFile},
+        {base / "root's" / "root's.csv", ExportRefusal::ReadOnlyFile},
+        {base / "root's" / "everyone's.csv", ExportRefusal::ReadOnlyFolder},
+        {base / "root's" / "new.csv", ExportRefusal::ReadOnlyFolder},
+        {base / "nobody's" / "own.csv", ExportRefusal::None},
+        {base / "nobody's" / "new.csv", ExportRefusal::None},
+    };
+    const std::string failures = InChildProcess([&]() -> std::string {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            return "cannot become an ordinary user";
+        std::string failed;
+        for (const Case& c : cases) {
+            const ExportTarget checked = CheckExportFile(c.path.string());
+            const ExportTarget written = WriteExportFile(c.path.string(), "after");
+            if (checked.refusal != c.refusal || written.refusal != c.refusal)
+                failed += c.path.string() + ": refusal " +
+                          std::to_string(static_cast<int>(written.refusal)) + "; ";
+        }
+        return failed;
+    });
+    EXPECT_EQ(failures, "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.string());
+        EXPECT_EQ(Contents(c.path), c.refusal == ExportRefusal::None ? "after"
+                                    : fs::exists(c.path)             ? "before"
+                                                                     : "");
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat((base / "nobody's" / "root's.csv").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u) << "the other user's file is still the one it was";
+}
+
+// Root may write any file and folder whose mode grants someone write, as the kernel lets it; a
+// file it replaces keeps its owner and mode. A folder whose mode grants nobody write is
+// read-only for root too, as a file is.
+TEST_F(HistoryTest, RootReplacesAnotherUsersFileAsItsOwnersAndLeavesAReadOnlyFolderAlone) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "root's own rules";
+    namespace fs = std::filesystem;
+    constexpr uid_t kNobody = 65534;
+    const fs::path base = StoreFolder().parent_path() / "root";
+    fs::remove_all(base);
+    fs::create_directories(base / "sealed");
+    const fs::path theirs = base / "theirs.csv";
+    std::ofstream(theirs) << "before";
+    ASSERT_EQ(::chown(theirs.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(theirs.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((base / "sealed").c_str(), 0555), 0);
+
+    EXPECT_TRUE(WriteExportFile(theirs.string(), "after").ok());
+    EXPECT_EQ(Contents(theirs), "after");
+    struct stat st {};
+    ASSERT_EQ(::stat(theirs.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNobody);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    EXPECT_EQ(WriteExportFile((base / "sealed" / "new.csv").string(), "x").refusal,
+              ExportRefusal::ReadOnlyFolder);
+    EXPECT_FALSE(fs::exists(base / "sealed" / "new.csv"));
+}
+
+// A history whose version cannot be read is damaged, not empty: opening it says so, with the
+// rows it holds, and no row is written into it.
+TEST_F(HistoryTest, ADamagedVersionIsSaidNotReadAsAnEmptyHistory) {
+    struct Case {
+        const char* sql;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"DELETE FROM usage_history_version", "its version row is missing (it holds 3 rows)"},
+        {"UPDATE usage_history_version SET version = -1", "its version is -1 (it holds 3 rows)"},
+        {"UPDATE usage_history_version SET version = 0", "its version is 0 (it holds 3 rows)"},
+        {"UPDATE usage_history_version SET version = 'one'",
+         "its version is \"one\", not a whole number (it holds 3 rows)"},
+        {"UPDATE usage_history_version SET version = 1.5",
+         "its version is \"1.5\", not a whole number (it holds 3 rows)"},
+        {"INSERT INTO usage_history_version VALUES('x')",
+         "its version is \"x\", not a whole number (it holds 3 rows)"},
+        {"DROP TABLE usage_history_version", "its version table is missing (it holds 3 rows)"},
+        {"DROP TABLE usage_history", "its table of rows is missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        std::filesystem::remove_all(StoreFolder());
+        ASSERT_TRUE(EnsureStoreFolder());
+        for (int day = 14; day <= 16; ++day)
+            Append(Row("Dial Net", At(2026, 1, day, 9), 100));
+        ASSERT_EQ(EditByHand("machine.db", c.sql), "");
+        std::string why;
+        EXPECT_FALSE(UsageHistory::Open(&why));
+        EXPECT_THAT(why, testing::HasSubstr(std::string("the usage history is damaged: ") + c.why));
+        why.clear();
+        EXPECT_FALSE(AppendSessionRow(Row("Dial Net", At(2026, 1, 17, 9), 100), &why));
+        EXPECT_THAT(why, testing::HasSubstr(c.why));
+    }
+}
+
+// A value of the wrong type in a row is never summed as 0 nor shown as something else: a read
+// that reaches the row is refused, naming the row, the column and what it holds; a sum is refused
+// for a damaged column it sums. Reads of other days still work.
+TEST_F(HistoryTest, AValueOfTheWrongTypeRefusesTheReadWithItsRow) {
+    struct Case {
+        std::string set;
+        std::string says;
+        bool summed; // a column the days and cycles sum
+    };
+    const Case cases[] = {
+        {"seconds = 'abc'", "holds \"abc\" in seconds, which takes a whole number", true},
+        {"inside_peak = 1.5", "holds \"1.5\" in inside_peak, which takes a whole number", true},
+        {"outside_peak = x'00'", "holds a blob in outside_peak, which takes a whole number", true},
+        {"rx = '12 kB'", "holds \"12 kB\" in rx, which takes a whole number", true},
+        {"tx = -3", "holds \"-3\" in tx, which takes a count of bytes", true},
+        {"end_offset = 'x'", "holds \"x\" in end_offset, which takes a whole number", false},
+        {"ended = 'gone'",
+         "holds \"gone\" in ended, which takes stopped, closed, midnight or recovered", false},
+    };
+    SessionRow victim = Row("Dial Net", At(2026, 1, 15, 8), 100);
+    victim.charges = "victim";
+    struct Read {
+        const char* name;
+        bool sums;
+        std::function<void(const UsageHistory&)> read;
+    };
+    const Read reads[] = {
+        {"Sessions", false,
+         [](const UsageHistory& h) {
+             h.Sessions("dial net", EncodeDate(2026, 1, 15), EncodeDate(2026, 1, 16));
+         }},
+        {"LastSessions", false, [](const UsageHistory& h) { h.LastSessions("Dial Net", 10); }},
+        {"Days", true,
+         [](const UsageHistory& h) {
+             h.Days("Dial Net", EncodeDate(2026, 1, 1), EncodeDate(2026, 2, 1));
+         }},
+        {"LastCycles", true,
+         [](const UsageHistory& h) { h.LastCycles("Dial Net", 1, EncodeDate(2026, 2, 20), 2); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.set);
+        std::filesystem::remove_all(StoreFolder());
+        ASSERT_TRUE(EnsureStoreFolder());
+        Append(Row("Dial Net", At(2026, 1, 14, 8), 100));
+        Append(victim);
+        Append(Row("Dial Net", At(2026, 2, 20, 8), 400));
+        ASSERT_EQ(EditByHand("machine.db", "PRAGMA ignore_check_constraints = ON; "
+                                           "UPDATE usage_history SET " +
+                                               c.set + " WHERE charges = 'victim'"),
+                  "");
+        const auto history = OpenHistory();
+        ASSERT_TRUE(history);
+        for (const Read& read : reads) {
+            SCOPED_TRACE(read.name);
+            if (read.sums && !c.summed) {
+                EXPECT_NO_THROW(read.read(*history));
+                continue;
+            }
+            try {
+                read.read(*history);
+                ADD_FAILURE() << "read without a complaint";
+            } catch (const StoreError& e) {
+                EXPECT_THAT(e.what(), testing::HasSubstr("the usage history is damaged: the row of "
+                                                         "\"Dial Net\" that starts "
+                                                         "2026-01-15T08:00:00+01:00 " +
+                                                         c.says));
+            }
+        }
+        // The other days are read as they are.
+        const std::vector<DayUsage> february =
+            history->Days("Dial Net", EncodeDate(2026, 2, 20), EncodeDate(2026, 2, 21));
+        EXPECT_EQ(february[0].sums.seconds, 400);
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -213,6 +214,34 @@ TEST_F(RegToolTest, ExportRefusesTheStoresOwnFiles) {
     }
     for (const auto& [hive, value] : {std::pair{"HKCU\\K", "0x1"}, std::pair{"HKLM\\K", "0x2"}})
         EXPECT_THAT(Reg({"query", hive, "/v", "v"}).out, HasSubstr("REG_DWORD    " + std::string(value)));
+}
+
+// export replaces a file only where its user may write it: a read-only file (0444, for root too)
+// is refused before anything is asked, even with /y, and stays as it was; a file it replaces
+// keeps its mode.
+TEST_F(RegToolTest, ExportNeverReplacesAReadOnlyFile) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(WriteValueByPath(HKEY_CURRENT_USER, "K\\v", Variant(1), vkInteger));
+    const fs::path folder = StoreFolder().parent_path() / "reg-exports";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path readOnly = folder / "read-only.reg";
+    std::ofstream(readOnly) << "keep";
+    fs::permissions(readOnly, fs::perms(0444));
+    ProcessResult r = Reg({"export", "HKCU\\K", readOnly.string(), "/y"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("cannot write " + readOnly.string() + ": it is read-only"));
+    std::ifstream in(readOnly);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+    EXPECT_EQ(fs::status(readOnly).permissions(), fs::perms(0444));
+
+    const fs::path shared = folder / "shared.reg";
+    std::ofstream(shared) << "old";
+    fs::permissions(shared, fs::perms(0664));
+    r = Reg({"export", "HKCU\\K", shared.string(), "/y"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::status(shared).permissions(), fs::perms(0664));
+    EXPECT_GT(fs::file_size(shared), 3u);
 }
 
 // What is not a registry file that import can read is refused, exit status 1, with a message

@@ -183,17 +183,31 @@ TEST_F(RegFileTest, ImportsWhatWindowsImports) {
                 {{"d", REG_DWORD, {5, 0, 0, 0}},
                  {"s;\"", REG_SZ, {'a', ';', 'b', 0}},
                  {"h", REG_BINARY, {1, 2, 3}}}}})},
-        // A value that the end of the file cuts short is dropped, never stored in part; the rest
-        // of the file is imported.
+        // A hex value that the end of the file cuts short after a byte's comma keeps the bytes
+        // read so far, as regedit keeps them; one cut at a backslash right after a byte, before
+        // its comma, is dropped. The rest of the file is imported either way.
         {"a file that ends inside a continued line, without a final newline",
          BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"a\"=dword:1\r\n"
                  "\"h\"=hex:01,02,\\"),
-         with({{"T\\Tail", {{"a", REG_DWORD, {1, 0, 0, 0}}}}})},
+         with({{"T\\Tail", {{"a", REG_DWORD, {1, 0, 0, 0}}, {"h", REG_BINARY, {1, 2}}}}})},
         {"a file that ends after a continued line and a blank one",
          BytesOf("REGEDIT4\n[HKEY_LOCAL_MACHINE\\T\\Tail]\n\"h\"=hex:01,\\\n\n"),
-         with({{"T\\Tail", {}}})},
+         with({{"T\\Tail", {{"h", REG_BINARY, {1}}}}})},
         {"a file that ends after a continued line and a comment",
          Utf16File(v5 + "[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"h\"=hex(2):41,00,\\\r\n; 42,00\r\n"),
+         with({{"T\\Tail", {{"h", REG_EXPAND_SZ, {'A', 0}}}}})},
+        {"a file that ends after two continued lines, a blank between",
+         BytesOf("REGEDIT4\n[HKEY_LOCAL_MACHINE\\T\\Tail]\n\"h\"=hex:01,\\\n\n  02 , \\ \n"),
+         with({{"T\\Tail", {{"h", REG_BINARY, {1, 2}}}}})},
+        {"a file that ends at a backslash right after a byte",
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"a\"=dword:1\r\n"
+                 "\"h\"=hex:01,02,\\\r\n  03,20\\\r\n"),
+         with({{"T\\Tail", {{"a", REG_DWORD, {1, 0, 0, 0}}}}})},
+        {"a file that ends at a backslash after a comma in a text",
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"s\"=\"a,b,\\\r\n"),
+         with({{"T\\Tail", {}}})},
+        {"a file that ends at a backslash after a dword's comma",
+         BytesOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T\\Tail]\r\n\"d\"=dword:1,\\"),
          with({{"T\\Tail", {}}})},
         // Blanks and tabs before the header line, as Windows takes them.
         {"blanks before REGEDIT4",

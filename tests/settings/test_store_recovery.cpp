@@ -31,45 +31,6 @@ mode_t ModeOf(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-// Runs SQL on a hive's database as a hand edit would; answers SQLite's complaint, "" when none.
-std::string EditByHand(const char* file, const std::string& sql) {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2((StoreFolder() / file).c_str(), &raw, SQLITE_OPEN_READWRITE,
-                                   nullptr);
-    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
-    if (rc != SQLITE_OK)
-        return "cannot open";
-    return sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK
-               ? ""
-               : sqlite3_errmsg(raw);
-}
-
-// Runs `steps` in a child process; answers what they answer, and says so when the child crashed.
-std::string InChildProcess(const std::function<std::string()>& steps) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return "no pipe";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const std::string answer = steps();
-        (void)!::write(fds[1], answer.data(), answer.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string answer;
-    char buf[512];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
-        answer.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status))
-        answer += "the child process crashed";
-    return answer;
-}
-
 // Runs `steps` in a child process, as an ordinary user when the test runs as root (file modes
 // do not bind root), with the store folder handed to that user. Answers what went wrong.
 std::string AsPlainUser(const std::function<std::string()>& steps) {

@@ -268,6 +268,142 @@ TEST_F(UsageTool, ExitCodesSayWhatWentWrong) {
     EXPECT_FALSE(std::filesystem::exists(StoreFolder())) << "a read makes nothing";
 }
 
+// A text cell that a spreadsheet would run as a formula (OWASP's list: =, +, -, @, tab, CR at its
+// start) is written quoted with a leading apostrophe; numbers stay numbers, negative ones too.
+// Bytes that are not UTF-8, and NUL, become U+FFFD as in JSON, so the file is valid UTF-8.
+TEST_F(UsageTool, CsvCellsAreNeverFormulasAndAlwaysUtf8) {
+    const std::string charges[] = {
+        "=1+2",    "@SUM(A1)", "+1",   "-x", "\tTab", "\rCR", std::string("A\0B", 3),
+        "Caf\xe9", "a \"=b\"", "$0.00"};
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(AppendSessionRow(Row("Hostile", CET(3, 16, 13, i, 0), CET(3, 16, 13, i, 30), 0,
+                                         i == 9 ? -30 : 30, std::nullopt, std::nullopt, charges[i],
+                                         SessionEnd::Stopped)));
+    ProcessResult r = Usage({"--csv", "--sessions", "--provider", "Hostile"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string expected =
+        "provider,start,end,seconds,inside_peak,outside_peak,rx,tx,charges,ended\r\n";
+    const char* cells[] = {"\"'=1+2\"",        "\"'@SUM(A1)\"", "\"'+1\"",  "\"'-x\"",
+                           "\"'\tTab\"",       "\"'\rCR\"",     "A\uFFFDB", "Caf\uFFFD",
+                           "\"a \"\"=b\"\"\"", "$0.00"};
+    for (int i = 0; i < 10; ++i)
+        expected += "Hostile,2026-03-16T13:0" + std::to_string(i) + ":00+01:00,2026-03-16T13:0" +
+                    std::to_string(i) + ":30+01:00," + (i == 9 ? "-30,0,-30" : "30,0,30") + ",,," +
+                    cells[i] + ",stopped\r\n";
+    EXPECT_EQ(r.out, expected);
+    // Python reads it as strict UTF-8, and a spreadsheet shows the texts as they were.
+    const ProcessResult python = RunProgram({QUORVANE_SYSTEM_PYTHON3, "-c", R"py(
+import csv, io, sys
+for row in csv.reader(io.TextIOWrapper(sys.stdin.buffer, encoding="utf-8", errors="strict", newline="")):
+    print(row[8].encode("unicode_escape").decode())
+)py"},
+                                            r.out);
+    EXPECT_EQ(python.status, 0) << python.err;
+    EXPECT_EQ(python.out, "charges\n'=1+2\n'@SUM(A1)\n'+1\n'-x\n'\\tTab\n'\\rCR\nA\\ufffdB\n"
+                          "Caf\\ufffd\na \"=b\"\n$0.00\n");
+
+    // The provider's cell, as each of those names.
+    for (const std::string name : {"=cmd|' /C calc'!A0", "@home", "+1", "-x", "\tTab", "\rCR"}) {
+        SCOPED_TRACE(testing::PrintToString(name));
+        ASSERT_TRUE(
+            AppendSessionRow(Row(name, CET(3, 16, 14, 0, 0), CET(3, 16, 14, 1, 0), 0, 60,
+                                 std::nullopt, std::nullopt, "$0.00", SessionEnd::Stopped)));
+        r = Usage({"--csv", "--sessions", "--provider", name});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_THAT(r.out, testing::HasSubstr("\r\n\"'" + name + "\",2026-03-16T14:00:00+01:00,"));
+    }
+}
+
+// Control characters in a text never reach the terminal: a newline would split the table, an
+// ESC sequence would steer the terminal. They are shown escaped, as are bytes that are not UTF-8.
+TEST_F(UsageTool, TheTextReportShowsControlCharactersEscaped) {
+    // $, NUL, 3: an octal escape ends after three digits.
+    const std::string charges[] = {"$1\n00", "\x1b[2J$9", std::string("$\0003", 3), "\u009B31m",
+                                   "C:\\x"};
+    for (int i = 0; i < 5; ++i) {
+        SessionRow row = Row("Tricky", CET(3, 16, 13, i, 0), CET(3, 16, 13, i, 30), 0, 30,
+                             std::nullopt, std::nullopt, charges[i], SessionEnd::Stopped);
+        row.outsidePeak = 0; // no peak period
+        ASSERT_TRUE(AppendSessionRow(row));
+    }
+    const ProcessResult r = Usage({"--sessions", "--provider", "Tricky"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Tricky, billing cycle by calendar month\n\n"
+                     "  start                end            time    charges  ended\n"
+                     "  ------------------------------------------------------------\n"
+                     "  2026-03-16 13:00:00  13:00:30    0:00:30     $1\\n00  stopped\n"
+                     "  2026-03-16 13:01:00  13:01:30    0:00:30  \\x1b[2J$9  stopped\n"
+                     "  2026-03-16 13:02:00  13:02:30    0:00:30     $\\x003  stopped\n"
+                     "  2026-03-16 13:03:00  13:03:30    0:00:30  \\u009b31m  stopped\n"
+                     "  2026-03-16 13:04:00  13:04:30    0:00:30      C:\\\\x  stopped\n"
+                     "  ------------------------------------------------------------\n"
+                     "  total                5 sessions  0:02:30\n");
+}
+
+// A row whose provider name was edited into bytes that are not UTF-8 (its key left as it was):
+// the report still finds every row of the provider by the key the rows are stored under, and
+// shows the name escaped.
+TEST_F(UsageTool, ANameThatIsNotUtf8IsShownEscapedAndHidesNoRow) {
+    ASSERT_EQ(EditByHand("machine.db", "UPDATE usage_history SET provider = 'Dial' || x'ff' || "
+                                       "' Net' WHERE charges = '$4,000.50'"),
+              "");
+    ProcessResult r = Usage({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Dial\\xff Net, billing cycle from day 15 of the month\n\n"
+                     "                                      time  in peak  off peak  received    "
+                     "sent    total  sessions\n"
+                     "  "
+                     "-----------------------------------------------------------------------------"
+                     "-------------------\n"
+                     "  today  2026-03-16                1:15:30  1:15:30   0:00:00         -      "
+                     " -        -         1\n"
+                     "  cycle  2026-03-15 to 2026-04-14  1:45:26  1:15:30   0:29:56   500 kB*  50 "
+                     "kB*  550 kB*         2\n"
+                     "  * some of its sessions counted no bytes\n");
+    r = Usage({"--provider", "Nobody"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, testing::HasSubstr("\"Caf\\xe9\", \"Dial\\xff Net\", \"Old ISP\""));
+}
+
+// A damaged history is said, with exit status 3, never reported as empty or summed as if a
+// text were 0.
+TEST_F(UsageTool, ADamagedHistoryIsSaidWithExitStatus3) {
+    struct Case {
+        std::string sql;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::string damaged = "quorvane-usage: the usage history is damaged: ";
+    const std::string row = "the row of \"Dial Net\" that starts 2026-03-16T08:00:00+01:00 ";
+    const Case cases[] = {
+        {"DELETE FROM usage_history_version", {}, damaged + "its version row is missing"},
+        {"UPDATE usage_history_version SET version = -1",
+         {"--json"},
+         damaged + "its version is -1"},
+        {"UPDATE usage_history_version SET version = 'abc'",
+         {"--csv"},
+         damaged + "its version is \"abc\", not a whole number"},
+        {"UPDATE usage_history SET seconds = 'abc' WHERE charges = '$4,000.50'",
+         {},
+         "the usage history is damaged: " + row + "holds \"abc\" in seconds"},
+        {"UPDATE usage_history SET seconds = 'abc' WHERE charges = '$4,000.50'",
+         {"--sessions", "2"},
+         "the usage history is damaged: " + row + "holds \"abc\" in seconds"},
+        {"UPDATE usage_history SET rx = '1.5 MB' WHERE charges = '$4,000.50'",
+         {"--cycles", "2"},
+         "the usage history is damaged: " + row + "holds \"1.5 MB\" in rx"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql + " " + testing::PrintToString(c.args));
+        SetUp();
+        ASSERT_EQ(EditByHand("machine.db", c.sql), "");
+        const ProcessResult r = Usage(c.args);
+        EXPECT_EQ(r.status, 3);
+        EXPECT_THAT(r.err, testing::HasSubstr(c.err));
+        EXPECT_EQ(r.out, "");
+    }
+}
+
 // The program holds the store's write lock in the middle of a save: the report neither waits
 // for it nor sees the save's row until it is committed, and leaves the files as they were.
 TEST_F(UsageTool, ItReadsWhileTheProgramWritesAndChangesNothing) {
