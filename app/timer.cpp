@@ -12,6 +12,7 @@
 #include "app/profile_form.h"
 #include "app/save_dialog.h"
 #include "app/session_keeper.h"
+#include "app/store_messages.h"
 #include "app/x11_icon_name.h"
 #include "core/regional.h"
 #include "serial/comm32.h"
@@ -750,6 +751,8 @@ void TfrmTimer::FormCreate() {
     ShowText(lCurrency, QString::fromStdString(Regional().currencyString));
     StartUpSequence();
     StartMinimised();
+    // Last, so that the warning comes up above the window.
+    ReportStoreProblems();
 }
 
 void TfrmTimer::StartMinimised() {

@@ -25,6 +25,8 @@
 
 namespace quorvane {
 
+struct StoreProblem;
+
 // How a row's stretch of session ended.
 enum class SessionEnd {
     Stopped,   // the session stopped (disconnect, the buttons, a provider change)
@@ -142,8 +144,9 @@ CycleBounds CycleAround(int cycleDay, DateTime day);
 // history's table reads as an empty history.
 class UsageHistory {
 public:
-    // nullptr with `why` set when the store cannot be read.
-    static std::unique_ptr<UsageHistory> Open(std::string* why);
+    // nullptr with `why` set when the store cannot be read, and `problem` when given and the
+    // store's file is what is wrong (settings/store.h).
+    static std::unique_ptr<UsageHistory> Open(std::string* why, StoreProblem* problem = nullptr);
     ~UsageHistory();
     UsageHistory(const UsageHistory&) = delete;
     UsageHistory& operator=(const UsageHistory&) = delete;
