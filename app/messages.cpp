@@ -61,6 +61,18 @@ void ShowInformationModeless(const QString& text, QWidget* parent) {
     note->raise();
 }
 
+void ShowWarning(const QString& text) {
+    const QString caption = QCoreApplication::translate("TMessages", "Warning");
+    if (g_script) {
+        ShownModal(caption, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    box.addButton(QCoreApplication::translate("TMessages", "OK"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
 void ShowWarningModeless(const QString& text) {
     const QString caption = QCoreApplication::translate("TMessages", "Warning");
     if (g_script) {

@@ -318,8 +318,9 @@ TEST_F(RecoveryTest, WhatKeepsAHiveFromBeingUsedIsToldByItsCode) {
             ::lstat(db.c_str(), &after);
             EXPECT_EQ(after.st_mode, before.st_mode);
             EXPECT_EQ(after.st_ino, before.st_ino);
-            if (S_ISREG(before.st_mode))
+            if (S_ISREG(before.st_mode)) {
                 EXPECT_EQ(ReadBytes(db), bytes) << "the file was changed";
+            }
             EXPECT_FALSE(WriteValueByPath(HKEY_LOCAL_MACHINE, "K\\w", Variant(1), vkInteger));
             EXPECT_FALSE(DescribeStoreProblem(expected).empty());
         } else if (std::string(c.what) == "an empty file") {
