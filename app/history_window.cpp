@@ -5,6 +5,7 @@
 #include "app/history_chart.h"
 #include "app/messages.h"
 #include "app/save_dialog.h"
+#include "app/store_messages.h"
 #include "core/clock.h"
 #include "core/regional.h"
 #include "settings/history.h"
@@ -257,9 +258,11 @@ void THistoryWindow::Refresh() {
                                                        : static_cast<double>(view_.allowanceBytes);
     std::string why;
     try {
-        const auto history = UsageHistory::Open(&why);
+        StoreProblem problem;
+        const auto history = UsageHistory::Open(&why, &problem);
         if (!history) {
-            lProjection->setText(tr("The usage history cannot be read: ") + Text(why));
+            lProjection->setText(tr("The usage history cannot be read: %1")
+                                     .arg(problem ? TStoreMessages::Cause(problem) : Text(why)));
             chHistory->SetChart({}, measure, stacked, std::nullopt);
             chHistory->SetNote({});
             btnEarlier->setEnabled(false);

@@ -61,6 +61,36 @@ void ShowInformationModeless(const QString& text, QWidget* parent) {
     note->raise();
 }
 
+void ShowWarning(const QString& text) {
+    const QString caption = QCoreApplication::translate("TMessages", "Warning");
+    if (g_script) {
+        ShownModal(caption, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    box.addButton(QCoreApplication::translate("TMessages", "OK"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+void ShowWarningModeless(const QString& text) {
+    const QString caption = QCoreApplication::translate("TMessages", "Warning");
+    if (g_script) {
+        g_script->shown.push_back({caption, text});
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, caption, text, QMessageBox::NoButton);
+    box->addButton(QCoreApplication::translate("TMessages", "OK"), QMessageBox::AcceptRole);
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Dismissing it while the main window is hidden in the tray does not end the program.
+    box->setAttribute(Qt::WA_QuitOnClose, false);
+    // A box nobody dismissed goes with the program.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp,
+                     [held = QPointer<QMessageBox>(box)] { delete held.data(); });
+    box->show();
+}
+
 void ShowError(const QString& text) {
     if (g_script) {
         ShownModal(QStringLiteral("Error"), text);

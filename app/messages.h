@@ -25,6 +25,16 @@ void ShowInformation(const QString& text);
 // it is up. Returns at once; a note still up shows the new text instead of a second box.
 void ShowInformationModeless(const QString& text, QWidget* parent);
 
+// A modal box captioned "Warning" with a warning icon, the text and one "OK" button: what ends a
+// start before it has a window (another Quorvane runs on the store).
+void ShowWarning(const QString& text);
+
+// A box captioned "Warning" with a warning icon, the text and one "OK" button, of its own on the
+// desktop (not over the main window, which may be minimised) and modeless: what a start found
+// wrong, which must hold up neither the start nor a program that nobody watches. Returns at
+// once; it goes when the user dismisses it or the program ends.
+void ShowWarningModeless(const QString& text);
+
 // A modal box captioned "Confirm" with a question icon, the text and "&Yes" (default), "&No"
 // and "Cancel". Escape or closing the box answers mrCancel.
 int AskConfirm(const QString& text);

@@ -18,8 +18,9 @@ std::optional<std::string> MissingDisplayMessage(int argc, char** argv,
 
 // Sets up the application object, creates the main window (which starts minimised) and runs the
 // message loop until the program ends. Answers the process's exit status. One Quorvane runs per
-// user (and store folder): a start that finds one running asks it to show its window, restored
-// and raised, and ends with status 0 (1 when it gets no answer).
+// store folder (so per user), held by a lock in the store folder: a start that finds one running
+// asks it to show its window, restored and raised, and ends with status 0; one that cannot reach
+// it, or cannot have the store's lock, says why and ends with status 1.
 int RunProgram(int argc, char** argv);
 
 } // namespace quorvane

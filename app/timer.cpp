@@ -12,6 +12,7 @@
 #include "app/profile_form.h"
 #include "app/save_dialog.h"
 #include "app/session_keeper.h"
+#include "app/store_messages.h"
 #include "app/x11_icon_name.h"
 #include "core/regional.h"
 #include "serial/comm32.h"
@@ -754,6 +755,8 @@ void TfrmTimer::FormCreate() {
     ShowText(lCurrency, QString::fromStdString(Regional().currencyString));
     const QStringList notes = StartUpSequence();
     StartMinimised();
+    // Last, so that the warning comes up above the window; it leaves the window free.
+    ReportStoreProblems();
     // Told only now that watching (or a manual session) has begun and the window is up: a box
     // waits for the user in an event loop of its own, which serves the session meanwhile, so an
     // unattended start at login counts from its first second.

@@ -561,9 +561,9 @@ UsageHistory::UsageHistory(std::unique_ptr<Connection> connection)
 
 UsageHistory::~UsageHistory() = default;
 
-std::unique_ptr<UsageHistory> UsageHistory::Open(std::string* why) {
+std::unique_ptr<UsageHistory> UsageHistory::Open(std::string* why, StoreProblem* problem) {
     auto connection = std::make_unique<Connection>();
-    connection->db = OpenHiveForReading(RootKey::LocalMachine, why);
+    connection->db = OpenHiveForReading(RootKey::LocalMachine, why, problem);
     if (!connection->db)
         return nullptr;
     try {

@@ -26,6 +26,8 @@
 
 namespace quorvane {
 
+struct StoreProblem;
+
 // How a row's stretch of session ended.
 enum class SessionEnd {
     Stopped,   // the session stopped (disconnect, the buttons, a provider change)
@@ -157,8 +159,9 @@ private:
 // history's tables reads as an empty history; a damaged history (HistoryDamaged) is refused.
 class UsageHistory {
 public:
-    // nullptr with `why` set when the store cannot be read or its history is damaged.
-    static std::unique_ptr<UsageHistory> Open(std::string* why);
+    // nullptr with `why` set when the store cannot be read or its history is damaged, and
+    // `problem` when given and the store's file is what is wrong (settings/store.h).
+    static std::unique_ptr<UsageHistory> Open(std::string* why, StoreProblem* problem = nullptr);
     ~UsageHistory();
     UsageHistory(const UsageHistory&) = delete;
     UsageHistory& operator=(const UsageHistory&) = delete;

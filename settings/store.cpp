@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quorvane {
 
@@ -169,6 +171,11 @@ void FoldFunction(sqlite3_context* context, int, sqlite3_value** args) {
 class Hive {
 public:
     static std::shared_ptr<Hive> For(RootKey root, std::string* why);
+    // What kept this thread's last open of the hive from succeeding; none once it is open.
+    static StoreProblem& Problem(RootKey root) {
+        thread_local std::array<StoreProblem, 2> problems;
+        return problems[root == RootKey::LocalMachine ? 0 : 1];
+    }
 
     ~Hive() {
         for (StmtPtr& stmt : statements_) {
@@ -206,8 +213,9 @@ public:
     void Exec(Sql which);
 
 private:
-    static std::shared_ptr<Hive> OpenNew(const std::string& file, std::string* why);
-    bool Prepare(std::string* why);
+    static std::shared_ptr<Hive> OpenNew(const std::string& file, std::string* why,
+                                         StoreProblem& problem);
+    bool Prepare(std::string* why, StoreProblem& problem);
 
     DbPtr db_;
     std::array<StmtPtr, kSqlCount> statements_;
@@ -377,6 +385,142 @@ std::string NotAFileOfTheStore(const std::string& shown, mode_t type) {
     return shown + " is not a regular file";
 }
 
+StoreFault KindFault(mode_t type) {
+    if (S_ISLNK(type))
+        return StoreFault::Link;
+    if (S_ISDIR(type))
+        return StoreFault::Folder;
+    return StoreFault::NotRegular;
+}
+
+// What an errno value from opening `file` means for the store.
+StoreProblem SystemProblem(const std::string& file, int error) {
+    switch (error) {
+    case ELOOP:
+        return {StoreFault::Link, file, 0};
+    case EISDIR:
+        return {StoreFault::Folder, file, 0};
+    case EACCES:
+    case EPERM:
+        return {StoreFault::NoPermission, file, error};
+    case ENOSPC:
+    case EDQUOT:
+        return {StoreFault::DiskFull, file, error};
+    default:
+        return {StoreFault::SystemError, file, error};
+    }
+}
+
+// SQLite's verdict on the database `file`, from the result code of what it refused.
+StoreProblem SqliteProblem(sqlite3* db, int rc, const std::string& file) {
+    const int system = db ? sqlite3_system_errno(db) : 0;
+    switch (rc & 0xFF) {
+    case SQLITE_NOTADB:
+        return {StoreFault::NotADatabase, file, 0};
+    case SQLITE_CORRUPT:
+        return {StoreFault::Damaged, file, 0};
+    case SQLITE_FULL:
+        return {StoreFault::DiskFull, file, 0};
+    case SQLITE_READONLY:
+        return {StoreFault::ReadOnly, file, 0};
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return {StoreFault::Busy, file, 0};
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return {StoreFault::NoPermission, file, 0};
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+        if (system != 0)
+            return SystemProblem(file, system);
+        [[fallthrough]];
+    default:
+        return {StoreFault::Other, file, rc & 0xFF};
+    }
+}
+
+std::uint32_t BigEndian(const unsigned char* bytes, std::size_t size) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// Whether SQLite's log or journal beside `file` may hold pages that the file itself lacks yet
+// (a process ended before it copied them back): then the file alone tells nothing of the
+// database, and only SQLite, which reads both, can say what it holds.
+bool LogPending(const std::string& file) {
+    constexpr off_t kLogHeader = 32; // a log without a frame after it holds no page
+    struct stat st {};
+    if (::lstat((file + "-wal").c_str(), &st) == 0 &&
+        (!S_ISREG(st.st_mode) || st.st_size > kLogHeader))
+        return true;
+    return ::lstat((file + "-journal").c_str(), &st) == 0 &&
+           (!S_ISREG(st.st_mode) || st.st_size > 0);
+}
+
+// What the database's first 100 bytes say of it against the file's size, before SQLite opens
+// it: SQLite would open a file cut short at a page boundary and go on writing into it. An empty
+// file is a new store.
+StoreFault HeaderFault(int fd, off_t size, bool logPending) {
+    static constexpr unsigned char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                                 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+    if (size == 0)
+        return StoreFault::None;
+    unsigned char header[100];
+    std::size_t got = 0;
+    while (got < sizeof header) {
+        const ssize_t n = ::pread(fd, header + got, sizeof header - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    const std::size_t magic = std::min(got, sizeof kMagic);
+    if (std::memcmp(header, kMagic, magic) != 0)
+        return StoreFault::NotADatabase;
+    if (got < sizeof header)
+        return StoreFault::CutShort;
+    if (logPending)
+        return StoreFault::None;
+    std::uint32_t pageSize = BigEndian(header + 16, 2);
+    if (pageSize == 1)
+        pageSize = 65536;
+    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
+        return StoreFault::Damaged;
+    // The page count is only kept when the two counters agree (every SQLite since 2010).
+    const std::uint64_t pages = BigEndian(header + 28, 4);
+    if (pages != 0 && BigEndian(header + 24, 4) == BigEndian(header + 92, 4) &&
+        pages * pageSize > static_cast<std::uint64_t>(size))
+        return StoreFault::CutShort;
+    const std::uint32_t applicationId = BigEndian(header + 68, 4);
+    if (applicationId == static_cast<std::uint32_t>(kApplicationId))
+        return BigEndian(header + 60, 4) > static_cast<std::uint32_t>(kSchemaVersion)
+                   ? StoreFault::NewerVersion
+                   : StoreFault::None;
+    // Ours carry their mark from their first commit on; only a database of one page, with no
+    // table yet, may lack it.
+    return applicationId != 0 || pages > 1 ? StoreFault::OtherProgram : StoreFault::None;
+}
+
+std::string HeaderFaultText(StoreFault fault) {
+    switch (fault) {
+    case StoreFault::NotADatabase:
+        return "it is not a database";
+    case StoreFault::CutShort:
+        return "it is cut short: the end of the database is missing";
+    case StoreFault::Damaged:
+        return "the database in it is damaged";
+    case StoreFault::OtherProgram:
+        return "the file is another program's database";
+    case StoreFault::NewerVersion:
+        return "the store was written by a newer version of Quorvane";
+    default:
+        return "";
+    }
+}
+
 // Through the file's own descriptor. A file with other names too (hard links) is not the
 // store's alone, and keeps its mode.
 void SetPrivateMode(int fd, const struct stat& st, mode_t wanted) {
@@ -387,10 +531,11 @@ void SetPrivateMode(int fd, const struct stat& st, mode_t wanted) {
 // Opens a store file read-only or read-write without following a link; never a device or a
 // pipe, which are refused before anything opens them.
 UniqueFd OpenStoreFile(const std::string& path, const std::string& shown, int flags,
-                       std::string* why) {
+                       std::string* why, StoreProblem* problem) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         *why = NotAFileOfTheStore(shown, st.st_mode);
+        *problem = {KindFault(st.st_mode), path, 0};
         return UniqueFd();
     }
     const int common = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -402,8 +547,10 @@ UniqueFd OpenStoreFile(const std::string& path, const std::string& shown, int fl
     if (!fd) {
         // A link put there since the look above.
         *why = error == ELOOP ? NotAFileOfTheStore(shown, S_IFLNK) : std::strerror(error);
+        *problem = SystemProblem(path, error);
     } else if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         *why = NotAFileOfTheStore(shown, st.st_mode);
+        *problem = {KindFault(st.st_mode), path, 0};
         fd.reset();
     }
     return fd;
@@ -413,31 +560,49 @@ UniqueFd OpenStoreFile(const std::string& path, const std::string& shown, int fl
 // store private again where its modes were loosened by hand. SQLite creates -wal and -shm with
 // the database's mode of that moment, so a session on a read-only database leaves them
 // read-only behind it; once the database may be written again they must be too, or every later
-// write fails through them. Answers why the store cannot be used, "" when it can.
-std::string MakePrivate(const std::string& file) {
+// write fails through them. Answers why the store cannot be used, "" when it can; a file that
+// cannot be used is left as it was, its mode too.
+std::string MakePrivate(const std::string& file, StoreProblem& problem) {
     std::string why;
-    const UniqueFd db = OpenStoreFile(file, "it", O_RDWR | O_CREAT, &why);
+    const UniqueFd db = OpenStoreFile(file, "it", O_RDWR | O_CREAT, &why, &problem);
     struct stat st {};
     if (!db)
         return why;
-    if (::fstat(db.get(), &st) != 0)
+    if (::fstat(db.get(), &st) != 0) {
+        problem = SystemProblem(file, errno);
         return std::strerror(errno);
-    SetPrivateMode(db.get(), st, st.st_mode & 0600);
+    }
+    if (const StoreFault fault = HeaderFault(db.get(), st.st_size, LogPending(file));
+        fault != StoreFault::None) {
+        problem = {fault, file, 0};
+        return HeaderFaultText(fault);
+    }
     const mode_t writable = (st.st_mode & S_IWUSR) ? 0600 : 0;
+    struct Side {
+        UniqueFd fd;
+        struct stat st;
+    };
+    std::vector<Side> sides;
     for (const char* suffix : kSideFiles) {
         const std::string side = file + suffix;
-        if (::lstat(side.c_str(), &st) != 0)
+        struct stat found {};
+        if (::lstat(side.c_str(), &found) != 0)
             continue;
-        const UniqueFd fd = OpenStoreFile(side, side, O_RDONLY, &why);
+        StoreProblem refused;
+        UniqueFd fd = OpenStoreFile(side, side, O_RDONLY, &why, &refused);
         if (!fd) {
             // A side file that its owner may not even read is left to SQLite to report.
-            if (S_ISREG(st.st_mode))
+            if (S_ISREG(found.st_mode))
                 continue;
+            problem = refused;
             return why;
         }
-        if (::fstat(fd.get(), &st) == 0)
-            SetPrivateMode(fd.get(), st, (st.st_mode & 0600) | writable);
+        if (::fstat(fd.get(), &found) == 0)
+            sides.push_back({std::move(fd), found});
     }
+    SetPrivateMode(db.get(), st, st.st_mode & 0600);
+    for (const Side& side : sides)
+        SetPrivateMode(side.fd.get(), side.st, (side.st.st_mode & 0600) | writable);
     return "";
 }
 
@@ -467,19 +632,24 @@ std::shared_ptr<Hive> Hive::For(RootKey root, std::string* why) {
             slot->abandoned_ = true;
         slot.reset();
     }
-    slot = OpenNew(file, why);
+    StoreProblem& problem = Problem(root);
+    problem = {};
+    slot = OpenNew(file, why, problem);
     return slot;
 }
 
-std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
+std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why,
+                                    StoreProblem& problem) {
     const auto fail = [&](const std::string& reason) -> std::shared_ptr<Hive> {
         if (why)
             *why = "cannot open the store " + file + ": " + reason;
         return nullptr;
     };
-    if (!EnsureStoreFolder())
+    if (!EnsureStoreFolder()) {
+        problem = {StoreFault::NoFolder, StoreFolder(), 0};
         return fail("the store folder cannot be created");
-    if (const std::string refused = MakePrivate(file); !refused.empty())
+    }
+    if (const std::string refused = MakePrivate(file, problem); !refused.empty())
         return fail(refused);
 
     auto hive = std::make_shared<Hive>();
@@ -492,26 +662,33 @@ std::shared_ptr<Hive> Hive::OpenNew(const std::string& file, std::string* why) {
         sqlite3_open_v2(file.c_str(), &raw,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     hive->db_.reset(raw);
-    if (rc != SQLITE_OK)
+    if (rc != SQLITE_OK) {
+        problem = SqliteProblem(raw, raw ? sqlite3_extended_errcode(raw) : rc, file);
         return fail(raw ? ErrorText(raw) : sqlite3_errstr(rc));
+    }
     std::string reason;
-    if (!hive->Prepare(&reason))
+    if (!hive->Prepare(&reason, problem)) {
+        problem.file = file;
         return fail(reason);
+    }
     struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0)
+    if (::lstat(file.c_str(), &st) != 0) {
+        problem = {StoreFault::Replaced, file, 0};
         return fail("the file vanished while it was opened");
+    }
     hive->dev_ = st.st_dev;
     hive->ino_ = st.st_ino;
     return hive;
 }
 
-bool Hive::Prepare(std::string* why) {
+bool Hive::Prepare(std::string* why, StoreProblem& problem) {
     sqlite3* db = db_.get();
     sqlite3_extended_result_codes(db, 1);
     ApplyBusyTimeout();
     readOnly_ = sqlite3_db_readonly(db, "main") == 1;
     const auto failed = [&] {
         *why = ErrorText(db);
+        problem = SqliteProblem(db, sqlite3_extended_errcode(db), file_);
         return false;
     };
 
@@ -562,6 +739,7 @@ bool Hive::Prepare(std::string* why) {
     if (empty(header)) {
         if (readOnly_) {
             *why = "the store is empty and read-only";
+            problem.fault = StoreFault::ReadOnly;
             return false;
         }
         // WAL: readers never wait for a writer and a commit is one append to the log. SQLite
@@ -582,10 +760,12 @@ bool Hive::Prepare(std::string* why) {
     }
     if (header.appId != kApplicationId) {
         *why = "the file is another program's database";
+        problem.fault = StoreFault::OtherProgram;
         return false;
     }
     if (header.version > kSchemaVersion) {
         *why = "the store was written by a newer version of Quorvane";
+        problem.fault = StoreFault::NewerVersion;
         return false;
     }
     // A store of an older version is taken over at its first open, all in one transaction: a
@@ -594,6 +774,7 @@ bool Hive::Prepare(std::string* why) {
         if (readOnly_) {
             *why = "the store is of an older version's layout, which is brought up to date when "
                    "it is first opened, and it is read-only";
+            problem.fault = StoreFault::ReadOnly;
             return false;
         }
         if (sqlite3_create_function_v2(db, "quorvane_fold", 1,
@@ -639,6 +820,78 @@ bool IsStoreFile(const std::filesystem::path& path) {
                 return true;
     }
     return false;
+}
+
+StoreProblem InspectHiveFiles(RootKey root) {
+    struct stat st {};
+    if (::stat(StoreFolder().c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        return {StoreFault::NoFolder, StoreFolder(), 0};
+    const std::string file = HiveFile(root).string();
+    StoreProblem problem;
+    if (::lstat(file.c_str(), &st) == 0) {
+        std::string why;
+        const UniqueFd fd = OpenStoreFile(file, "it", O_RDONLY, &why, &problem);
+        if (!fd)
+            return problem;
+        if (::fstat(fd.get(), &st) != 0)
+            return SystemProblem(file, errno);
+        if (const StoreFault fault = HeaderFault(fd.get(), st.st_size, LogPending(file));
+            fault != StoreFault::None)
+            return {fault, file, 0};
+    } else if (errno != ENOENT) {
+        return SystemProblem(file, errno);
+    }
+    for (const char* suffix : kSideFiles) {
+        const std::string side = file + suffix;
+        if (::lstat(side.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return {KindFault(st.st_mode), side, 0};
+    }
+    return problem;
+}
+
+StoreProblem HiveProblem(RootKey root) {
+    if (Hive::For(root, nullptr))
+        return {};
+    return Hive::Problem(root);
+}
+
+std::string DescribeStoreProblem(const StoreProblem& problem) {
+    std::string text = problem.file.string() + ": ";
+    switch (problem.fault) {
+    case StoreFault::None:
+        return "";
+    case StoreFault::NoFolder:
+        return text + "the store folder cannot be made, or something other than a folder has "
+                      "its name";
+    case StoreFault::Link:
+        return text + "it is a symbolic link; the store's files are never reached through a link";
+    case StoreFault::Folder:
+        return text + "it is a folder, not a file";
+    case StoreFault::NotRegular:
+        return text + "it is not a regular file";
+    case StoreFault::NoPermission:
+        return text + "it may not be opened (" +
+               std::strerror(problem.error != 0 ? problem.error : EACCES) + ")";
+    case StoreFault::NotADatabase:
+    case StoreFault::CutShort:
+    case StoreFault::Damaged:
+    case StoreFault::OtherProgram:
+    case StoreFault::NewerVersion:
+        return text + HeaderFaultText(problem.fault);
+    case StoreFault::ReadOnly:
+        return text + "it is read-only, and must be written before it can be used";
+    case StoreFault::DiskFull:
+        return text + "the disk is full";
+    case StoreFault::Busy:
+        return text + "another process holds the store's lock";
+    case StoreFault::Replaced:
+        return text + "it was replaced while it was being opened";
+    case StoreFault::SystemError:
+        return text + std::strerror(problem.error);
+    case StoreFault::Other:
+        return text + "SQLite refused it (" + sqlite3_errstr(problem.error) + ")";
+    }
+    return text;
 }
 
 std::string KeyPathBeyondLimits(std::string_view path) {
@@ -906,52 +1159,97 @@ std::shared_ptr<sqlite3> HiveConnectionForWriting(RootKey root, std::string* why
     return std::shared_ptr<sqlite3>(std::move(hive), db);
 }
 
-std::shared_ptr<sqlite3> OpenHiveForReading(RootKey root, std::string* why) {
+std::shared_ptr<sqlite3> OpenHiveForReading(RootKey root, std::string* why,
+                                            StoreProblem* problem) {
     const std::string file = HiveFile(root).string();
+    StoreProblem found;
     const auto fail = [&](const std::string& reason) -> std::shared_ptr<sqlite3> {
         *why = "cannot read the store " + file + ": " + reason;
+        if (problem)
+            *problem = found;
         return nullptr;
     };
     struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0)
+    if (::lstat(file.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            found = SystemProblem(file, errno);
         return fail(errno == ENOENT ? "there is no such file (has Quorvane run yet?)"
                                     : std::strerror(errno));
+    }
     std::string refused;
-    const UniqueFd fd = OpenStoreFile(file, "it", O_RDONLY, &refused);
+    const UniqueFd fd = OpenStoreFile(file, "it", O_RDONLY, &refused, &found);
     if (!fd)
         return fail(refused);
     struct stat opened {};
     ::fstat(fd.get(), &opened);
     for (const char* suffix : kSideFiles) {
         const std::string side = file + suffix;
-        if (::lstat(side.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        if (::lstat(side.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            found = {KindFault(st.st_mode), side, 0};
             return fail(NotAFileOfTheStore(side, st.st_mode));
+        }
     }
+    if (const StoreFault fault = HeaderFault(fd.get(), opened.st_size, LogPending(file));
+        fault != StoreFault::None) {
+        found = {fault, file, 0};
+        return fail(HeaderFaultText(fault));
+    }
+    // A new store, which the program sets up at its first open, reads as one: no keys, no
+    // values. Made in memory, so a read changes nothing on the disk.
+    const auto newStore = [&]() -> std::shared_ptr<sqlite3> {
+        sqlite3* raw = nullptr;
+        const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE, nullptr);
+        DbPtr db(raw);
+        const std::string setup = kSchema + "PRAGMA application_id=" +
+                                  std::to_string(kApplicationId) + ";PRAGMA user_version=" +
+                                  std::to_string(kSchemaVersion) + ";";
+        if (rc != SQLITE_OK || ExecSimple(db.get(), setup.c_str()) != SQLITE_OK)
+            return fail(raw ? ErrorText(raw) : sqlite3_errstr(rc));
+        sqlite3_extended_result_codes(db.get(), 1);
+        return std::shared_ptr<sqlite3>(db.release(), DbCloser());
+    };
+    if (opened.st_size == 0 && !LogPending(file))
+        return newStore();
     sqlite3* raw = nullptr;
     const int rc =
         sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     DbPtr db(raw);
-    if (rc != SQLITE_OK)
+    if (rc != SQLITE_OK) {
+        found = SqliteProblem(raw, raw ? sqlite3_extended_errcode(raw) : rc, file);
         return fail(raw ? ErrorText(raw) : sqlite3_errstr(rc));
+    }
     // The file SQLite opened is the one looked at above, not a link put in its place meanwhile.
     if (::lstat(file.c_str(), &st) != 0 || st.st_dev != opened.st_dev ||
-        st.st_ino != opened.st_ino)
+        st.st_ino != opened.st_ino) {
+        found = {StoreFault::Replaced, file, 0};
         return fail("the file was replaced while it was opened");
+    }
     sqlite3_extended_result_codes(db.get(), 1);
     sqlite3_busy_timeout(db.get(), busyTimeoutMs.load(std::memory_order_relaxed));
+    const auto refusedBySqlite = [&] {
+        found = SqliteProblem(db.get(), sqlite3_extended_errcode(db.get()), file);
+        return fail(ErrorText(db.get()));
+    };
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db.get(),
                            "SELECT (SELECT application_id FROM pragma_application_id), "
-                           "(SELECT user_version FROM pragma_user_version)",
+                           "(SELECT user_version FROM pragma_user_version), "
+                           "(SELECT count(*) FROM sqlite_schema)",
                            -1, &stmt, nullptr) != SQLITE_OK)
-        return fail(ErrorText(db.get()));
+        return refusedBySqlite();
     const StmtPtr header(stmt);
     if (sqlite3_step(stmt) != SQLITE_ROW)
-        return fail(ErrorText(db.get()));
-    if (sqlite3_column_int(stmt, 0) != kApplicationId)
+        return refusedBySqlite();
+    if (sqlite3_column_int(stmt, 0) == 0 && sqlite3_column_int(stmt, 2) == 0)
+        return newStore();
+    if (sqlite3_column_int(stmt, 0) != kApplicationId) {
+        found = {StoreFault::OtherProgram, file, 0};
         return fail("the file is another program's database");
-    if (sqlite3_column_int(stmt, 1) > kSchemaVersion)
+    }
+    if (sqlite3_column_int(stmt, 1) > kSchemaVersion) {
+        found = {StoreFault::NewerVersion, file, 0};
         return fail("the store was written by a newer version of Quorvane");
+    }
     return std::shared_ptr<sqlite3>(db.release(), DbCloser());
 }
 

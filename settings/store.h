@@ -73,6 +73,47 @@ std::filesystem::path HiveFile(RootKey root);
 // a link to the folder).
 bool IsStoreFile(const std::filesystem::path& path);
 
+// What keeps a hive's file from being used, as a code: the program puts it in its own words.
+enum class StoreFault {
+    None,
+    NoFolder,     // the store folder cannot be made, or its name is taken by something else
+    Link,         // `file` is a symbolic link: the store's files are never reached through one
+    Folder,       // `file` is a folder
+    NotRegular,   // `file` is a pipe, a device or a socket
+    NoPermission, // the user may not open `file` (or make it in the store folder)
+    NotADatabase, // `file` holds something other than an SQLite database
+    CutShort,     // the database ends before its own header says it does
+    Damaged,      // SQLite found the database malformed
+    OtherProgram, // an SQLite database of another program
+    NewerVersion, // a store written by a newer version of Quorvane
+    ReadOnly,     // read-only, and it must be written before it can be used (new, or older)
+    DiskFull,
+    Busy,         // another process held the store's lock for longer than a write waits
+    Replaced,     // the file was replaced while it was being opened
+    SystemError,  // `error` (an errno value) says what
+    Other,        // SQLite refused it: `error` is SQLite's result code
+};
+
+struct StoreProblem {
+    StoreFault fault = StoreFault::None;
+    std::filesystem::path file; // the hive's file, a file SQLite keeps beside it, or the folder
+    int error = 0;
+    explicit operator bool() const { return fault != StoreFault::None; }
+    bool operator==(const StoreProblem&) const = default;
+};
+
+// What keeps the hive from being used, told by its files alone: what stands at their names, and
+// the database's header against the file's size (a file cut short, another program's database,
+// a newer version's store). Opens no database and changes nothing, so a start can afford it. A
+// missing or empty (0-byte) file is a new store: no problem.
+StoreProblem InspectHiveFiles(RootKey root);
+// What keeps this thread's connection to the hive from being opened (the files' problems above,
+// and what SQLite finds when it opens the database); opens the connection when it is not open.
+StoreProblem HiveProblem(RootKey root);
+// The problem as one line of English for standard error and the command-line tools
+// ("<file>: it is cut short ...").
+std::string DescribeStoreProblem(const StoreProblem& problem);
+
 // The store was opened but an operation on it failed: an I/O error, a full disk, a lock held
 // by another process for longer than the wait, a read-only store, or a key deleted by someone
 // else while its handle was open.
@@ -202,9 +243,12 @@ private:
 std::shared_ptr<sqlite3> HiveConnectionForWriting(RootKey root, std::string* why = nullptr);
 // A connection of its own that only reads: it creates, changes and locks nothing for writing,
 // so it neither waits for a writer nor holds one up, and it refuses what the store refuses (a
-// hive's file that is missing, a link or not a regular file, another program's database, one of
-// a newer version). nullptr with `why` set then.
-std::shared_ptr<sqlite3> OpenHiveForReading(RootKey root, std::string* why);
+// hive's file that is missing, a link or not a regular file, cut short, another program's
+// database, one of a newer version). nullptr with `why` set then, and `problem` when given (a
+// missing file is no problem of the store's: none is set). An empty (0-byte) file reads as a
+// new store: no keys, no values.
+std::shared_ptr<sqlite3> OpenHiveForReading(RootKey root, std::string* why,
+                                            StoreProblem* problem = nullptr);
 // A value read through such a connection, the key named as the key operations name it: nullopt
 // when the key or the value is not there. Throws StoreError when the database fails.
 std::optional<RegValue> QueryValueReadOnly(sqlite3* db, std::string_view keyPath,

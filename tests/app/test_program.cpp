@@ -79,6 +79,34 @@ TEST(Program, StartsToAnIdleLoopOnTheOffscreenPlatform) {
     EXPECT_TRUE(run.err.contains("quorvane: idle")) << run.err.toStdString();
 }
 
+// A store file it cannot use does not hold the start up: the real program says on standard
+// error which file and why, comes to its idle loop (the warning on screen waits for nobody) and
+// leaves the files as they were.
+TEST(Program, AStoreFileItCannotUseIsNamedAndTheStartGoesOn) {
+    const QTemporaryDir home;
+    const QString machine = home.filePath(QStringLiteral("machine.db"));
+    const QString user = home.filePath(QStringLiteral("user.db"));
+    {
+        QFile note(machine);
+        ASSERT_TRUE(note.open(QIODevice::WriteOnly));
+        note.write("a note to self, not a database\n");
+    }
+    ASSERT_TRUE(QFile::link(home.filePath(QStringLiteral("nowhere")), user));
+    const ProgramRun run = StartProgram({{"QT_QPA_PLATFORM", "offscreen"},
+                                         {"QUORVANE_QUIT_WHEN_IDLE", "1"},
+                                         {"QUORVANE_HOME", home.path()}});
+    EXPECT_EQ(run.status, QProcess::NormalExit);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("quorvane: idle")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(machine + ": it is not a database")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(user + ": it is a symbolic link")) << run.err.toStdString();
+    QFile note(machine);
+    ASSERT_TRUE(note.open(QIODevice::ReadOnly));
+    EXPECT_EQ(note.readAll(), "a note to self, not a database\n");
+    EXPECT_EQ(QFileInfo(user).symLinkTarget(), home.filePath(QStringLiteral("nowhere")));
+    EXPECT_FALSE(QFileInfo::exists(home.filePath(QStringLiteral("nowhere"))));
+}
+
 TEST(Program, TheGuideLiesBesideTheExecutable) {
     QFile guide(QFileInfo(kBinary).absoluteDir().filePath("quorvane.hlp"));
     ASSERT_TRUE(guide.open(QIODevice::ReadOnly));

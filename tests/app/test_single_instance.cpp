@@ -7,9 +7,11 @@
 #include "support/program_run.h"
 #include "tests/watch/x11_desktop.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -46,6 +48,28 @@ public:
         test::BecomeWindowManager(c);
         wmState_ = test::InternAtom(c, "WM_STATE");
         netWmPid_ = test::InternAtom(c, "_NET_WM_PID");
+        netWmName_ = test::InternAtom(c, "_NET_WM_NAME");
+        utf8String_ = test::InternAtom(c, "UTF8_STRING");
+        wmProtocols_ = test::InternAtom(c, "WM_PROTOCOLS");
+        wmDeleteWindow_ = test::InternAtom(c, "WM_DELETE_WINDOW");
+    }
+
+    // The window's caption as the desktop shows it.
+    std::string Caption(xcb_window_t window) const {
+        return test::PropertyBytes(xcb_.get(), window, netWmName_, utf8String_, 64);
+    }
+    // Asks the window to close, as its title bar's close button does.
+    void AskToClose(xcb_window_t window) {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = wmProtocols_;
+        message.data.data32[0] = wmDeleteWindow_;
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(xcb_.get(), 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(xcb_.get());
     }
 
     // Serves the X server's events until `done` says so; false when `program` ends first. The
@@ -135,7 +159,8 @@ private:
     }
 
     XcbConnection xcb_;
-    xcb_atom_t wmState_ = XCB_NONE, netWmPid_ = XCB_NONE;
+    xcb_atom_t wmState_ = XCB_NONE, netWmPid_ = XCB_NONE, netWmName_ = XCB_NONE,
+               utf8String_ = XCB_NONE, wmProtocols_ = XCB_NONE, wmDeleteWindow_ = XCB_NONE;
     std::map<pid_t, xcb_window_t> windows_;
     std::map<xcb_window_t, std::uint32_t> states_;
     std::set<xcb_window_t> mapped_, raised_;
@@ -215,6 +240,29 @@ protected:
         EXPECT_EQ(wm_.State(window), kNormalState);
     }
 
+    // Started while another Quorvane runs on the store (or with the store's lock in the way), the
+    // program never comes up: it shows a warning box, which the test closes as a user does, and
+    // then ends with status 1, having said on standard error what `said` holds. The running one,
+    // when there is one, goes on as it was.
+    void StartAndExpectRefusal(const std::string& name, const std::string& said,
+                               Program* running = nullptr) {
+        auto again = Start(name);
+        const pid_t pid = again->Pid();
+        ASSERT_TRUE(wm_.WaitUntil(*again, [&] { return wm_.WindowOf(pid) != XCB_NONE; }))
+            << "it ended without a box: " << again->Errors();
+        const xcb_window_t box = wm_.WindowOf(pid);
+        ASSERT_EQ(wm_.State(box), kNormalState) << "a second Quorvane came up";
+        EXPECT_EQ(wm_.Caption(box), "Warning");
+        wm_.AskToClose(box);
+        EXPECT_EQ(again->Wait(), 1);
+        const std::string errors = test::ReadBytes(home_ / (name + ".err"));
+        EXPECT_THAT(errors, testing::HasSubstr(said));
+        if (running) {
+            EXPECT_FALSE(running->Ended()) << running->Errors();
+            EXPECT_EQ(wm_.State(wm_.WindowOf(running->Pid())), kIconicState);
+        }
+    }
+
     StandInWindowManager wm_;
     fs::path home_;
     std::map<std::string, std::string> env_;
@@ -284,6 +332,95 @@ TEST_F(SingleInstance, ConnectionsThatAreNoStartOfOursChangeNothing) {
     }
     StartAgainAndExpectItUp(*first, "second");
     EXPECT_FALSE(first->Ended());
+}
+
+// Whatever stands where the socket goes (a file, a folder, a link), or a runtime folder that is
+// none, never lets a second Quorvane run on the same store: the lock in the store folder
+// refuses it, and it says why. The first start, which cannot listen there, runs all the same.
+TEST_F(SingleInstance, NothingInTheSocketsWayLetsASecondRunOnTheStore) {
+    const fs::path base = fs::path(std::getenv("QUORVANE_HOME")) / "in-the-way";
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& socket)> block; // the socket's name, found at a start
+        bool runtimeAFile; // XDG_RUNTIME_DIR names a file
+        std::string said;
+    };
+    std::vector<Case> cases = {
+        {"a file", [](const fs::path& socket) { std::ofstream(socket) << "mine"; }, false,
+         "is in the way"},
+        {"a folder", [](const fs::path& socket) { fs::create_directory(socket); }, false,
+         "is in the way"},
+        {"a link", [](const fs::path& socket) { fs::create_symlink("nowhere", socket); }, false,
+         "is in the way"},
+        {"a runtime folder that is a file", nullptr, true, "cannot be opened"},
+    };
+    if (::geteuid() != 0)
+        cases.push_back({"a runtime folder that may not be written",
+                         [](const fs::path& socket) {
+                             fs::permissions(socket.parent_path(),
+                                             fs::perms::owner_read | fs::perms::owner_exec);
+                         },
+                         false, "nothing listens"});
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        home_ = base / std::to_string(++n);
+        const fs::path runtime = home_ / "runtime";
+        fs::remove_all(home_);
+        fs::create_directories(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+        if (c.runtimeAFile)
+            std::ofstream(home_ / "runtime-file") << "not a folder";
+        env_ = {{"XDG_RUNTIME_DIR", (c.runtimeAFile ? home_ / "runtime-file" : runtime).string()}};
+        if (c.block) {
+            // The socket's name, from a start that is killed.
+            auto probe = StartFirst("probe");
+            const fs::path socket = SocketIn(runtime);
+            probe->Kill();
+            ASSERT_FALSE(socket.empty());
+            fs::remove(socket);
+            c.block(socket);
+        }
+        auto first = StartFirst("first");
+        StartAndExpectRefusal("second", "Quorvane is running already on the store folder " +
+                                            home_.string() + " (process " +
+                                            std::to_string(first->Pid()) + ")",
+                              first.get());
+        EXPECT_THAT(test::ReadBytes(home_ / "second.err"), testing::HasSubstr(c.said));
+        first->Kill();
+        fs::permissions(runtime, fs::perms::owner_all);
+    }
+}
+
+// The store's lock is never taken through a link, nor where something else has its name: the
+// start says so and runs no further, and what the link leads to is left alone.
+TEST_F(SingleInstance, TheStoresLockIsNeverTakenThroughALink) {
+    const fs::path base = fs::path(std::getenv("QUORVANE_HOME")) / "lock-link";
+    const struct {
+        const char* what;
+        bool target; // the link leads to a file
+    } cases[] = {{"a link to a file", true}, {"a link to nothing", false}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        home_ = base / std::to_string(++n);
+        fs::remove_all(home_);
+        fs::create_directories(home_ / "runtime");
+        fs::permissions(home_ / "runtime", fs::perms::owner_all);
+        env_ = {{"XDG_RUNTIME_DIR", (home_ / "runtime").string()}};
+        const fs::path target = home_.string() + ".target";
+        fs::remove(target);
+        if (c.target)
+            std::ofstream(target) << "not a lock\n";
+        fs::create_symlink(target, home_ / "quorvane.lock");
+        StartAndExpectRefusal("start", (home_ / "quorvane.lock").string() +
+                                           " is a symbolic link, which is never followed");
+        EXPECT_EQ(fs::exists(target), c.target);
+        if (c.target) {
+            EXPECT_EQ(test::ReadBytes(target), "not a lock\n");
+        }
+        fs::remove(target);
+    }
 }
 
 } // namespace

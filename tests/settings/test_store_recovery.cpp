@@ -179,6 +179,118 @@ TEST_F(RecoveryTest, NothingButTheStoresOwnFilesIsChanged) {
     }
 }
 
+// A hive's file that cannot be used is told by a code, the same by a look at the files alone, by
+// the open of the program's connection and by the read-only connection, and is left exactly as it
+// was, its mode too. A missing or empty file is a new store; an empty one reads as one and stays
+// empty.
+TEST_F(RecoveryTest, WhatKeepsAHiveFromBeingUsedIsToldByItsCode) {
+    namespace fs = std::filesystem;
+    const fs::path base = StoreFolder();
+    const auto sql = [](const fs::path& file, const std::string& statements) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
+    const auto replace = [](const fs::path& file, const std::string& text) {
+        fs::remove(file);
+        std::ofstream(file) << text;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& db)> make; // on a store with a key in it
+        StoreFault fault;
+        const char* file; // what the problem names, beside the database
+    } cases[] = {
+        {"a store", [](const fs::path&) {}, StoreFault::None, ""},
+        {"no file", [](const fs::path& db) { fs::remove(db); }, StoreFault::None, ""},
+        {"an empty file", [&](const fs::path& db) { replace(db, ""); }, StoreFault::None, ""},
+        {"cut short", [](const fs::path& db) { fs::resize_file(db, fs::file_size(db) / 2); },
+         StoreFault::CutShort, ""},
+        {"cut short in its header", [](const fs::path& db) { fs::resize_file(db, 40); },
+         StoreFault::CutShort, ""},
+        {"text", [&](const fs::path& db) { replace(db, "not a database\n"); },
+         StoreFault::NotADatabase, ""},
+        {"another program's database",
+         [&](const fs::path& db) {
+             fs::remove(db);
+             sql(db, "CREATE TABLE notes(text)");
+         },
+         StoreFault::OtherProgram, ""},
+        {"another program's marked database",
+         [&](const fs::path& db) {
+             fs::remove(db);
+             sql(db, "PRAGMA application_id = 1234; CREATE TABLE notes(text)");
+         },
+         StoreFault::OtherProgram, ""},
+        {"a newer version's store",
+         [&](const fs::path& db) { sql(db, "PRAGMA user_version = 99"); },
+         StoreFault::NewerVersion, ""},
+        {"a link", [](const fs::path& db) {
+             fs::rename(db, db.string() + ".real");
+             fs::create_symlink(db.string() + ".real", db);
+         },
+         StoreFault::Link, ""},
+        {"a folder", [](const fs::path& db) {
+             fs::remove(db);
+             fs::create_directory(db);
+         },
+         StoreFault::Folder, ""},
+        {"a pipe", [](const fs::path& db) {
+             fs::remove(db);
+             ::mkfifo(db.c_str(), 0600);
+         },
+         StoreFault::NotRegular, ""},
+        {"its log a link", [](const fs::path& db) {
+             fs::create_symlink(db.string() + ".real", db.string() + "-wal");
+         },
+         StoreFault::Link, "-wal"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path home = base / ("case" + std::to_string(++n));
+        const fs::path db = home / "machine.db";
+        ASSERT_EQ(RegIn(home, {"add", "HKLM\\K", "/v", "v", "/d", "x", "/f"}).status, 0);
+        ASSERT_EQ(::chmod(db.c_str(), 0640), 0);
+        c.make(db);
+        ::setenv("QUORVANE_HOME", home.c_str(), 1);
+        struct stat before {};
+        ::lstat(db.c_str(), &before);
+        const std::string bytes = S_ISREG(before.st_mode) ? ReadBytes(db) : "";
+        const StoreProblem expected =
+            c.fault == StoreFault::None ? StoreProblem{}
+                                        : StoreProblem{c.fault, db.string() + c.file, 0};
+
+        EXPECT_EQ(InspectHiveFiles(HKEY_LOCAL_MACHINE), expected)
+            << DescribeStoreProblem(InspectHiveFiles(HKEY_LOCAL_MACHINE));
+        std::string why;
+        StoreProblem read;
+        const std::shared_ptr<sqlite3> reader = OpenHiveForReading(HKEY_LOCAL_MACHINE, &why, &read);
+        EXPECT_EQ(read, expected) << why;
+        if (c.fault == StoreFault::None && fs::exists(db)) {
+            ASSERT_TRUE(reader) << why;
+            EXPECT_EQ(QueryValueReadOnly(reader.get(), "K", "v").has_value(),
+                      std::string(c.what) == "a store");
+        }
+        if (c.fault != StoreFault::None) {
+            EXPECT_EQ(HiveProblem(HKEY_LOCAL_MACHINE), expected);
+            struct stat after {};
+            ::lstat(db.c_str(), &after);
+            EXPECT_EQ(after.st_mode, before.st_mode);
+            EXPECT_EQ(after.st_ino, before.st_ino);
+            if (S_ISREG(before.st_mode)) {
+                EXPECT_EQ(ReadBytes(db), bytes) << "the file was changed";
+            }
+            EXPECT_FALSE(WriteValueByPath(HKEY_LOCAL_MACHINE, "K\\w", Variant(1), vkInteger));
+            EXPECT_FALSE(DescribeStoreProblem(expected).empty());
+        } else if (std::string(c.what) == "an empty file") {
+            EXPECT_EQ(fs::file_size(db), 0u) << "a read makes nothing";
+        }
+        ::setenv("QUORVANE_HOME", base.c_str(), 1);
+    }
+}
+
 // A full disk is told as such, also where SQLite can say no more than "disk I/O error": the
 // store exists, but not even its shared-memory file can be had. The disk is a small file system
 // of the test's own, mounted in a mount namespace of a second process and filled to the brim.
