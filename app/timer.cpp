@@ -12,7 +12,7 @@
 #include "app/profile_form.h"
 #include "app/save_dialog.h"
 #include "app/session_keeper.h"
-#include "app/x11_icon_name.h"
+#include "app/x11_window.h"
 #include "core/regional.h"
 #include "serial/comm32.h"
 #include "watch/com_port_probe.h"
@@ -185,6 +185,9 @@ TfrmTimer::TfrmTimer(QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 
     setWindowIcon(ProgramIcon());
+    // The lamp, the taskbar text and the window's state change for timers, the kernel's
+    // interfaces and D-Bus as much as for X events: each change reaches the desktop at once.
+    SendX11RequestsBeforeEachWait(this);
     CreateTrayIcon();
     SetApplicationTitle(applicationTitle_);
     notifier_ = new TNotifier(trayIcon_, this);
