@@ -266,6 +266,9 @@ public:
     QLineEdit* eDataAllowance;
     QLabel* lblDataMB;
     QCheckBox* ckDataRxOnly;
+    // Shown while the allowance's text is not a whole number of megabytes (loaded so): no
+    // allowance is counted until it is put right.
+    QLabel* lDataAllowanceNote;
 
     // "Logging".
     QLabel* Label14;
@@ -416,6 +419,9 @@ public slots:
     void InterfacesChanged();
     // The data allowance field is left: it takes whole megabytes.
     void eDataAllowanceExit();
+    // Before a save of the provider: an allowance that is not a whole number of megabytes is
+    // refused with the field's message, on its page; false then.
+    bool DataAllowanceSavable();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -538,6 +544,10 @@ private:
     std::uint64_t AllowanceBytes() const;
     // Today's data totals to zero, and with `all` the cycle's and its alerts too.
     void ClearData(bool all);
+    // The allowance field marked when its text is no allowance it can take.
+    void ShowAllowanceValidity();
+    // What the allowance field takes, as its check and a refused save say it.
+    QString DataAllowanceMessage() const;
 
     std::unique_ptr<SessionTick> session_;
     // The provider whose profile the window holds: last loaded or saved whole.
