@@ -298,7 +298,7 @@ void TfrmTimer::CreateDetectionPage() {
     auto* page = pgDetection;
     Detect1 = WordWrapped(Make<QLabel>(page, "Detect1"));
     Detect1->setText(QStringLiteral("Click the box below to select how you wish to detect "
-                                    "whether your computer is connected to"));
+                                    "whether your computer is connected to the Internet."));
     Label10 = Make<QLabel>(page, "Label10");
     Label10->setText(QStringLiteral("Detection Method"));
     cbDetection = Make<QComboBox>(page, "cbDetection");
@@ -373,16 +373,27 @@ void TfrmTimer::CreateDetectionPage() {
     connect(seCOMPort, &QSpinBox::valueChanged, this, showDevice);
     showDevice();
 
+    // Each method's own controls take the same place below the method's box, one set shown at
+    // a time: the place is as tall as the tallest set, so the window's fixed size fits every
+    // method, and the set shown starts right below the box, with no room left above it for a
+    // set that is hidden.
+    seekTextColumn_ = new QVBoxLayout;
+    seekTextColumn_->setContentsMargins(0, 0, 0, 0);
+    seekTextColumn_->addWidget(lProvider);
+    seekTextColumn_->addWidget(cbProv);
+    seekTextColumn_->addWidget(lCaptionNote);
+    methodPlace_ = new QGridLayout;
+    methodPlace_->setContentsMargins(0, 0, 0, 0);
+    methodPlace_->addLayout(seekTextColumn_, 0, 0, Qt::AlignTop);
+    methodPlace_->addWidget(pCOMPort, 0, 0, Qt::AlignTop);
+
     auto* body = static_cast<QVBoxLayout*>(page->layout());
     body->addWidget(Detect1);
     body->addSpacing(8);
     body->addWidget(Label10);
     body->addWidget(cbDetection);
     body->addSpacing(8);
-    body->addWidget(lProvider);
-    body->addWidget(cbProv);
-    body->addWidget(lCaptionNote);
-    body->addWidget(pCOMPort);
+    body->addLayout(methodPlace_);
     body->addStretch();
 }
 

@@ -20,6 +20,7 @@ class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QFrame;
+class QGridLayout;
 class QGroupBox;
 class QAction;
 class QLabel;
@@ -33,6 +34,7 @@ class QStackedWidget;
 class QSystemTrayIcon;
 class QTimer;
 class QToolButton;
+class QVBoxLayout;
 
 namespace quorvane {
 
@@ -556,6 +558,10 @@ private:
     QString sessionProvider_;
     // The running session's state in the store, against a kill.
     std::unique_ptr<TSessionKeeper> keeper_;
+    // The Detection page's place for the chosen method's own controls, and the seek text's
+    // column in it.
+    QGridLayout* methodPlace_ = nullptr;
+    QVBoxLayout* seekTextColumn_ = nullptr;
     WindowTitleSource* windowTitles_ = nullptr;
     QString applicationTitle_;
     QString helpFolder_;

@@ -80,7 +80,6 @@ QString Volume(std::uint64_t bytes) {
 void TfrmTimer::CreateNetworkParts() {
     // "Detection": the fourth method, and what it watches.
     cbDetection->addItem(QStringLiteral("Network Interface"));
-    auto* detection = static_cast<QVBoxLayout*>(pgDetection->layout());
     lWaylandNote = new QLabel(pgDetection);
     lWaylandNote->setObjectName(QStringLiteral("lWaylandNote"));
     lWaylandNote->setWordWrap(true);
@@ -88,7 +87,7 @@ void TfrmTimer::CreateNetworkParts() {
                                          "read; the Network Interface method sees any "
                                          "connection."));
     lWaylandNote->hide();
-    detection->insertWidget(detection->indexOf(lCaptionNote) + 1, lWaylandNote);
+    seekTextColumn_->addWidget(lWaylandNote);
 
     pInterface = Make<QFrame>(pgDetection, "pInterface");
     lInterface = Make<QLabel>(pInterface, "lInterface");
@@ -113,7 +112,7 @@ void TfrmTimer::CreateNetworkParts() {
     interfaceLayout->addWidget(lInterfaceNote);
     pInterface->hide();
     KeepRoom(pInterface);
-    detection->insertWidget(detection->indexOf(pCOMPort), pInterface);
+    methodPlace_->addWidget(pInterface, 0, 0, Qt::AlignTop);
 
     // "Billing": the data allowance.
     pDataAllowance = Make<QFrame>(pgBilling, "pDataAllowance");

@@ -90,7 +90,7 @@ const std::vector<Row>& ControlTable() {
 
         {"Detection", "Detect1", Kind::Label,
          "Click the box below to select how you wish to detect whether your computer is "
-         "connected to"},
+         "connected to the Internet."},
         {"Detection", "Label10", Kind::Label, "Detection Method"},
         {"Detection",
          "cbDetection",
