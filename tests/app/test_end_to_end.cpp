@@ -207,9 +207,11 @@ private:
     void ReadIcon() {
         const std::string bytes =
             test::PropertyBytes(xcb_.get(), window_, netWmIcon_, XCB_ATOM_CARDINAL, 1 << 16);
+        if (bytes.size() < 8)
+            return;
         std::vector<std::uint32_t> longs(bytes.size() / 4);
         std::memcpy(longs.data(), bytes.data(), longs.size() * 4);
-        if (longs.size() < 2 || longs.size() - 2 < std::uint64_t{longs[0]} * longs[1])
+        if (longs.size() - 2 < std::uint64_t{longs[0]} * longs[1])
             return;
         std::uint64_t red = 0, green = 0;
         for (std::size_t i = 2; i < 2 + std::size_t{longs[0]} * longs[1]; ++i) {
