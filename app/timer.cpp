@@ -13,7 +13,7 @@
 #include "app/save_dialog.h"
 #include "app/session_keeper.h"
 #include "app/store_messages.h"
-#include "app/x11_icon_name.h"
+#include "app/x11_window.h"
 #include "core/regional.h"
 #include "serial/comm32.h"
 #include "watch/com_port_probe.h"
@@ -186,6 +186,9 @@ TfrmTimer::TfrmTimer(QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 
     setWindowIcon(ProgramIcon());
+    // The lamp, the taskbar text and the window's state change for timers, the kernel's
+    // interfaces and D-Bus as much as for X events: each change reaches the desktop at once.
+    SendX11RequestsBeforeEachWait(this);
     CreateTrayIcon();
     SetApplicationTitle(applicationTitle_);
     notifier_ = new TNotifier(trayIcon_, this);
@@ -297,7 +300,7 @@ void TfrmTimer::CreateDetectionPage() {
     auto* page = pgDetection;
     Detect1 = WordWrapped(Make<QLabel>(page, "Detect1"));
     Detect1->setText(QStringLiteral("Click the box below to select how you wish to detect "
-                                    "whether your computer is connected to"));
+                                    "whether your computer is connected to the Internet."));
     Label10 = Make<QLabel>(page, "Label10");
     Label10->setText(QStringLiteral("Detection Method"));
     cbDetection = Make<QComboBox>(page, "cbDetection");
@@ -372,16 +375,27 @@ void TfrmTimer::CreateDetectionPage() {
     connect(seCOMPort, &QSpinBox::valueChanged, this, showDevice);
     showDevice();
 
+    // Each method's own controls take the same place below the method's box, one set shown at
+    // a time: the place is as tall as the tallest set, so the window's fixed size fits every
+    // method, and the set shown starts right below the box, with no room left above it for a
+    // set that is hidden.
+    seekTextColumn_ = new QVBoxLayout;
+    seekTextColumn_->setContentsMargins(0, 0, 0, 0);
+    seekTextColumn_->addWidget(lProvider);
+    seekTextColumn_->addWidget(cbProv);
+    seekTextColumn_->addWidget(lCaptionNote);
+    methodPlace_ = new QGridLayout;
+    methodPlace_->setContentsMargins(0, 0, 0, 0);
+    methodPlace_->addLayout(seekTextColumn_, 0, 0, Qt::AlignTop);
+    methodPlace_->addWidget(pCOMPort, 0, 0, Qt::AlignTop);
+
     auto* body = static_cast<QVBoxLayout*>(page->layout());
     body->addWidget(Detect1);
     body->addSpacing(8);
     body->addWidget(Label10);
     body->addWidget(cbDetection);
     body->addSpacing(8);
-    body->addWidget(lProvider);
-    body->addWidget(cbProv);
-    body->addWidget(lCaptionNote);
-    body->addWidget(pCOMPort);
+    body->addLayout(methodPlace_);
     body->addStretch();
 }
 

@@ -21,6 +21,7 @@ class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QFrame;
+class QGridLayout;
 class QGroupBox;
 class QAction;
 class QLabel;
@@ -34,6 +35,7 @@ class QStackedWidget;
 class QSystemTrayIcon;
 class QTimer;
 class QToolButton;
+class QVBoxLayout;
 
 namespace quorvane {
 
@@ -274,6 +276,9 @@ public:
     QLineEdit* eDataAllowance;
     QLabel* lblDataMB;
     QCheckBox* ckDataRxOnly;
+    // Shown while the allowance's text is not a whole number of megabytes (loaded so): no
+    // allowance is counted until it is put right.
+    QLabel* lDataAllowanceNote;
 
     // "Logging".
     QLabel* Label14;
@@ -429,6 +434,9 @@ public slots:
     void InterfacesChanged();
     // The data allowance field is left: it takes whole megabytes.
     void eDataAllowanceExit();
+    // Before a save of the provider: an allowance that is not a whole number of megabytes is
+    // refused with the field's message, on its page; false then.
+    bool DataAllowanceSavable();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -559,6 +567,10 @@ private:
     std::uint64_t AllowanceBytes() const;
     // Today's data totals to zero, and with `all` the cycle's and its alerts too.
     void ClearData(bool all);
+    // The allowance field marked when its text is no allowance it can take.
+    void ShowAllowanceValidity();
+    // What the allowance field takes, as its check and a refused save say it.
+    QString DataAllowanceMessage() const;
 
     std::unique_ptr<SessionTick> session_;
     // The provider whose profile the window holds: last loaded or saved whole.
@@ -567,6 +579,10 @@ private:
     QString sessionProvider_;
     // The running session's state in the store, against a kill.
     std::unique_ptr<TSessionKeeper> keeper_;
+    // The Detection page's place for the chosen method's own controls, and the seek text's
+    // column in it.
+    QGridLayout* methodPlace_ = nullptr;
+    QVBoxLayout* seekTextColumn_ = nullptr;
     WindowTitleSource* windowTitles_ = nullptr;
     QString applicationTitle_;
     QString helpFolder_;

@@ -32,6 +32,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <limits>
+
 namespace quorvane {
 
 namespace {
@@ -78,7 +80,6 @@ QString Volume(std::uint64_t bytes) {
 void TfrmTimer::CreateNetworkParts() {
     // "Detection": the fourth method, and what it watches.
     cbDetection->addItem(QStringLiteral("Network Interface"));
-    auto* detection = static_cast<QVBoxLayout*>(pgDetection->layout());
     lWaylandNote = new QLabel(pgDetection);
     lWaylandNote->setObjectName(QStringLiteral("lWaylandNote"));
     lWaylandNote->setWordWrap(true);
@@ -86,7 +87,7 @@ void TfrmTimer::CreateNetworkParts() {
                                          "read; the Network Interface method sees any "
                                          "connection."));
     lWaylandNote->hide();
-    detection->insertWidget(detection->indexOf(lCaptionNote) + 1, lWaylandNote);
+    seekTextColumn_->addWidget(lWaylandNote);
 
     pInterface = Make<QFrame>(pgDetection, "pInterface");
     lInterface = Make<QLabel>(pInterface, "lInterface");
@@ -111,7 +112,7 @@ void TfrmTimer::CreateNetworkParts() {
     interfaceLayout->addWidget(lInterfaceNote);
     pInterface->hide();
     KeepRoom(pInterface);
-    detection->insertWidget(detection->indexOf(pCOMPort), pInterface);
+    methodPlace_->addWidget(pInterface, 0, 0, Qt::AlignTop);
 
     // "Billing": the data allowance.
     pDataAllowance = Make<QFrame>(pgBilling, "pDataAllowance");
@@ -119,17 +120,30 @@ void TfrmTimer::CreateNetworkParts() {
     lblDataAllowance = Make<QLabel>(pDataAllowance, "lblDataAllowance");
     lblDataAllowance->setText(QStringLiteral("Data Allowance"));
     eDataAllowance = Make<QLineEdit>(pDataAllowance, "eDataAllowance");
-    eDataAllowance->setMaxLength(12);
+    // No limit on its length: a longer text would be cut without a word, and a cut number is
+    // another allowance. The check refuses what no 64-bit count of bytes can hold.
     lblDataAllowance->setBuddy(eDataAllowance);
     lblDataMB = Make<QLabel>(pDataAllowance, "lblDataMB");
     lblDataMB->setText(QStringLiteral("MB per billing cycle (empty: none)"));
     ckDataRxOnly = Make<QCheckBox>(pDataAllowance, "ckDataRxOnly");
     ckDataRxOnly->setText(QStringLiteral("Count received data only"));
+    // Not a setting, so not among the components.
+    lDataAllowanceNote = new QLabel(pDataAllowance);
+    lDataAllowanceNote->setObjectName(QStringLiteral("lDataAllowanceNote"));
+    lDataAllowanceNote->setWordWrap(true);
+    lDataAllowanceNote->setText(
+        tr("This is not a whole number of megabytes: no allowance is counted until it is put "
+           "right."));
+    QPalette warning = lDataAllowanceNote->palette();
+    warning.setColor(QPalette::WindowText, QColor(200, 0, 0));
+    lDataAllowanceNote->setPalette(warning);
+    lDataAllowanceNote->hide();
     auto* allowance = new QGridLayout(pDataAllowance);
     allowance->addWidget(lblDataAllowance, 0, 0, 1, 2);
     allowance->addWidget(eDataAllowance, 1, 0);
     allowance->addWidget(lblDataMB, 1, 1);
-    allowance->addWidget(ckDataRxOnly, 2, 0, 1, 2);
+    allowance->addWidget(lDataAllowanceNote, 2, 0, 1, 2);
+    allowance->addWidget(ckDataRxOnly, 3, 0, 1, 2);
     allowance->setColumnStretch(1, 1);
     auto* billing = static_cast<QVBoxLayout*>(pgBilling->layout());
     billing->insertWidget(billing->indexOf(pPeak) + 1, pDataAllowance);
@@ -173,6 +187,9 @@ void TfrmTimer::CreateNetworkParts() {
     });
     eDataAllowance->installEventFilter(this);
     connect(eDataAllowance, &QLineEdit::textChanged, this, &TfrmTimer::ShowDataTotals);
+    // Typed or loaded: a text that is no allowance shows so at once, not only when the field is
+    // left, since loading never runs the field's check.
+    connect(eDataAllowance, &QLineEdit::textChanged, this, &TfrmTimer::ShowAllowanceValidity);
     connect(ckDataRxOnly, &QCheckBox::toggled, this, &TfrmTimer::ShowDataTotals);
     keeper_->CountBytesFrom([this] {
         return interfaceWatch_ && interfaceWatch_->Counting() ? interfaceWatch_->Counted()
@@ -356,11 +373,29 @@ void TfrmTimer::ClearData(bool all) {
     ShowDataTotals();
 }
 
+QString TfrmTimer::DataAllowanceMessage() const {
+    return tr("\"Data Allowance\" must be a whole number of megabytes (MB), at most %1. Leave it "
+              "empty, or 0, for no allowance.")
+        .arg(std::numeric_limits<std::uint64_t>::max() / kBytesPerMb);
+}
+
 void TfrmTimer::eDataAllowanceExit() {
     if (!ParseDataAllowance(eDataAllowance->text().toStdString()))
-        Complain(eDataAllowance,
-                 QStringLiteral("\"Data Allowance\" must be a whole number of megabytes (MB). "
-                                "Leave it empty, or 0, for no allowance."));
+        Complain(eDataAllowance, DataAllowanceMessage());
+}
+
+bool TfrmTimer::DataAllowanceSavable() {
+    if (ParseDataAllowance(eDataAllowance->text().toStdString()))
+        return true;
+    SetActivePage(QStringLiteral("Billing"));
+    Complain(eDataAllowance, DataAllowanceMessage());
+    return false;
+}
+
+void TfrmTimer::ShowAllowanceValidity() {
+    const bool bad = !ParseDataAllowance(eDataAllowance->text().toStdString());
+    lDataAllowanceNote->setVisible(bad);
+    eDataAllowance->setToolTip(bad ? DataAllowanceMessage() : QString());
 }
 
 } // namespace quorvane

@@ -119,6 +119,9 @@ bool TfrmTimer::FillProviderList(bool selectDefault) {
 
 void TfrmTimer::btnSaveClick() {
     Guarded([this] {
+        // A field that a later load could not take back as it was saved is not saved.
+        if (!DataAllowanceSavable())
+            return;
         SetActivePage(QStringLiteral("Provider"));
         // Both peak sides up to a running session's last tick, as every save takes them.
         if (tOnLine->isActive())

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -27,7 +28,9 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <vector>
 #include <optional>
+#include <set>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
@@ -43,7 +46,10 @@ namespace {
 constexpr Duration kToday = 100, kInsidePeak = 10, kOutsidePeak = 20, kTotalTime = 1000;
 
 // The program's top-level window as the test sees it on the X server: found by its _NET_WM_PID
-// among the root's new children, its icon texts followed through PropertyNotify events.
+// among the root's new children, its icon texts and icon followed through PropertyNotify events.
+// The test is the X server's window manager too, as a desktop has one: a window that asks to
+// start iconic (the program starts minimised) stays unmapped, with WM_STATE Iconic, until it asks
+// to be mapped again.
 class ProgramWindow {
 public:
     ProgramWindow() : xcb_(xcb_connect(nullptr, nullptr)) {
@@ -52,23 +58,24 @@ public:
         root_ = xcb_setup_roots_iterator(xcb_get_setup(xcb_.get())).data->root;
         netWmPid_ = Atom("_NET_WM_PID");
         netWmIconName_ = Atom("_NET_WM_ICON_NAME");
+        netWmIcon_ = Atom("_NET_WM_ICON");
         wmProtocols_ = Atom("WM_PROTOCOLS");
         wmDeleteWindow_ = Atom("WM_DELETE_WINDOW");
+        wmState_ = Atom("WM_STATE");
         // Before the program starts, so that the creation of its window is seen.
-        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(xcb_.get(), root_, XCB_CW_EVENT_MASK, &mask);
+        test::BecomeWindowManager(xcb_.get());
         XcbSync(xcb_.get());
     }
 
     // Serves X events until `done` says so. False when it cannot come any more: the program
-    // ended without a window, or its window is gone.
+    // ended without a window, or its window is gone; or when nothing has brought it within the
+    // guard against a hang.
     bool WaitUntil(const Program& program, const std::function<bool()>& done) {
         xcb_connection_t* c = xcb_.get();
+        const auto guard =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(test::kHangGuardMs);
         for (;;) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-                Handle(event);
-                std::free(event);
-            }
+            test::ServeEvents(c, [this](const xcb_generic_event_t* event) { Handle(event); });
             if (done())
                 return true;
             if (gone_ || (window_ == XCB_NONE && program.Ended()) ||
@@ -77,7 +84,11 @@ public:
             // Once the program has ended, only the destruction of its window is waited for.
             pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0},
                              {program.ExitFd(), POLLIN, 0}};
-            ::poll(fds, program.Ended() ? 1 : 2, -1);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                guard - std::chrono::steady_clock::now());
+            if (left.count() <= 0 ||
+                ::poll(fds, program.Ended() ? 1 : 2, static_cast<int>(left.count())) == 0)
+                return done();
         }
     }
     bool Found() const { return window_ != XCB_NONE; }
@@ -88,6 +99,10 @@ public:
     const std::string& IconText() const { return netIconText_; }
     const std::string& LegacyIconText() const { return legacyIconText_; }
     bool Unread() const { return unread_; }
+
+    // What the window's icon (_NET_WM_ICON) shows, as last read.
+    enum class Picture { None, GreenLamp, RedLamp, Other };
+    Picture Icon() const { return icon_; }
 
     // What a window manager sends when the user closes the window.
     void Close() {
@@ -103,7 +118,15 @@ public:
         xcb_flush(xcb_.get());
     }
 
-    void SetPid(pid_t pid) { pid_ = pid; }
+    // The program to follow from now on: its window is looked for afresh.
+    void SetPid(pid_t pid) {
+        pid_ = pid;
+        window_ = XCB_NONE;
+        gone_ = unread_ = false;
+        netIconText_.clear();
+        legacyIconText_.clear();
+        icon_ = Picture::None;
+    }
 
 private:
     void Handle(const xcb_generic_event_t* event) {
@@ -121,17 +144,42 @@ private:
             else if (changed->window == window_ &&
                      (changed->atom == netWmIconName_ || changed->atom == XCB_ATOM_WM_ICON_NAME))
                 ReadIconText(changed->atom, changed->state == XCB_PROPERTY_NEW_VALUE);
+            else if (changed->window == window_ && changed->atom == netWmIcon_)
+                ReadIcon();
             break;
         }
+        case XCB_MAP_REQUEST:
+            MapRequested(reinterpret_cast<const xcb_map_request_event_t*>(event)->window);
+            break;
+        case XCB_CONFIGURE_REQUEST:
+            test::Configure(xcb_.get(),
+                            *reinterpret_cast<const xcb_configure_request_event_t*>(event));
+            break;
         case XCB_DESTROY_NOTIFY: {
             const auto* destroyed = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
             if (destroyed->window == window_)
                 gone_ = true;
+            // Its id may come again for a window of another program.
+            managed_.erase(destroyed->window);
             break;
         }
         default:
             break;
         }
+    }
+
+    // The window manager's part, after the ICCCM: a window's first map request gives it the
+    // state its WM_HINTS ask for (iconic: left unmapped); a later one maps it.
+    void MapRequested(xcb_window_t window) {
+        xcb_connection_t* c = xcb_.get();
+        std::uint32_t state = test::kNormalState;
+        if (!managed_.count(window) && test::AsksToStartIconic(c, window))
+            state = test::kIconicState;
+        managed_.insert(window);
+        const std::uint32_t wmState[2] = {state, XCB_NONE};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, wmState_, wmState_, 32, 2, wmState);
+        if (state == test::kNormalState)
+            xcb_map_window(c, window);
     }
 
     // A new top-level window: followed from now on, then asked whether it is the program's (its
@@ -150,6 +198,31 @@ private:
         window_ = window;
         ReadIconText(netWmIconName_, false);
         ReadIconText(XCB_ATOM_WM_ICON_NAME, false);
+        ReadIcon();
+    }
+
+    // The first picture of _NET_WM_ICON (width, height, then ARGB pixels row by row): a lamp
+    // when its opaque pixels are plainly green or plainly red. A window that has gone keeps the
+    // picture last read.
+    void ReadIcon() {
+        const std::string bytes =
+            test::PropertyBytes(xcb_.get(), window_, netWmIcon_, XCB_ATOM_CARDINAL, 1 << 16);
+        if (bytes.size() < 8)
+            return;
+        std::vector<std::uint32_t> longs(bytes.size() / 4);
+        std::memcpy(longs.data(), bytes.data(), longs.size() * 4);
+        if (longs.size() - 2 < std::uint64_t{longs[0]} * longs[1])
+            return;
+        std::uint64_t red = 0, green = 0;
+        for (std::size_t i = 2; i < 2 + std::size_t{longs[0]} * longs[1]; ++i) {
+            if ((longs[i] >> 24) < 0x80)
+                continue;
+            red += (longs[i] >> 16) & 0xFF;
+            green += (longs[i] >> 8) & 0xFF;
+        }
+        icon_ = green > 2 * red   ? Picture::GreenLamp
+                : red > 2 * green ? Picture::RedLamp
+                                  : Picture::Other;
     }
 
     // One of the two texts, read after its change (`changed`: a new value is there to be read,
@@ -171,11 +244,13 @@ private:
 
     XcbConnection xcb_;
     xcb_window_t root_ = XCB_NONE;
-    xcb_atom_t netWmPid_ = XCB_NONE, netWmIconName_ = XCB_NONE;
-    xcb_atom_t wmProtocols_ = XCB_NONE, wmDeleteWindow_ = XCB_NONE;
+    xcb_atom_t netWmPid_ = XCB_NONE, netWmIconName_ = XCB_NONE, netWmIcon_ = XCB_NONE;
+    xcb_atom_t wmProtocols_ = XCB_NONE, wmDeleteWindow_ = XCB_NONE, wmState_ = XCB_NONE;
+    std::set<xcb_window_t> managed_;
     pid_t pid_ = -1;
     xcb_window_t window_ = XCB_NONE;
     bool gone_ = false, unread_ = false;
+    Picture icon_ = Picture::None;
     std::string netIconText_, legacyIconText_;
 };
 
@@ -251,15 +326,20 @@ private:
 class EndToEnd : public testing::Test {
 protected:
     void SetUp() override {
-        home_ = std::filesystem::path(std::getenv("QUORVANE_HOME")) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
+        base_ = std::getenv("QUORVANE_HOME");
+        UseHome(base_ / testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    void TearDown() override { setenv("QUORVANE_HOME", base_.c_str(), 1); }
+
+    // A store folder of its own, for the test or for one case of its table.
+    void UseHome(const std::filesystem::path& home) {
+        home_ = home;
         std::filesystem::remove_all(home_);
         std::filesystem::create_directories(home_ / "logs");
         setenv("QUORVANE_HOME", home_.c_str(), 1);
         // An earlier session's line, which the new one goes above.
         std::ofstream(Log(), std::ios::binary) << "an earlier session\r\n";
     }
-    void TearDown() override { setenv("QUORVANE_HOME", home_.parent_path().c_str(), 1); }
 
     std::filesystem::path Log() const { return home_ / "logs" / "myisp.log"; }
 
@@ -365,7 +445,7 @@ protected:
         EXPECT_EQ(program_->Wait(), 0) << program_->Errors();
     }
 
-    std::filesystem::path home_;
+    std::filesystem::path base_, home_;
     ProgramWindow window_;
     std::optional<Program> program_;
 };
@@ -466,6 +546,75 @@ TEST_F(EndToEnd, StartTimerWhenRunTimesASessionUntilTheWindowIsClosed) {
     // Unless a last tick came just before the close and its text could no longer be read.
     if (!window_.Unread()) {
         EXPECT_EQ(window_.IconText(), "E: " + DurationText(added));
+    }
+}
+
+// What the window shows follows a session's start and stop at once, whatever the options: the
+// lamp (the window's and the taskbar's icon) turns as soon as the interface's change has been
+// taken in, also when nothing else changes on the X server then (Elapsed does not change at a
+// stop) and no X event comes to wake the program. Watched from outside, with and without the
+// desktop's D-Bus (the panel's tray, or no session bus at all).
+TEST_F(EndToEnd, TheLampFollowsEverySessionStartAndStopAtOnce) {
+    test::NetNamespace here, peer;
+    if (!here.Made())
+        GTEST_SKIP() << here.Why();
+    const auto run = [](const test::NetNamespace& ns, const std::string& command) {
+        std::string output;
+        ASSERT_EQ(ns.Run(command, &output), 0) << command << ": " << output;
+    };
+    run(here, "ip link add v0 type veth peer name p0 netns " + std::to_string(peer.Pid()) +
+                  " && ip addr add 10.0.0.1/24 dev v0");
+    run(peer, "ip addr add 10.0.0.2/24 dev p0 && ip link set p0 up");
+    using Picture = ProgramWindow::Picture;
+    const struct {
+        bool coloredIcon;
+        int minimizedTime; // 0 Today, 1 Total, 2 Elapsed
+        bool bus;
+    } cases[] = {
+        {false, 2, true}, {false, 2, false}, {false, 0, true}, {false, 1, false},
+        {true, 2, true},  {true, 0, false},  {true, 1, true},  {false, 0, false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "coloured icon " << c.coloredIcon << ", minimised time "
+                                        << c.minimizedTime << ", D-Bus " << c.bus);
+        UseHome(base_ / "TheLampFollowsEverySessionStartAndStopAtOnce" / std::to_string(++n));
+        ImportProvider(3, true, false, false,
+                       "\"eInterface\"=\"v0\"\r\n\"cbMinimizedTime\"=dword:0000000" +
+                           std::to_string(c.minimizedTime) + "\r\n\"ckColoredIconWatching\"=dword:" +
+                           (c.coloredIcon ? "00000001" : "00000000") + "\r\n");
+        std::optional<TrayHost> tray;
+        std::map<std::string, std::string> env;
+        if (c.bus) {
+            tray.emplace();
+            ASSERT_EQ(tray->ReadLine(), "ready");
+        } else {
+            env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (home_ / "no-bus").string();
+        }
+        FolderWatch logs(home_ / "logs");
+        Start(env, here.Fd());
+        // Watching lights the lamp that follows it at once; the session's lamp is not lit yet.
+        if (c.coloredIcon) {
+            ASSERT_TRUE(window_.WaitUntil(*program_, [&] {
+                return window_.Icon() == Picture::GreenLamp;
+            })) << program_->Errors();
+        }
+        const std::string before = window_.IconText();
+
+        run(here, "ip link set v0 up");
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] {
+            return window_.Icon() == Picture::GreenLamp;
+        })) << "the lamp stays unlit at the session's start; " << program_->Errors();
+        // The session's first tick changes the taskbar text: the session runs.
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] { return window_.IconText() != before; }))
+            << program_->Errors();
+
+        run(here, "ip link set v0 down");
+        ASSERT_TRUE(logs.WaitFor(Log().filename(), *program_)) << program_->Errors();
+        const Picture stopped = c.coloredIcon ? Picture::GreenLamp : Picture::RedLamp;
+        ASSERT_TRUE(window_.WaitUntil(*program_, [&] { return window_.Icon() == stopped; }))
+            << "the lamp does not turn at the session's stop; " << program_->Errors();
+        CloseAndExpectTheEnd();
     }
 }
 

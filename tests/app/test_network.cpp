@@ -43,6 +43,17 @@ namespace {
 // A safety net for a broken set-up, never a measure of speed: every wait ends at its event.
 constexpr int kNoEventAfterMs = 120000;
 const std::string kProvider = "Mobile Net";
+const std::string kAllowanceMessage =
+    "\"Data Allowance\" must be a whole number of megabytes (MB), at most 18446744073709. Leave "
+    "it empty, or 0, for no allowance.";
+
+// The provider's stored allowance text; "(none)" when the value is not there.
+std::string StoredAllowance() {
+    Variant value;
+    ReadValueByPath(HKEY_LOCAL_MACHINE, ProviderKeyPath(kProvider) + "eDataAllowance", vkString,
+                    value);
+    return value.isEmpty() ? "(none)" : value.toString();
+}
 
 class NetworkMethod : public test::WindowTest {
 protected:
@@ -325,8 +336,13 @@ TEST_F(NetworkMethod, TheAllowanceFieldTakesWholeMegabytes) {
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     w.SetActivePage("Billing");
+    // The largest allowance whose bytes a 64-bit count holds, and anything longer kept whole
+    // (never cut to the field's width) and refused.
     const std::pair<const char*, bool> cases[] = {
-        {"5000", true}, {"", true}, {"2.5", false}, {"5 GB", false}, {"0", true}};
+        {"5000", true},  {"", true},    {"2.5", false},
+        {"5 GB", false}, {"0", true},   {"-1", false},
+        {"1e3", false},  {"18446744073709", true}, {"18446744073710", false},
+        {"99999999999999999999", false}};
     for (const auto& [typed, accepted] : cases) {
         SCOPED_TRACE(typed);
         boxes_->shown.clear();
@@ -337,13 +353,71 @@ TEST_F(NetworkMethod, TheAllowanceFieldTakesWholeMegabytes) {
         QTest::keyClick(w.eDataAllowance, Qt::Key_Tab);
         for (int round = 0; round < 10; ++round)
             QCoreApplication::processEvents();
-        EXPECT_EQ(w.eDataAllowance->text(), typed) << "the text is kept";
+        EXPECT_EQ(w.eDataAllowance->text().toStdString(), typed) << "the text is kept";
         EXPECT_EQ(boxes_->shown.empty(), accepted);
         EXPECT_EQ(QApplication::focusWidget() == w.eDataAllowance, !accepted);
         if (!accepted) {
-            EXPECT_EQ(boxes_->shown[0].text,
-                      "\"Data Allowance\" must be a whole number of megabytes (MB). Leave it "
-                      "empty, or 0, for no allowance.");
+            EXPECT_EQ(boxes_->shown[0].text.toStdString(), kAllowanceMessage);
+        }
+    }
+}
+
+// An allowance that is not a whole number of megabytes is not saved: the save is refused with
+// the field's message, on its page, and the store keeps what it had; a good one is saved.
+TEST_F(NetworkMethod, TheSaveRefusesAnAllowanceThatIsNoWholeNumber) {
+    TfrmTimer w;
+    Provider(w, "usb0");
+    w.eDataAllowance->setText("5000");
+    boxes_->shown.clear();
+    w.btnSave->click();
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(boxes_->shown[0].text, "Provider settings have been saved to the Registry.");
+    EXPECT_EQ(StoredAllowance(), "5000");
+    for (const char* bad : {"5 GB", "-1", "1e3", "2.5", "99999999999999999999"}) {
+        SCOPED_TRACE(bad);
+        w.SetActivePage("Provider");
+        w.eDataAllowance->setText(bad);
+        boxes_->shown.clear();
+        w.btnSave->click();
+        ASSERT_EQ(boxes_->shown.size(), 1u);
+        EXPECT_EQ(boxes_->shown[0].text.toStdString(), kAllowanceMessage);
+        EXPECT_EQ(w.ActivePageName().toStdString(), "Billing") << "the field is shown";
+        EXPECT_EQ(StoredAllowance(), "5000") << "nothing was saved";
+        EXPECT_EQ(w.eDataAllowance->text().toStdString(), bad) << "the text is kept";
+    }
+    w.eDataAllowance->setText("");
+    boxes_->shown.clear();
+    w.btnSave->click();
+    ASSERT_EQ(boxes_->shown.size(), 1u);
+    EXPECT_EQ(StoredAllowance(), "");
+}
+
+// A provider brought in (from Windows, by quorvane-reg) with an allowance that is not a whole
+// number shows it whole, and marked as not taken, until it is put right.
+TEST_F(NetworkMethod, AnImportedBadAllowanceShowsAsBad) {
+    const struct {
+        const char* stored;
+        bool bad;
+    } cases[] = {
+        {"5 GB", true},   {"-1", true}, {"1e3", true}, {"99999999999999999999", true},
+        {"5000", false},  {"", false},  {"0", false},  {"18446744073709", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        ASSERT_TRUE(SaveProfile(kProvider,
+                                {{"cbDetection", Variant(kNetworkInterface), vkInteger},
+                                 {"eDataAllowance", Variant(std::string(c.stored)), vkString}},
+                                {0, 0, 0, 0}, true));
+        TfrmTimer w;
+        EXPECT_EQ(w.cbProvider->currentText().toStdString(), kProvider);
+        EXPECT_EQ(w.eDataAllowance->text().toStdString(), c.stored);
+        EXPECT_EQ(w.lDataAllowanceNote->isVisibleTo(w.pgBilling), c.bad);
+        EXPECT_EQ(w.eDataAllowance->toolTip().toStdString(), c.bad ? kAllowanceMessage : "");
+        if (c.bad) {
+            // Put right, the mark goes.
+            w.eDataAllowance->setText("5000");
+            EXPECT_FALSE(w.lDataAllowanceNote->isVisibleTo(w.pgBilling));
+            EXPECT_EQ(w.eDataAllowance->toolTip().toStdString(), "");
         }
     }
 }

@@ -1,5 +1,6 @@
 // Every page on a real X display, filled as a user's provider fills it, in en_US and de_DE:
-// nothing reaches outside its page, no two controls overlap, and no text is cut. Each page's
+// nothing reaches outside its page, no two controls overlap, no text or sentence is cut, and no
+// hidden control leaves a gap. Each page's
 // picture is written to $QUORVANE_SCREENSHOTS for a person to look at.
 #include "app/history_chart.h"
 #include "app/history_window.h"
@@ -46,18 +47,24 @@ protected:
         WindowTest::TearDown();
     }
 
-    // The widgets a user sees on the page: the window's own controls, not the parts inside a
-    // spin box or combo box.
+    // The window's own controls on the page, not the parts inside a spin box or combo box.
+    static std::vector<QWidget*> Own(TfrmTimer& w, QWidget* page) {
+        std::vector<QWidget*> own;
+        for (QWidget* widget : page->findChildren<QWidget*>()) {
+            if (std::find(w.components.begin(), w.components.end(), widget) !=
+                    w.components.end() ||
+                widget == w.lCaptionNote || widget == w.lPortDevice || widget == w.lWaylandNote ||
+                widget == w.lInterfaceNote || widget == w.lDataAllowanceNote)
+                own.push_back(widget);
+        }
+        return own;
+    }
+    // Those a user sees.
     static std::vector<QWidget*> Shown(TfrmTimer& w, QWidget* page) {
         std::vector<QWidget*> shown;
-        for (QWidget* widget : page->findChildren<QWidget*>()) {
-            const bool own =
-                std::find(w.components.begin(), w.components.end(), widget) != w.components.end() ||
-                widget == w.lCaptionNote || widget == w.lPortDevice || widget == w.lWaylandNote ||
-                widget == w.lInterfaceNote;
-            if (own && widget->isVisibleTo(page))
+        for (QWidget* widget : Own(w, page))
+            if (widget->isVisibleTo(page))
                 shown.push_back(widget);
-        }
         return shown;
     }
 
@@ -70,6 +77,10 @@ protected:
             const auto* label = qobject_cast<QLabel*>(widget);
             if (label && label->wordWrap()) {
                 EXPECT_GE(label->height(), label->heightForWidth(label->width())) << "text cut";
+                // The page's sentences are whole.
+                const QString text = label->text().trimmed();
+                EXPECT_TRUE(text.endsWith('.') || text.endsWith('?') || text.endsWith('!'))
+                    << "a sentence ends mid-way: " << text.toStdString();
             } else if (label || qobject_cast<QAbstractButton*>(widget) ||
                        qobject_cast<QComboBox*>(widget) || qobject_cast<QSpinBox*>(widget)) {
                 EXPECT_GE(widget->width(), widget->minimumSizeHint().width()) << "text cut";
@@ -80,6 +91,22 @@ protected:
                     EXPECT_FALSE(widget->geometry().intersects(other->geometry()))
                         << "overlaps " << other->objectName().toStdString();
                 }
+            }
+        }
+        // A control that the options hide keeps its room only where nothing shown comes below
+        // it: room kept above a shown control is a gap on the page.
+        for (QWidget* hidden : Own(w, page)) {
+            if (hidden->isVisibleTo(page) || !hidden->sizePolicy().retainSizeWhenHidden() ||
+                !hidden->parentWidget()->isVisibleTo(page) || hidden->geometry().isEmpty())
+                continue;
+            const QRect room = hidden->geometry();
+            for (QWidget* widget : shown) {
+                const QRect box = widget->geometry();
+                EXPECT_FALSE(widget->parentWidget() == hidden->parentWidget() &&
+                             box.top() > room.bottom() && box.left() <= room.right() &&
+                             room.left() <= box.right())
+                    << hidden->objectName().toStdString() << ", hidden, keeps "
+                    << room.height() << " px above " << widget->objectName().toStdString();
             }
         }
         if (const char* folder = std::getenv("QUORVANE_SCREENSHOTS")) {

@@ -90,7 +90,7 @@ const std::vector<Row>& ControlTable() {
 
         {"Detection", "Detect1", Kind::Label,
          "Click the box below to select how you wish to detect whether your computer is "
-         "connected to"},
+         "connected to the Internet."},
         {"Detection", "Label10", Kind::Label, "Detection Method"},
         {"Detection",
          "cbDetection",
@@ -159,7 +159,7 @@ const std::vector<Row>& ControlTable() {
         {"Billing", "eStop", Kind::Edit, ""},
         {"Billing", "pDataAllowance", Kind::Panel},
         {"Billing", "lblDataAllowance", Kind::Label, "Data Allowance"},
-        {"Billing", "eDataAllowance", Kind::Edit, "", {}, {}, false, false, false, 12},
+        {"Billing", "eDataAllowance", Kind::Edit, "", {}, {}, false, false, false, 32767},
         {"Billing", "lblDataMB", Kind::Label, "MB per billing cycle (empty: none)"},
         {"Billing", "ckDataRxOnly", Kind::Check, "Count received data only"},
 
