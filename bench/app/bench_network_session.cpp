@@ -172,24 +172,11 @@ private:
         ReadLamp();
     }
 
-    // The first picture of _NET_WM_ICON: a lamp when its opaque pixels are plainly green or red.
     void ReadLamp() {
-        const std::string bytes =
-            test::PropertyBytes(xcb_.get(), window_, netWmIcon_, XCB_ATOM_CARDINAL, 1 << 16);
-        if (bytes.size() < 8)
-            return;
-        std::vector<std::uint32_t> longs(bytes.size() / 4);
-        std::memcpy(longs.data(), bytes.data(), longs.size() * 4);
-        if (longs.size() - 2 < std::uint64_t{longs[0]} * longs[1])
-            return;
-        std::uint64_t red = 0, green = 0;
-        for (std::size_t i = 2; i < 2 + std::size_t{longs[0]} * longs[1]; ++i) {
-            if ((longs[i] >> 24) >= 0x80) {
-                red += (longs[i] >> 16) & 0xFF;
-                green += (longs[i] >> 8) & 0xFF;
-            }
-        }
-        lamp_ = green > 2 * red ? Lamp::Green : red > 2 * green ? Lamp::Red : Lamp::Unknown;
+        if (const auto lamp = test::IconLamp(xcb_.get(), window_, netWmIcon_))
+            lamp_ = *lamp == test::LampColour::Green ? Lamp::Green
+                    : *lamp == test::LampColour::Red ? Lamp::Red
+                                                     : Lamp::Unknown;
     }
 
     XcbConnection xcb_;

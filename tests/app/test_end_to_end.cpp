@@ -201,28 +201,15 @@ private:
         ReadIcon();
     }
 
-    // The first picture of _NET_WM_ICON (width, height, then ARGB pixels row by row): a lamp
-    // when its opaque pixels are plainly green or plainly red. A window that has gone keeps the
-    // picture last read.
+    // The state lamp the window's icon shows. A window that has gone keeps the picture last
+    // read.
     void ReadIcon() {
-        const std::string bytes =
-            test::PropertyBytes(xcb_.get(), window_, netWmIcon_, XCB_ATOM_CARDINAL, 1 << 16);
-        if (bytes.size() < 8)
+        const auto lamp = test::IconLamp(xcb_.get(), window_, netWmIcon_);
+        if (!lamp)
             return;
-        std::vector<std::uint32_t> longs(bytes.size() / 4);
-        std::memcpy(longs.data(), bytes.data(), longs.size() * 4);
-        if (longs.size() - 2 < std::uint64_t{longs[0]} * longs[1])
-            return;
-        std::uint64_t red = 0, green = 0;
-        for (std::size_t i = 2; i < 2 + std::size_t{longs[0]} * longs[1]; ++i) {
-            if ((longs[i] >> 24) < 0x80)
-                continue;
-            red += (longs[i] >> 16) & 0xFF;
-            green += (longs[i] >> 8) & 0xFF;
-        }
-        icon_ = green > 2 * red   ? Picture::GreenLamp
-                : red > 2 * green ? Picture::RedLamp
-                                  : Picture::Other;
+        icon_ = *lamp == test::LampColour::Green ? Picture::GreenLamp
+                : *lamp == test::LampColour::Red ? Picture::RedLamp
+                                                 : Picture::Other;
     }
 
     // One of the two texts, read after its change (`changed`: a new value is there to be read,

@@ -57,6 +57,30 @@ inline void BecomeWindowManager(xcb_connection_t* connection) {
         throw std::runtime_error("another window manager runs on $DISPLAY");
 }
 
+// The program's state lamp as a window's _NET_WM_ICON shows it (width, height, then ARGB pixels
+// row by row, of the first picture): green or red when its opaque pixels are plainly that, none
+// when the picture is something else or cannot be read.
+enum class LampColour { None, Green, Red };
+inline std::optional<LampColour> IconLamp(xcb_connection_t* connection, xcb_window_t window,
+                                          xcb_atom_t netWmIcon) {
+    const std::string bytes =
+        PropertyBytes(connection, window, netWmIcon, XCB_ATOM_CARDINAL, 1 << 16);
+    if (bytes.size() < 8)
+        return std::nullopt;
+    std::vector<std::uint32_t> longs(bytes.size() / 4);
+    std::memcpy(longs.data(), bytes.data(), longs.size() * 4);
+    if (longs.size() - 2 < std::uint64_t{longs[0]} * longs[1])
+        return std::nullopt;
+    std::uint64_t red = 0, green = 0;
+    for (std::size_t i = 2; i < 2 + std::size_t{longs[0]} * longs[1]; ++i) {
+        if ((longs[i] >> 24) < 0x80)
+            continue;
+        red += (longs[i] >> 16) & 0xFF;
+        green += (longs[i] >> 8) & 0xFF;
+    }
+    return green > 2 * red ? LampColour::Green : red > 2 * green ? LampColour::Red : LampColour::None;
+}
+
 // Whether the window's WM_HINTS ask for it to start iconic. One round trip.
 inline bool AsksToStartIconic(xcb_connection_t* connection, xcb_window_t window) {
     constexpr std::uint32_t kStateHint = 1u << 1; // WM_HINTS: initial_state is given
