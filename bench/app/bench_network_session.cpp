@@ -158,13 +158,7 @@ private:
     void Consider(xcb_window_t window) {
         if (window_ != XCB_NONE)
             return;
-        const std::string pid =
-            test::PropertyBytes(xcb_.get(), window, netWmPid_, XCB_ATOM_CARDINAL, 1);
-        std::uint32_t value = 0;
-        if (pid.size() != sizeof value)
-            return;
-        std::memcpy(&value, pid.data(), sizeof value);
-        if (value != static_cast<std::uint32_t>(pid_))
+        if (test::WindowPid(xcb_.get(), window, netWmPid_) != static_cast<std::uint32_t>(pid_))
             return;
         window_ = window;
         const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;

@@ -105,18 +105,7 @@ public:
     Picture Icon() const { return icon_; }
 
     // What a window manager sends when the user closes the window.
-    void Close() {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window_;
-        message.type = wmProtocols_;
-        message.data.data32[0] = wmDeleteWindow_;
-        message.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(xcb_.get(), 0, window_, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&message));
-        xcb_flush(xcb_.get());
-    }
+    void Close() { test::SendCloseRequest(xcb_.get(), window_, wmProtocols_, wmDeleteWindow_); }
 
     // The program to follow from now on: its window is looked for afresh.
     void SetPid(pid_t pid) {
@@ -187,13 +176,7 @@ private:
     void Consider(xcb_window_t window) {
         const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(xcb_.get(), window, XCB_CW_EVENT_MASK, &mask);
-        const std::string pid =
-            test::PropertyBytes(xcb_.get(), window, netWmPid_, XCB_ATOM_CARDINAL, 1);
-        std::uint32_t value = 0;
-        if (pid.size() != sizeof value)
-            return;
-        std::memcpy(&value, pid.data(), sizeof value);
-        if (value != static_cast<std::uint32_t>(pid_))
+        if (test::WindowPid(xcb_.get(), window, netWmPid_) != static_cast<std::uint32_t>(pid_))
             return;
         window_ = window;
         ReadIconText(netWmIconName_, false);
@@ -468,16 +451,19 @@ TEST_F(EndToEnd, ADialerHoldingTheModemsPortTimesASession) {
     CloseAndExpectTheEnd();
 }
 
+// A command in one of the test's network namespaces, which must succeed.
+void RunIn(const test::NetNamespace& ns, const std::string& command) {
+    std::string output;
+    ASSERT_EQ(ns.Run(command, &output), 0) << command << ": " << output;
+}
+
 // The program in a network namespace of the test's own, watching "v0": a veth whose peer end is
 // in a second namespace, quiet but for the test's traffic (no IPv6, fixed neighbours).
 TEST_F(EndToEnd, ANetworkInterfaceComingUpTimesASessionAndCountsItsBytes) {
     test::NetNamespace here, peer;
     if (!here.Made())
         GTEST_SKIP() << here.Why();
-    const auto run = [](const test::NetNamespace& ns, const std::string& command) {
-        std::string output;
-        ASSERT_EQ(ns.Run(command, &output), 0) << command << ": " << output;
-    };
+    const auto run = RunIn;
     for (const test::NetNamespace* ns : {&here, &peer})
         run(*ns, "echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6 && "
                  "echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6");
@@ -545,10 +531,7 @@ TEST_F(EndToEnd, TheLampFollowsEverySessionStartAndStopAtOnce) {
     test::NetNamespace here, peer;
     if (!here.Made())
         GTEST_SKIP() << here.Why();
-    const auto run = [](const test::NetNamespace& ns, const std::string& command) {
-        std::string output;
-        ASSERT_EQ(ns.Run(command, &output), 0) << command << ": " << output;
-    };
+    const auto run = RunIn;
     run(here, "ip link add v0 type veth peer name p0 netns " + std::to_string(peer.Pid()) +
                   " && ip addr add 10.0.0.1/24 dev v0");
     run(peer, "ip addr add 10.0.0.2/24 dev p0 && ip link set p0 up");

@@ -60,16 +60,7 @@ public:
     }
     // Asks the window to close, as its title bar's close button does.
     void AskToClose(xcb_window_t window) {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = wmProtocols_;
-        message.data.data32[0] = wmDeleteWindow_;
-        message.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(xcb_.get(), 0, window, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&message));
-        xcb_flush(xcb_.get());
+        test::SendCloseRequest(xcb_.get(), window, wmProtocols_, wmDeleteWindow_);
     }
 
     // Serves the X server's events until `done` says so; false when `program` ends first. The
@@ -133,13 +124,8 @@ private:
 
     void MapRequested(xcb_window_t window) {
         xcb_connection_t* c = xcb_.get();
-        std::uint32_t pid = 0;
-        const std::string pidBytes =
-            test::PropertyBytes(c, window, netWmPid_, XCB_ATOM_CARDINAL, 1);
-        if (pidBytes.size() == sizeof pid) {
-            std::memcpy(&pid, pidBytes.data(), sizeof pid);
-            windows_.emplace(static_cast<pid_t>(pid), window);
-        }
+        if (const auto pid = test::WindowPid(c, window, netWmPid_))
+            windows_.emplace(static_cast<pid_t>(*pid), window);
         std::uint32_t state = kNormalState;
         // Withdrawn: the state its hints ask for.
         if (State(window) == 0 && test::AsksToStartIconic(c, window))

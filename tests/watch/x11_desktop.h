@@ -57,6 +57,32 @@ inline void BecomeWindowManager(xcb_connection_t* connection) {
         throw std::runtime_error("another window manager runs on $DISPLAY");
 }
 
+// The process a window says it belongs to (_NET_WM_PID); none when it does not say.
+inline std::optional<std::uint32_t> WindowPid(xcb_connection_t* connection, xcb_window_t window,
+                                              xcb_atom_t netWmPid) {
+    const std::string bytes = PropertyBytes(connection, window, netWmPid, XCB_ATOM_CARDINAL, 1);
+    std::uint32_t pid = 0;
+    if (bytes.size() != sizeof pid)
+        return std::nullopt;
+    std::memcpy(&pid, bytes.data(), sizeof pid);
+    return pid;
+}
+
+// What a window manager sends a window when the user closes it (WM_DELETE_WINDOW), flushed.
+inline void SendCloseRequest(xcb_connection_t* connection, xcb_window_t window,
+                             xcb_atom_t wmProtocols, xcb_atom_t wmDeleteWindow) {
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = wmProtocols;
+    message.data.data32[0] = wmDeleteWindow;
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+}
+
 // The program's state lamp as a window's _NET_WM_ICON shows it (width, height, then ARGB pixels
 // row by row, of the first picture): green or red when its opaque pixels are plainly that, none
 // when the picture is something else or cannot be read.
